@@ -1,0 +1,49 @@
+# The front door. `make run` starts the station, `make test` runs every test;
+# both install what is missing first (Debian packages, see scripts/install-deps).
+
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+CTEST ?= ctest
+
+.PHONY: all deps build run test test-asan test-tsan bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	$(CMAKE) -S . -B $(BUILD_DIR) -G Ninja
+	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/src/karvelo --show-config
+
+test: build
+	$(CTEST) --test-dir $(BUILD_DIR) -j $(JOBS) --output-on-failure --timeout 300
+
+# The fast suites again under AddressSanitizer + UndefinedBehaviorSanitizer.
+test-asan: deps
+	$(CMAKE) -S . -B $(ASAN_DIR) -G Ninja -DKARVELO_SANITIZE=address -DKARVELO_BUILD_BENCH=OFF
+	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		$(CTEST) --test-dir $(ASAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
+
+# The fast suites again under ThreadSanitizer.
+test-tsan: deps
+	$(CMAKE) -S . -B $(TSAN_DIR) -G Ninja -DKARVELO_SANITIZE=thread -DKARVELO_BUILD_BENCH=OFF
+	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		$(CTEST) --test-dir $(TSAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

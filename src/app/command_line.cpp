@@ -1,0 +1,91 @@
+#include "app/command_line.h"
+
+#include <array>
+#include <string_view>
+
+#include "app/run_state.h"
+#include "platform/numbers.h"
+
+namespace karvelo::app {
+namespace {
+
+// Qt options that take a value: their value must not be read as ours.
+constexpr std::array<std::string_view, 12> kQtOptionsWithValue = {
+    "-platform", "-display",          "-geometry",      "-style",
+    "-stylesheet", "-qwindowgeometry", "-qwindowtitle",  "-qwindowicon",
+    "-session",  "-plugin",           "-platformpluginpath", "-platformtheme"};
+
+bool IsQtOptionWithValue(std::string_view arg) {
+    for (std::string_view q : kQtOptionsWithValue) {
+        if (arg == q) return true;
+    }
+    return false;
+}
+
+bool ParseSlotNumber(std::string_view text, int& slot) {
+    if (text.empty() || text.size() > 2) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    slot = (text.size() == 1) ? text[0] - '0' : (text[0] - '0') * 10 + (text[1] - '0');
+    return slot >= 1 && slot <= kMaxSlots;
+}
+
+CommandLine Refuse(std::string why) {
+    CommandLine c;
+    c.mode = RunMode::Error;
+    c.error = std::move(why);
+    return c;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine c;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (a == "--batch") {
+            c.batch = true;
+        } else if (a == "--show-config") {
+            c.mode = RunMode::ShowConfig;
+        } else if (a == "--version") {
+            c.mode = RunMode::Version;
+        } else if (a == "--help" || a == "-h") {
+            c.mode = RunMode::Help;
+        } else if (a == "--probe") {
+            if (i + 1 >= args.size()) return Refuse("--probe needs a slot number from 1 to 10");
+            if (!ParseSlotNumber(args[++i], c.probeSlot)) {
+                return Refuse("--probe needs a slot number from 1 to 10, not \"" + args[i] + "\"");
+            }
+            c.mode = RunMode::Probe;
+        } else if (a.starts_with("--")) {
+            return Refuse("unknown option \"" + std::string(a) + "\"");
+        } else if (IsQtOptionWithValue(a)) {
+            ++i;  // the window toolkit's option and its value
+        }
+    }
+    return c;
+}
+
+std::string UsageText() {
+    return "Usage: karvelo [option]\n"
+           "\n"
+           "The measurement data acquisition station. Without an option it opens its\n"
+           "window and measures with the configuration beside the program file\n"
+           "(karvelo.cfg and karvelo1.cfg .. karvelo5.cfg).\n"
+           "\n"
+           "Options:\n"
+           "  --batch          unattended: message boxes go to standard error as\n"
+           "                   \"CAPTION: text\" and are answered with OK, file and\n"
+           "                   folder choosers are cancelled\n"
+           "  --show-config    load the configuration as the station does at start,\n"
+           "                   print every setting as Name=value and exit\n"
+           "  --probe N        open all devices, request and read slot N (1 to 10)\n"
+           "                   once, print the results, close the devices and exit\n"
+           "  --version        print the version banner and exit\n"
+           "  --help           print this text and exit\n"
+           "\n"
+           "Window toolkit options such as \"-platform offscreen\" are accepted too.\n";
+}
+
+}  // namespace karvelo::app

@@ -1,0 +1,52 @@
+#pragma once
+// The configuration files beside the program: the main file "karvelo.cfg"
+// (window position, current set) and the six configuration sets
+// ("karvelo.cfg", "karvelo1.cfg" .. "karvelo5.cfg"). This file loads a set into
+// the run-time state and writes the keys the application core owns.
+
+#include <string>
+#include <string_view>
+
+namespace karvelo::app {
+
+class WindowPort;
+
+inline constexpr int kConfigSetCount = 6;
+inline constexpr std::wstring_view kMainConfigFileName = L"karvelo.cfg";
+
+// The file of configuration set 0..5; empty for any other number.
+std::wstring_view ConfigSetFileName(int set);
+
+// Sets ProgramDir, ConfigDir, MainConfigFile and ActiveConfigFile from the full
+// path of the program file (cut at the texts' capacity first).
+void DerivePaths(std::wstring_view programFile);
+// The same from the running program's own file.
+void DeriveProgramPaths();
+
+// Reads the current set into the run-time state and lays the window out.
+void LoadConfiguration(WindowPort& window);
+
+// The send-timer period in seconds from the loaded slots: the shortest
+// SendTime of all ten timer slots with an instrument, 0 for none.
+double ComputeTimerPeriod();
+
+// Writes the record texts (ID and slots 1..10) as `textlast` into the active file.
+void SaveTexts();
+
+// Writes the window's top-left corner as `X` and `Y` of `WINDOW` into the main file.
+void SaveWindowPosition(WindowPort& window);
+
+// Window position, then `cfg` when the set is 0..5 (rebuilding the active file
+// name for sets 1..5): what the device command and program end save.
+void SaveMainFileState(WindowPort& window);
+
+// The file side of switching to set n (0..5): window position, `cfg`, active
+// file, then the new set is loaded. Devices and timers are the caller's.
+void SelectConfigSetFiles(int set, WindowPort& window);
+
+// Single-key writes of the window's commands.
+void WriteDeviceCount();        // `WINDOW` `maxno`
+void WriteExportType();         // `EXPORT` `exporttype`
+void WriteExportTarget();       // `EXPORT` `path`, then `file_csv`
+
+}  // namespace karvelo::app

@@ -1,0 +1,53 @@
+// The karvelo program: the station and its command-line tools.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/configuration.h"
+#include "app/run_state.h"
+#include "app/state_report.h"
+#include "app/version.h"
+#include "app/window_port.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+using namespace karvelo;
+
+int ShowConfig() {
+    app::NullWindow window;
+    app::DeriveProgramPaths();
+    ClearRunTimeFields();
+    app::LoadConfiguration(window);
+    const std::string report = app::ConfigurationReport();
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    const app::CommandLine cl = app::ParseCommandLine(args);
+    switch (cl.mode) {
+        case app::RunMode::Error:
+            std::fprintf(stderr, "karvelo: %s\n\n%s", cl.error.c_str(), app::UsageText().c_str());
+            return 2;
+        case app::RunMode::Help:
+            std::fputs(app::UsageText().c_str(), stdout);
+            return 0;
+        case app::RunMode::Version:
+            std::printf("%s\n", platform::WideToUtf8(app::kVersionBanner).c_str());
+            return 0;
+        case app::RunMode::ShowConfig:
+            return ShowConfig();
+        case app::RunMode::Probe:
+        case app::RunMode::Station:
+            std::fputs("karvelo: this build has no window and no device access yet; use --show-config\n",
+                       stderr);
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+#include "app/window_port.h"
+
+#include <cstdio>
+
+#include "app/run_state.h"
+#include "platform/text_encoding.h"
+
+namespace karvelo::app {
+
+WindowRect NullWindow::GetWindowRect() {
+    WindowRect r;
+    r.left = g_run.WindowX;
+    r.top = g_run.WindowY;
+    r.right = r.left;
+    r.bottom = r.top;
+    return r;
+}
+
+void NullWindow::MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon) {
+    std::string line = platform::WideToUtf8(caption) + ": " + platform::WideToUtf8(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace karvelo::app

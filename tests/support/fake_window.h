@@ -1,0 +1,50 @@
+#pragma once
+// A window that records what the core asks of it.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/window_port.h"
+
+namespace karvelo::testing {
+
+class FakeWindow : public app::WindowPort {
+public:
+    void LayoutWindow() override { ++layouts; }
+    void SetListSelection(int id, int index) override { listSelection[id] = index; }
+    void SetControlText(int id, std::wstring_view text) override { texts[id] = std::wstring(text); }
+    std::wstring GetControlText(int id) override { return texts[id]; }
+    void ShowControl(int id, bool visible) override { shown[id] = visible; }
+    void EnableControl(int id, bool enabled) override { enabled_[id] = enabled; }
+    void InvalidateWindow(bool) override { ++invalidations; }
+    void InvalidateValues() override { ++valueInvalidations; }
+    app::WindowRect GetWindowRect() override { return rect; }
+    void StartTimer(int id, int ms) override { timers[id] = ms; }
+    void StopTimer(int id) override { timers.erase(id); }
+    void MessageBox(std::wstring_view caption, std::wstring_view text, app::MessageIcon) override {
+        messages.push_back(std::wstring(caption) + L": " + std::wstring(text));
+    }
+    void PostToUi(std::function<void()> work) override { work(); }
+    void PumpMessages() override {}
+
+    bool IsEnabled(int id) const {
+        auto it = enabled_.find(id);
+        return it == enabled_.end() || it->second;
+    }
+
+    int layouts = 0;
+    int invalidations = 0;
+    int valueInvalidations = 0;
+    app::WindowRect rect{};
+    std::map<int, int> listSelection;
+    std::map<int, std::wstring> texts;
+    std::map<int, bool> shown;
+    std::map<int, int> timers;
+    std::vector<std::wstring> messages;
+
+private:
+    std::map<int, bool> enabled_;
+};
+
+}  // namespace karvelo::testing
