@@ -4,11 +4,13 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 30
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
 
-.PHONY: all deps build run test test-asan test-tsan bench format clean
+.PHONY: all deps build run test test-asan test-tsan fuzz bench format clean
 
 all: build
 
@@ -39,6 +41,14 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		$(CTEST) --test-dir $(TSAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
 
+# The libFuzzer targets (clang), each for FUZZ_SECONDS; the corpus grows in the build folder.
+fuzz: deps
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DKARVELO_FUZZ=ON -DKARVELO_BUILD_BENCH=OFF
+	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS) --target serial_readers_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/serial_readers
+	$(FUZZ_DIR)/tests/fuzz/serial_readers_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		$(FUZZ_DIR)/corpus/serial_readers
+
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
 
@@ -46,4 +56,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -6,11 +6,15 @@
 
 #include "app/command_line.h"
 #include "app/configuration.h"
+#include "app/probe.h"
 #include "app/run_state.h"
 #include "app/state_report.h"
 #include "app/version.h"
 #include "app/window_port.h"
 #include "platform/text_encoding.h"
+#ifdef KARVELO_WITH_WINDOW
+#include "app/ui/station_app.h"
+#endif
 
 namespace {
 
@@ -23,6 +27,16 @@ int ShowConfig() {
     app::LoadConfiguration(window);
     const std::string report = app::ConfigurationReport();
     std::fwrite(report.data(), 1, report.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int Probe(int slot) {
+    app::NullWindow window;
+    app::DeriveProgramPaths();
+    ClearRunTimeFields();
+    app::LoadConfiguration(window);
+    const app::ProbeOutcome outcome = app::ProbeSlot(slot, window);
+    std::fwrite(outcome.report.data(), 1, outcome.report.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -44,10 +58,14 @@ int main(int argc, char** argv) {
         case app::RunMode::ShowConfig:
             return ShowConfig();
         case app::RunMode::Probe:
+            return Probe(cl.probeSlot);
         case app::RunMode::Station:
-            std::fputs("karvelo: this build has no window and no device access yet; use --show-config\n",
-                       stderr);
+#ifdef KARVELO_WITH_WINDOW
+            return app::RunStation(argc, argv, cl.batch);
+#else
+            std::fputs("karvelo: this build has no window; use --show-config or --probe N\n", stderr);
             return 1;
+#endif
     }
     return 0;
 }

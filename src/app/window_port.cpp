@@ -1,11 +1,24 @@
 #include "app/window_port.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "app/run_state.h"
 #include "platform/text_encoding.h"
 
 namespace karvelo::app {
+
+namespace {
+NullWindow g_nullWindow;
+std::atomic<WindowPort*> g_mainWindow{nullptr};
+}  // namespace
+
+WindowPort& MainWindow() {
+    WindowPort* w = g_mainWindow.load(std::memory_order_acquire);
+    return w ? *w : g_nullWindow;
+}
+
+void SetMainWindow(WindowPort* window) { g_mainWindow.store(window, std::memory_order_release); }
 
 WindowRect NullWindow::GetWindowRect() {
     WindowRect r;

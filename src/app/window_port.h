@@ -1,7 +1,12 @@
 #pragma once
 // The core's one way to the window. The Qt dialog implements it; tests and the
-// command-line tools use fakes or the null window. Everything here is called on
-// the user-interface thread unless stated.
+// command-line tools use fakes or the null window.
+//
+// Threads: the control-text, visibility, invalidation and timer calls may come
+// from the acquisition thread too; the implementation carries them to the
+// user-interface thread (a text read waits for its answer, which is safe because
+// the user-interface thread never waits for the acquisition thread without
+// dispatching events). Everything else is called on the user-interface thread.
 
 #include <functional>
 #include <string>
@@ -45,6 +50,9 @@ public:
     // Dispatches the window messages that are waiting (used by waits that must
     // keep the window responsive).
     virtual void PumpMessages() = 0;
+    // Tells the operator that records cannot be written (empty text: all is
+    // well again). Must not block.
+    virtual void ShowExportProblem(std::wstring_view text) = 0;
 };
 
 // A window that is not there: used by the command-line tools. The window stays
@@ -66,6 +74,13 @@ public:
     void MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon icon) override;
     void PostToUi(std::function<void()> work) override { work(); }
     void PumpMessages() override {}
+    void ShowExportProblem(std::wstring_view) override {}
 };
+
+// The station's window, for the parts of the core that have no window handed to
+// them (the read dispatch, the text sources). A null window until the station
+// installs its own.
+WindowPort& MainWindow();
+void SetMainWindow(WindowPort* window);
 
 }  // namespace karvelo::app

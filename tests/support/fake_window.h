@@ -27,6 +27,7 @@ public:
     }
     void PostToUi(std::function<void()> work) override { work(); }
     void PumpMessages() override {}
+    void ShowExportProblem(std::wstring_view text) override { exportProblem = std::wstring(text); }
 
     bool IsEnabled(int id) const {
         auto it = enabled_.find(id);
@@ -42,6 +43,7 @@ public:
     std::map<int, bool> shown;
     std::map<int, int> timers;
     std::vector<std::wstring> messages;
+    std::wstring exportProblem;
 
 private:
     std::map<int, bool> enabled_;

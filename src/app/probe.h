@@ -1,0 +1,21 @@
+#pragma once
+// The wiring check a technician runs before a shift: open the devices of the
+// active configuration, request and read one slot once, report what came back.
+
+#include <string>
+
+namespace karvelo::app {
+
+class WindowPort;
+
+struct ProbeOutcome {
+    int result = 0;       // the read dispatch's result for the slot
+    std::string report;   // "Slot<s>.<Field>=value" lines
+};
+
+// Loads nothing: the configuration must be loaded. Opens all devices, requests
+// slot s with its closing wait, reads it as right after a request, formats the
+// record text of every slot the read filled, closes all devices.
+ProbeOutcome ProbeSlot(int slot, WindowPort& window);
+
+}  // namespace karvelo::app

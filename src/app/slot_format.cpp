@@ -1,0 +1,15 @@
+#include "app/slot_format.h"
+
+#include "app/run_state.h"
+#include "platform/numbers.h"
+
+namespace karvelo::app {
+
+void FormatSlotValue(int s) {
+    if (g_run.DeviceType[s] == 0) return;
+    int decimals = g_run.Decimals[s];
+    if (decimals < 0 || decimals > 7) decimals = 8;
+    g_run.TextLast[s] = platform::FormatFixed(g_run.Value[s], decimals);
+}
+
+}  // namespace karvelo::app

@@ -1,0 +1,14 @@
+#pragma once
+// ALMEMO: one request "s" answers with the list of every measuring point; one
+// read fills every ALMEMO slot on the port whose channel names a listed point.
+
+#include "devices/reader.h"
+
+namespace karvelo::devices {
+
+// Result 1 when the list was read (completely or up to where it broke off;
+// points after a cut are not filled), 0 with no port or a malformed echo or
+// time stamp, -1 when no echo arrived. Only ever called right after a request.
+ReaderResult ReadAlmemoList(int slot, bool requested);
+
+}  // namespace karvelo::devices

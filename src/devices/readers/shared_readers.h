@@ -1,0 +1,22 @@
+#pragma once
+// Readers of instruments whose one reply line serves several slots: slots of
+// the same type on the same COM port share the instrument, and the first read
+// of a cycle fills every one of them (SlotState 2), each with its own factor
+// (and, for the IBRit display, its own offset).
+
+#include "devices/reader.h"
+
+namespace karvelo::devices {
+
+// IBRit-md1 display: a line per display channel; later slots with the same
+// serial-number text and channel get the same reading.
+ReaderResult ReadIbritDisplay(int slot, bool requested);
+
+// SD1: a list of up to ten numbers; each slot takes the one its channel names.
+ReaderResult ReadSd1List(int slot, bool requested);
+
+// PU41/42: a checksummed frame with a list of numbers whose last field is the
+// instrument's send flag (result 2 for flag 1, 3 for flag 2).
+ReaderResult ReadPuList(int slot, bool requested);
+
+}  // namespace karvelo::devices

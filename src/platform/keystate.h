@@ -1,0 +1,27 @@
+#pragma once
+// The system-wide state of the send key, whichever window has the focus.
+
+#include <memory>
+
+namespace karvelo::platform {
+
+class KeyState {
+public:
+    virtual ~KeyState() = default;
+    // True when the send key (1..12 F1..F12, 13 space bar, 14 Enter) is down
+    // now or was pressed since the previous query.
+    virtual bool IsDownOrWasPressed(int sendKey) = 0;
+};
+
+// A key state that never reports a key (no display).
+class NoKeyState : public KeyState {
+public:
+    bool IsDownOrWasPressed(int) override { return false; }
+};
+
+// The key state of the desktop: X11 (key map plus raw key events, so that a
+// press between two queries is not lost). Without an X display the send key
+// simply never triggers.
+std::unique_ptr<KeyState> CreateSystemKeyState();
+
+}  // namespace karvelo::platform

@@ -1,0 +1,169 @@
+#include "devices/read_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_state.h"
+#include "devices/device_handles.h"
+#include "support/scripted_port.h"
+
+namespace karvelo::devices {
+namespace {
+
+using karvelo::testing::ScriptedPort;
+
+ReaderResult g_code = 0;
+int g_calls = 0;
+ReaderResult ScriptedReader(int s, bool) {
+    ++g_calls;
+    if (g_code >= 1) {
+        g_run.Value[s] = 4.5;
+        g_run.SlotState[s] = 2;
+    }
+    return g_code;
+}
+
+struct Case {
+    int type;
+    bool requested;
+    ReaderResult code;
+    int result;                 // of the dispatch
+    const wchar_t* status;      // nullptr: unchanged
+    bool ready;
+    bool error;
+};
+
+class ReadDispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetRunState();
+        g_calls = 0;
+    }
+    void TearDown() override {
+        for (int t = 0; t <= 57; ++t) SetReader(t, nullptr);
+    }
+    void Prime() {
+        g_run.StatusText[3] = L"before";
+        g_run.ValueReady[3] = false;
+        g_run.ValueError[3] = true;
+    }
+};
+
+TEST_F(ReadDispatchTest, ResultCodesBecomeWordsByTypeGroup) {
+    const Case cases[] = {
+        {1, true, 1, 1, L"", true, false},
+        {1, true, 0, 1, L"com error", true, true},
+        {1, true, -1, 1, L"unavailable", true, true},
+        {1, false, -1, -1, nullptr, false, true},  // polling and nothing there
+        {1, false, -3, 1, L"invalid", true, true},
+        {1, true, -2, 1, L"device error", true, true},
+        {1, true, -4, 1, L"error", true, true},
+        {1, true, -5, 1, nullptr, false, true},     // not mapped for serial types
+        {1, true, 2, 1, nullptr, false, true},      // send flags only for the PU family
+        {25, true, 2, 2, L"", true, false},
+        {25, true, 3, 3, L"", true, false},
+        {10, true, 0, 1, L"usb error", true, true},
+        {12, true, 3, 3, L"", true, false},
+        {17, false, 2, 2, L"", true, false},
+        {20, true, 0, 1, L"pci error", true, true},
+        {21, true, -5, 1, L"out of range", true, true},
+        {30, true, -1, -1, nullptr, false, true},   // the first bus stays silent
+        {30, true, -2, -1, nullptr, false, true},
+        {30, true, -3, 1, L"invalid", true, true},
+        {30, true, 2, 1, L"stored", true, false},
+        {31, true, -1, 1, L"unavailable", true, true},
+        {31, true, -2, 1, L"device error", true, true},
+        {33, true, 0, 1, L"usb error", true, true},
+        {44, true, -4, 1, L"error", true, true},
+        {53, true, 0, 1, L"usb error", true, true},
+        {7, true, 1, -1, nullptr, false, true},     // free code: nothing
+        {-2, true, 1, -1, nullptr, false, true},
+        {58, true, 1, -1, nullptr, false, true},
+        {1, true, 9, 1, nullptr, false, true},      // unknown code: nothing changes
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "type " << c.type << " code " << c.code << " requested "
+                                          << c.requested);
+        g_run.DeviceType[3] = c.type;
+        if (c.type >= 0 && c.type <= 57) SetReader(c.type, ScriptedReader);
+        g_code = c.code;
+        Prime();
+        EXPECT_EQ(ReadDispatch(3, c.requested), c.result);
+        EXPECT_EQ(g_run.StatusText[3].str(), c.status ? c.status : L"before");
+        EXPECT_EQ(g_run.ValueReady[3].load(), c.ready);
+        EXPECT_EQ(g_run.ValueError[3].load(), c.error);
+    }
+}
+
+TEST_F(ReadDispatchTest, AlmemoIsNeverReadWhilePolling) {
+    g_run.DeviceType[3] = 9;
+    SetReader(9, ScriptedReader);
+    g_code = 1;
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, false), -1);
+    EXPECT_EQ(g_calls, 0);
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_EQ(g_calls, 1);
+}
+
+bool g_textTaken = false;
+bool ScriptedText(int) { return g_textTaken; }
+
+TEST_F(ReadDispatchTest, TextSlotsNeverCompleteARecord) {
+    g_run.DeviceType[3] = 0;
+    g_run.TextSource[3] = 0;
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, true), -1);
+    EXPECT_TRUE(g_run.ValueReady[3]);
+    EXPECT_FALSE(g_run.ValueError[3]);
+
+    SetTextSlotReader(ScriptedText);
+    g_run.TextSource[3] = 2;
+    g_textTaken = false;
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, false), -1);
+    EXPECT_FALSE(g_run.ValueReady[3]) << "an unreadable source changes nothing";
+    g_textTaken = true;
+    EXPECT_EQ(ReadDispatch(3, false), -1);
+    EXPECT_TRUE(g_run.ValueReady[3]);
+    EXPECT_FALSE(g_run.ValueError[3]);
+    SetTextSlotReader(nullptr);
+}
+
+// The real reader behind the dispatch: a Sylvac gauge on a scripted port.
+TEST_F(ReadDispatchTest, SerialGaugeThroughItsReader) {
+    ScriptedPort port;
+    g_devices.SlotPort[3] = &port;
+    g_run.DeviceType[3] = 1;
+    g_run.Factor[3] = 2.0;
+    g_run.Offset[3] = 0.5;
+    g_run.StatusText[3] = L"unavailable";
+    port.Reply("+012.345\r");
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_DOUBLE_EQ(g_run.Value[3], 25.19);
+    EXPECT_EQ(g_run.StatusText[3].str(), L"");
+    EXPECT_TRUE(g_run.ValueReady[3]);
+    EXPECT_FALSE(g_run.ValueError[3]);
+    // Polling with nothing waiting keeps what is shown.
+    EXPECT_EQ(ReadDispatch(3, false), -1);
+    EXPECT_DOUBLE_EQ(g_run.Value[3], 25.19);
+    // A request without an answer.
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_EQ(g_run.StatusText[3].str(), L"unavailable");
+    g_devices.SlotPort[3] = nullptr;
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_EQ(g_run.StatusText[3].str(), L"com error");
+}
+
+TEST(StatusWords, ByTypeAndCode) {
+    EXPECT_EQ(StatusWordFor(26, 0), "com error");
+    EXPECT_EQ(StatusWordFor(15, 0), "usb error");
+    EXPECT_EQ(StatusWordFor(22, -5), "out of range");
+    EXPECT_EQ(StatusWordFor(1, -5), "");
+    EXPECT_EQ(StatusWordFor(34, 2), "stored");
+    EXPECT_EQ(StatusWordFor(0, 0), "");
+}
+
+}  // namespace
+}  // namespace karvelo::devices

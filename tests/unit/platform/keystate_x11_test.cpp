@@ -1,0 +1,95 @@
+// gtest first: the X11 headers define macros (None, Bool, ...) that clash with it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/keystate.h"
+#include "support/xvfb.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace karvelo::platform {
+namespace {
+
+constexpr int kF5 = 5;
+constexpr int kEnter = 14;
+
+// Another program's window holds the focus; the keys are typed with XTest, as
+// the keyboard would.
+class DesktopKeyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!xvfb_.available()) GTEST_SKIP() << "Xvfb is not available";
+        const char* old = std::getenv("DISPLAY");
+        oldDisplay_ = old ? old : "";
+        setenv("DISPLAY", xvfb_.display().c_str(), 1);
+        other_ = XOpenDisplay(xvfb_.display().c_str());
+        ASSERT_NE(other_, nullptr);
+        const Window w = XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 100, 100, 0, 0, 0);
+        XMapWindow(other_, w);
+        XSync(other_, False);
+        XSetInputFocus(other_, w, RevertToParent, CurrentTime);
+        XSync(other_, False);
+        keys_ = CreateSystemKeyState();
+    }
+    void TearDown() override {
+        keys_.reset();
+        if (other_) XCloseDisplay(other_);
+        if (!oldDisplay_.empty()) setenv("DISPLAY", oldDisplay_.c_str(), 1);
+        else unsetenv("DISPLAY");
+    }
+    void Key(KeySym sym, bool down) {
+        XTestFakeKeyEvent(other_, XKeysymToKeycode(other_, sym), down ? True : False, CurrentTime);
+        XSync(other_, False);
+    }
+    // The query reads the events the server has sent by now; give it a moment.
+    bool Query(int key) {
+        usleep(50 * 1000);
+        return keys_->IsDownOrWasPressed(key);
+    }
+
+    karvelo::testing::Xvfb xvfb_;
+    std::string oldDisplay_;
+    Display* other_ = nullptr;
+    std::unique_ptr<KeyState> keys_;
+};
+
+TEST_F(DesktopKeyTest, APressBetweenTwoQueriesIsNotLost) {
+    EXPECT_FALSE(Query(kF5));
+    Key(XK_F5, true);
+    Key(XK_F5, false);
+    EXPECT_TRUE(Query(kF5)) << "pressed and released since the last query";
+    EXPECT_FALSE(Query(kF5)) << "one press counts once";
+}
+
+TEST_F(DesktopKeyTest, AHeldKeyIsDownUntilReleased) {
+    Key(XK_Return, true);
+    EXPECT_TRUE(Query(kEnter));
+    EXPECT_TRUE(Query(kEnter));
+    Key(XK_Return, false);
+    EXPECT_FALSE(Query(kEnter));
+}
+
+TEST_F(DesktopKeyTest, OtherKeysAndNoKeyDoNotCount) {
+    Key(XK_F6, true);
+    Key(XK_F6, false);
+    EXPECT_FALSE(Query(kF5));
+    EXPECT_FALSE(Query(0));
+    EXPECT_FALSE(Query(15));
+}
+
+TEST(NoDesktop, TheSendKeyNeverTriggers) {
+    const char* old = std::getenv("DISPLAY");
+    const std::string saved = old ? old : "";
+    unsetenv("DISPLAY");
+    auto keys = CreateSystemKeyState();
+    EXPECT_FALSE(keys->IsDownOrWasPressed(kF5));
+    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace karvelo::platform
