@@ -163,6 +163,17 @@ void SetActiveFileFor(int set) {
     g_run.ActiveConfigFile = path;
 }
 
+// A profile value is one line. A text taken from the last field of a list file
+// ends in its line feed; the value keeps the text without its line ends
+// (trailing ones dropped, inner ones as blanks), which is what it reads back as.
+std::wstring OneLine(std::wstring text) {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    for (wchar_t& c : text) {
+        if (c == L'\n' || c == L'\r') c = L' ';
+    }
+    return text;
+}
+
 void WriteActiveKey(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
     platform::WriteProfileString(section, key, value, ActiveFile());
 }
@@ -232,8 +243,8 @@ void SaveTexts() {
     // of a record reach the file together or not at all.
     const std::string path = ActiveFile();
     ProfileDocument doc = ProfileDocument::Load(path);
-    doc.Set(L"IDNR", L"textlast", g_run.TextLast[kIdEntry].str());
-    for (int s = 1; s <= kMaxSlots; ++s) doc.Set(SlotSection(s), L"textlast", g_run.TextLast[s].str());
+    doc.Set(L"IDNR", L"textlast", OneLine(g_run.TextLast[kIdEntry].str()));
+    for (int s = 1; s <= kMaxSlots; ++s) doc.Set(SlotSection(s), L"textlast", OneLine(g_run.TextLast[s].str()));
     doc.Save(path);
 }
 

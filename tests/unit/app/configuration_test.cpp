@@ -316,6 +316,18 @@ TEST_F(ConfigurationTest, SwitchingSetsKeepsEachSetsFiles) {
     EXPECT_EQ(dir.Read("karvelo.cfg"), set0) << "only cfg, X and Y were written, with the same values";
 }
 
+// A text from the last field of a list file ends in its line feed; it must
+// still be kept, and must not break the file's lines.
+TEST_F(ConfigurationTest, TextsWithLineEndsAreSavedOnOneLine) {
+    Load();
+    g_run.TextLast[0] = L"A-3\n";
+    g_run.TextLast[2] = L"two\r\nlines\r\n";
+    SaveTexts();
+    EXPECT_EQ(Read("karvelo.cfg", L"IDNR", L"textlast"), L"A-3");
+    EXPECT_EQ(Read("karvelo.cfg", L"DEVICE2", L"textlast"), L"two  lines");
+    EXPECT_EQ(Read("karvelo.cfg", L"DEVICE3", L"textlast"), L"");
+}
+
 TEST_F(ConfigurationTest, UnknownSetIsLeftInPlaceAtProgramEnd) {
     dir.Write("karvelo.cfg", "[MAIN]\ncfg=9\n");
     Load();

@@ -1,0 +1,413 @@
+#include "export/csv_export.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <system_error>
+
+#include "app/control_ids.h"
+#include "app/run_state.h"
+#include "app/window_port.h"
+#include "export/pending_records.h"
+#include "platform/numbers.h"
+#include "platform/program_path.h"
+#include "platform/text_encoding.h"
+
+namespace karvelo::exports {
+namespace {
+
+using platform::FormatInt;
+
+constexpr std::size_t kFieldNameChars =
+    254;  // the file-name and ID fields are read with this limit
+
+std::atomic<LocalClock> g_clock{nullptr};
+
+std::string ErrnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+std::wstring Wide(const std::string& utf8) {
+    return platform::Utf8ToWide(utf8);
+}
+
+// "%02d".
+std::wstring TwoDigits(int v) {
+    std::wstring text = FormatInt(v);
+    if (v >= 0 && v < 10) text.insert(text.begin(), L'0');
+    return text;
+}
+
+void AppendField(std::wstring& line, std::wstring_view text) {
+    for (const wchar_t c : text) {
+        if (c != L'\r' && c != L'\n') line.push_back(c);
+    }
+    line.push_back(L';');
+}
+
+// Where the file name of an export type comes from.
+enum class NameSource { None, CsvFileName, FileNameField };
+
+NameSource NameSourceOf(int exportType) {
+    switch (exportType) {
+        case 1:
+        case 2:
+            return NameSource::CsvFileName;
+        case 3:
+        case 4:
+            return NameSource::FileNameField;
+        default:
+            return NameSource::None;
+    }
+}
+
+// A file opened for the writers, with the exclusive advisory lock that keeps
+// other writers out while the record goes in (readers are not affected).
+class LockedFile {
+  public:
+    LockedFile(const std::string& path, int flags) {
+        fd_ = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd_ < 0) {
+            problem_ = ErrnoText(errno);
+            return;
+        }
+        int r;
+        do {
+            r = ::flock(fd_, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        // A file system without these locks is written unlocked rather than never.
+        if (r != 0 && errno == EWOULDBLOCK) {
+            problem_ = "in use by another program";
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~LockedFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& problem() const { return problem_; }
+
+    // Closes the file; false with errno when the system reports a late error.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string problem_;
+};
+
+// Writes all of data; false with the error when less got in (`written` tells
+// how much did).
+bool WriteAll(int fd, std::string_view data, std::size_t& written, std::string& problem) {
+    written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            problem = n < 0 ? ErrnoText(errno) : "nothing could be written";
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool SizeOf(int fd, std::int64_t& size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    size = st.st_size;
+    return true;
+}
+
+// Whether the file holds `bytes` at `offset`.
+bool HoldsAt(int fd, std::int64_t offset, std::string_view bytes) {
+    std::string found(bytes.size(), '\0');
+    std::size_t done = 0;
+    while (done < found.size()) {
+        const ssize_t n = ::pread(fd, found.data() + done, found.size() - done,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return found == bytes;
+}
+
+std::wstring RecordCount(int n) {
+    return FormatInt(n) + (n == 1 ? L" record" : L" records");
+}
+
+std::wstring WaitingText(const std::wstring& path, const PendingLines& lines) {
+    std::wstring text =
+        RecordCount(lines.Records()) + L" waiting for " + path + L" (" + Wide(lines.problem) + L")";
+    if (!lines.persisted) {
+        text += L"; not saved for a restart (" + Wide(lines.spoolProblem) + L")";
+    }
+    return text;
+}
+
+// Appends `line` (empty: nothing new) to the file after the lines waiting for
+// it, in one write. On failure everything stays waiting and `problem` says why;
+// a short write is cut off again so that the file never ends in half a line.
+bool AppendWithWaiting(const std::string& path, const std::string& line, std::string& problem) {
+    PendingStore& store = PendingRecords();
+    const PendingLines* found = store.Find(path);
+    PendingLines waiting = found != nullptr ? *found : PendingLines{};
+    if (waiting.bytes.empty() && line.empty()) return true;
+
+    // Reading is needed only to look for lines that may already be there.
+    const int access = waiting.checkLength > 0 ? O_RDWR : O_WRONLY;
+    LockedFile file(path, access | O_APPEND);
+    if (!file.ok()) {
+        problem = file.problem();
+        if (line.empty()) {
+            store.SetProblem(path, problem);
+        } else {
+            waiting.bytes += line;
+            waiting.problem = problem;
+            store.Keep(path, std::move(waiting));
+        }
+        return false;
+    }
+
+    std::int64_t before = 0;
+    if (!SizeOf(file.fd(), before)) {
+        problem = ErrnoText(errno);
+        waiting.bytes += line;
+        waiting.problem = problem;
+        store.Keep(path, std::move(waiting));
+        return false;
+    }
+    if (waiting.checkLength > 0) {
+        // An earlier append may have reached the file without its end being seen.
+        if (before >= waiting.checkOffset + static_cast<std::int64_t>(waiting.checkLength) &&
+            HoldsAt(file.fd(), waiting.checkOffset,
+                    std::string_view(waiting.bytes).substr(0, waiting.checkLength))) {
+            waiting.bytes.erase(0, waiting.checkLength);
+        }
+        waiting.checkOffset = -1;
+        waiting.checkLength = 0;
+    }
+    const int earlier = waiting.Records();
+    if (!waiting.bytes.empty()) {
+        // Should the station stop between this append and the removal of the
+        // spool, the next run finds these lines here instead of writing them again.
+        PendingLines marked = waiting;
+        marked.checkOffset = before;
+        marked.checkLength = marked.bytes.size();
+        store.Keep(path, std::move(marked));
+    }
+
+    std::string data = std::move(waiting.bytes);
+    data += line;
+    std::size_t written = 0;
+    if (!WriteAll(file.fd(), data, written, problem)) {
+        if (written > 0 && ::ftruncate(file.fd(), static_cast<off_t>(before)) != 0) {
+            problem += "; the part written could not be removed: " + ErrnoText(errno);
+        }
+        file.Close();
+        waiting.bytes = std::move(data);
+        waiting.problem = problem;
+        store.Keep(path, std::move(waiting));
+        return false;
+    }
+    if (!file.Close()) {
+        // The data may or may not be on disk: the next attempt looks for it.
+        problem = ErrnoText(errno);
+        waiting.checkOffset = before;
+        waiting.checkLength = data.size();
+        waiting.bytes = std::move(data);
+        waiting.problem = problem;
+        store.Keep(path, std::move(waiting));
+        return false;
+    }
+    store.Clear(path);
+    if (earlier > 0) {
+        std::fprintf(stderr, "karvelo: %d kept record(s) written to %s\n", earlier, path.c_str());
+    }
+    return true;
+}
+
+// Replaces the file's contents with `line`. On a short write the file is left
+// empty rather than holding half a line.
+bool ReplaceWith(const std::string& path, const std::string& line, std::string& problem) {
+    LockedFile file(path, O_WRONLY);
+    if (!file.ok()) {
+        problem = file.problem();
+        return false;
+    }
+    // Emptied only now, under the lock, so that a file another writer holds is
+    // never cut.
+    if (::ftruncate(file.fd(), 0) != 0) {
+        problem = ErrnoText(errno);
+        return false;
+    }
+    std::size_t written = 0;
+    if (!WriteAll(file.fd(), line, written, problem)) {
+        if (written > 0 && ::ftruncate(file.fd(), 0) != 0) {
+            problem += "; the part written could not be removed: " + ErrnoText(errno);
+        }
+        return false;
+    }
+    if (!file.Close()) {
+        problem = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+void ReportNow(const std::wstring& text) {
+    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+}
+
+// Retries every waiting file but `skipPath` and shows the operator `problem`
+// followed by whatever still waits (except for `reportedPath`, which `problem`
+// covers).
+void RetryAndShow(app::WindowPort& window, const std::string& skipPath,
+                  const std::string& reportedPath, const std::wstring& problem) {
+    PendingStore& store = PendingRecords();
+    for (const std::string& target : store.Targets()) {
+        if (target == skipPath) continue;
+        std::string ignored;
+        AppendWithWaiting(target, {}, ignored);
+    }
+    std::wstring text = problem;
+    for (const std::string& target : store.Targets()) {
+        if (target == reportedPath) continue;
+        if (!text.empty()) text += L'\n';
+        text += WaitingText(Wide(target), *store.Find(target));
+    }
+    window.ShowExportProblem(text);
+}
+
+}  // namespace
+
+bool SystemLocalTime(std::tm& local) {
+    const std::time_t now = std::time(nullptr);
+    if (now == static_cast<std::time_t>(-1)) return false;
+    return ::localtime_r(&now, &local) != nullptr;
+}
+
+void SetLocalClock(LocalClock clock) {
+    g_clock.store(clock);
+}
+
+void StampRecordTime() {
+    const LocalClock clock = g_clock.load();
+    std::tm t{};
+    if (!(clock != nullptr ? clock(t) : SystemLocalTime(t))) {
+        g_run.RecordDate.Clear();
+        g_run.RecordTime.Clear();
+        ReportNow(L"the local time cannot be determined; the record has no date and time");
+        return;
+    }
+    g_run.RecordDate = TwoDigits(t.tm_mday) + L"." + TwoDigits(t.tm_mon + 1) + L"." +
+                       FormatInt(static_cast<std::int64_t>(t.tm_year) + 1900);
+    g_run.RecordTime =
+        TwoDigits(t.tm_hour) + L":" + TwoDigits(t.tm_min) + L":" + TwoDigits(t.tm_sec);
+}
+
+std::wstring IdFileName(std::wstring_view idText) {
+    idText = idText.substr(0, std::min(idText.size(), kFieldNameChars));
+    std::wstring name = idText.empty() ? std::wstring(L"ID.csv") : std::wstring(idText) + L".csv";
+    for (wchar_t& c : name) {
+        const bool kept = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') ||
+                          (c >= L'a' && c <= L'z') || c == L'-' || c == L'.';
+        if (!kept) c = L'_';
+    }
+    return name;
+}
+
+std::string CsvRecordLine() {
+    std::wstring line;
+    line.reserve(kSlotEntries * kMediumText + 32);
+    AppendField(line, g_run.TextLast[kIdEntry].Get().view());
+    AppendField(line, g_run.RecordDate.Get().view());
+    AppendField(line, g_run.RecordTime.Get().view());
+    for (int s = 1; s <= kMaxSlots; ++s) AppendField(line, g_run.TextLast[s].Get().view());
+    std::string bytes = platform::WideToLatin1(line);
+    bytes += "\r\n";
+    return bytes;
+}
+
+std::wstring CsvTargetPath(app::WindowPort& window) {
+    std::wstring path;
+    switch (NameSourceOf(g_run.ExportType)) {
+        case NameSource::None:
+            return {};
+        case NameSource::CsvFileName:
+            path = g_run.ExportPath.str() + g_run.CsvFileName.str();
+            break;
+        case NameSource::FileNameField: {
+            const std::wstring name = window.GetControlText(app::kFileNameField);
+            path = g_run.ExportPath.str() + name.substr(0, std::min(name.size(), kFieldNameChars));
+            break;
+        }
+    }
+    return path;
+}
+
+bool WriteCsvSingle(app::WindowPort& window) {
+    const std::wstring path = CsvTargetPath(window);
+    if (path.empty()) return false;
+    StampRecordTime();
+    const std::string fsPath = platform::FsPath(path);
+    std::string problem;
+    const bool written = ReplaceWith(fsPath, CsvRecordLine(), problem);
+    std::wstring text;
+    if (!written) {
+        text = L"Cannot write to " + path + L" (" + Wide(problem) +
+               L"): this record is not in the file.";
+        ReportNow(text);
+    }
+    // Lines waiting for the same file from the appending types are not put
+    // into a file that holds only the newest record.
+    RetryAndShow(window, fsPath, {}, text);
+    return written;
+}
+
+bool WriteCsvMulti(app::WindowPort& window) {
+    const std::wstring path = CsvTargetPath(window);
+    if (path.empty()) return false;
+    StampRecordTime();
+    const std::string fsPath = platform::FsPath(path);
+    std::string problem;
+    const bool written = AppendWithWaiting(fsPath, CsvRecordLine(), problem);
+    std::wstring text;
+    if (!written) {
+        const PendingLines* waiting = PendingRecords().Find(fsPath);
+        text = L"Cannot write to " + path + L" (" + Wide(problem) + L"): ";
+        if (waiting != nullptr) {
+            text += RecordCount(waiting->Records()) +
+                    L" kept, to be written when the file can be written again";
+            if (!waiting->persisted) {
+                text += L"; not saved for a restart (" + Wide(waiting->spoolProblem) + L")";
+            }
+        }
+        text += L".";
+        ReportNow(text);
+    }
+    RetryAndShow(window, fsPath, written ? std::string() : fsPath, text);
+    return written;
+}
+
+void RetryPendingRecords(app::WindowPort& window) {
+    RetryAndShow(window, {}, {}, {});
+}
+
+}  // namespace karvelo::exports

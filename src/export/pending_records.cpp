@@ -1,0 +1,282 @@
+#include "export/pending_records.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "app/run_state.h"
+#include "platform/program_path.h"
+
+namespace karvelo::exports {
+namespace {
+
+constexpr std::string_view kSpoolPrefix = "karvelo-pending-";
+constexpr std::string_view kSpoolSuffix = ".spool";
+constexpr std::string_view kMagicLine = "karvelo pending records";
+constexpr std::string_view kTargetKey = "target ";
+constexpr std::string_view kCheckKey = "check ";
+constexpr std::size_t kNameChars = 64;  // of the target's file name, to stay within NAME_MAX
+
+std::string ErrnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+std::uint64_t Fnv1a(std::string_view text) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : text) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+std::string Hex16(std::uint64_t v) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = kDigits[v & 0xF];
+        v >>= 4;
+    }
+    return out;
+}
+
+std::string Decimal(std::int64_t v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+bool ParseDecimal(std::string_view text, std::int64_t& v) {
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+// Cuts the next '\n'-terminated line off `rest`; false when there is none.
+bool TakeLine(std::string_view& rest, std::string_view& line) {
+    const std::size_t end = rest.find('\n');
+    if (end == std::string_view::npos) return false;
+    line = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view data, int& error) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    char buf[8192];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Replaces `path` with `data` in one step: a temporary file beside it, synced,
+// then renamed over it. Empty on success, else what went wrong.
+std::string ReplaceFileAtomically(const std::string& folder, const std::string& path,
+                                  std::string_view data) {
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return ErrnoText(errno);
+    int error = 0;
+    bool ok = WriteAll(fd, data, error);
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return ErrnoText(error);
+    }
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);  // the rename is done; this only makes it durable sooner
+        ::close(dir);
+    }
+    return {};
+}
+
+std::string SpoolText(const std::string& target, const PendingLines& lines) {
+    std::string text(kMagicLine);
+    text += '\n';
+    text += kTargetKey;
+    text += target;
+    text += '\n';
+    text += kCheckKey;
+    text += Decimal(lines.checkOffset);
+    text += ' ';
+    text += Decimal(static_cast<std::int64_t>(lines.checkLength));
+    text += '\n';
+    text += lines.bytes;
+    return text;
+}
+
+// Reads a spool file; false when it is not one of ours or is damaged.
+bool ParseSpool(std::string_view text, std::string& target, PendingLines& lines) {
+    std::string_view magic, targetLine, checkLine;
+    if (!TakeLine(text, magic) || magic != kMagicLine) return false;
+    if (!TakeLine(text, targetLine) || !targetLine.starts_with(kTargetKey)) return false;
+    if (!TakeLine(text, checkLine) || !checkLine.starts_with(kCheckKey)) return false;
+    checkLine.remove_prefix(kCheckKey.size());
+    const std::size_t blank = checkLine.find(' ');
+    if (blank == std::string_view::npos) return false;
+    std::int64_t offset = 0, length = 0;
+    if (!ParseDecimal(checkLine.substr(0, blank), offset) ||
+        !ParseDecimal(checkLine.substr(blank + 1), length) || length < 0 ||
+        static_cast<std::uint64_t>(length) > text.size()) {
+        return false;
+    }
+    target = std::string(targetLine.substr(kTargetKey.size()));
+    lines.bytes = std::string(text);
+    lines.checkOffset = offset < 0 ? -1 : offset;
+    lines.checkLength = offset < 0 ? 0 : static_cast<std::size_t>(length);
+    lines.problem = "kept from an earlier run";
+    lines.persisted = true;
+    return !target.empty() && !lines.bytes.empty();
+}
+
+}  // namespace
+
+int PendingLines::Records() const {
+    return static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
+}
+
+PendingStore::PendingStore(std::string folder) : folder_(std::move(folder)) {
+    LoadSpools();
+}
+
+const PendingLines* PendingStore::Find(const std::string& target) const {
+    const auto it = lines_.find(target);
+    return it == lines_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> PendingStore::Targets() const {
+    std::vector<std::string> targets;
+    targets.reserve(lines_.size());
+    for (const auto& [target, lines] : lines_) targets.push_back(target);
+    return targets;
+}
+
+std::string PendingStore::SpoolPath(const std::string& target) const {
+    if (folder_.empty()) return {};
+    const std::size_t slash = target.rfind('/');
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // Only plain characters in the name: the hash tells the targets apart.
+    for (char& c : name) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                           (c >= 'a' && c <= 'z') || c == '-' || c == '.' || c == '_';
+        if (!plain) c = '_';
+    }
+    name.resize(std::min(name.size(), kNameChars));
+    std::string path = folder_;
+    path += kSpoolPrefix;
+    path += name;
+    path += '-';
+    path += Hex16(Fnv1a(target));
+    path += kSpoolSuffix;
+    return path;
+}
+
+bool PendingStore::Keep(const std::string& target, PendingLines lines) {
+    lines.persisted = false;
+    lines.spoolProblem.clear();
+    const std::string spool = SpoolPath(target);
+    if (spool.empty()) {
+        lines.spoolProblem = "no configuration folder";
+    } else if (target.find('\n') != std::string::npos) {
+        lines.spoolProblem = "the file name holds a line break";
+    } else {
+        lines.spoolProblem = ReplaceFileAtomically(folder_, spool, SpoolText(target, lines));
+        lines.persisted = lines.spoolProblem.empty();
+    }
+    const bool persisted = lines.persisted;
+    lines_[target] = std::move(lines);
+    return persisted;
+}
+
+void PendingStore::SetProblem(const std::string& target, const std::string& problem) {
+    const auto it = lines_.find(target);
+    if (it != lines_.end()) it->second.problem = problem;
+}
+
+void PendingStore::Clear(const std::string& target) {
+    if (lines_.erase(target) == 0) return;
+    const std::string spool = SpoolPath(target);
+    if (spool.empty() || ::unlink(spool.c_str()) == 0 || errno == ENOENT) return;
+    // The lines are in the file; a spool left behind carries the check that
+    // keeps the next run from writing them again.
+    std::fprintf(stderr, "karvelo: cannot remove %s: %s\n", spool.c_str(),
+                 ErrnoText(errno).c_str());
+}
+
+void PendingStore::LoadSpools() {
+    if (folder_.empty()) return;
+    DIR* dir = ::opendir(folder_.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name(e->d_name);
+        if (!name.starts_with(kSpoolPrefix) || !name.ends_with(kSpoolSuffix)) continue;
+        const std::string path = folder_ + std::string(name);
+        std::string text;
+        std::string target;
+        PendingLines lines;
+        if (!ReadWholeFile(path, text) || !ParseSpool(text, target, lines) ||
+            SpoolPath(target) != path) {
+            std::fprintf(stderr, "karvelo: ignoring unreadable spool file %s\n", path.c_str());
+            continue;
+        }
+        lines_[target] = std::move(lines);
+    }
+    ::closedir(dir);
+}
+
+namespace {
+std::unique_ptr<PendingStore> g_store;
+}  // namespace
+
+PendingStore& PendingRecords() {
+    const std::string folder = platform::FsPath(g_run.ConfigDir.str());
+    if (!g_store || g_store->folder() != folder) g_store = std::make_unique<PendingStore>(folder);
+    return *g_store;
+}
+
+void ReloadPendingRecords() {
+    g_store.reset();
+}
+
+}  // namespace karvelo::exports

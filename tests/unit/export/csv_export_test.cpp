@@ -1,0 +1,232 @@
+#include "export/csv_export.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/run_state.h"
+#include "export/export_record.h"
+#include "export/pending_records.h"
+#include "support/fake_window.h"
+#include "support/temp_dir.h"
+
+namespace karvelo::exports {
+namespace {
+
+using karvelo::testing::FakeWindow;
+using karvelo::testing::TempDir;
+
+std::wstring W(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+// The clock the tests set: it gives `g_readings` in turn (the last one again
+// once they are used up) and counts how often it is read.
+std::vector<std::tm> g_readings;
+std::size_t g_reads = 0;
+bool g_clockWorks = true;
+
+bool TestClock(std::tm& local) {
+    if (!g_clockWorks) return false;
+    local = g_readings[std::min(g_reads, g_readings.size() - 1)];
+    ++g_reads;
+    return true;
+}
+
+class CsvExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetRunState();
+        std::filesystem::create_directory(dir.path() / "cfg");
+        std::filesystem::create_directory(dir.path() / "out");
+        g_run.ConfigDir = W(dir.file("cfg") + "/");
+        g_run.ExportPath = W(dir.file("out") + "/");
+        g_run.CsvFileName = L"data.csv";
+        ReloadPendingRecords();
+        g_readings = {At(2026, 12, 9, 8, 5, 3)};
+        g_reads = 0;
+        g_clockWorks = true;
+        SetLocalClock(TestClock);
+    }
+    void TearDown() override {
+        SetLocalClock(nullptr);
+        ReloadPendingRecords();
+    }
+
+    static void Record(const std::wstring& id, const std::wstring& slot1) {
+        g_run.TextLast[kIdEntry] = id;
+        g_run.TextLast[1] = slot1;
+    }
+    std::string Out(const std::string& name) const { return dir.Read("out/" + name); }
+
+    TempDir dir;
+    FakeWindow window;
+};
+
+TEST_F(CsvExportTest, RecordLineHasThirteenSeparatorsAndCrLf) {
+    g_run.ExportType = 2;
+    Record(L"P-17", L"12.345");
+    ASSERT_TRUE(WriteCsvMulti(window));
+    EXPECT_EQ(Out("data.csv"), "P-17;09.12.2026;08:05:03;12.345;;;;;;;;;;\r\n");
+}
+
+struct LineCase {
+    const char* name;
+    std::wstring id;
+    std::wstring slot1;
+    std::wstring slot10;
+    std::string expected;
+};
+
+class RecordLineTest : public CsvExportTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(RecordLineTest, Line) {
+    const LineCase& c = GetParam();
+    Record(c.id, c.slot1);
+    g_run.TextLast[10] = c.slot10;
+    StampRecordTime();
+    EXPECT_EQ(CsvRecordLine(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordLineTest,
+    ::testing::Values(LineCase{"EmptyIdStartsWithSeparator", L"", L"1.0", L"",
+                               ";09.12.2026;08:05:03;1.0;;;;;;;;;;\r\n"},
+                      LineCase{"SeparatorInsideTextUnchanged", L"a;b", L"x", L"z",
+                               "a;b;09.12.2026;08:05:03;x;;;;;;;;;z;\r\n"},
+                      LineCase{"Latin1ByteAndQuestionMarkBeyond", L"\u00d8l", L"\u20ac5",
+                               L"\U0001F600", "\xd8l;09.12.2026;08:05:03;?5;;;;;;;;;?;\r\n"},
+                      LineCase{"LineEndOfAListFieldStaysOutOfTheLine", L"Lot 5\n", L"A-3\r\n",
+                               L"\n", "Lot 5;09.12.2026;08:05:03;A-3;;;;;;;;;;\r\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct StampCase {
+    const char* name;
+    std::vector<std::tm> readings;
+    const wchar_t* date;
+    const wchar_t* time;
+};
+
+class StampTest : public CsvExportTest, public ::testing::WithParamInterface<StampCase> {};
+
+TEST_P(StampTest, DateAndTimeFromOneReading) {
+    g_readings = GetParam().readings;
+    StampRecordTime();
+    EXPECT_EQ(g_run.RecordDate.str(), GetParam().date);
+    EXPECT_EQ(g_run.RecordTime.str(), GetParam().time);
+    EXPECT_EQ(g_reads, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StampTest,
+    ::testing::Values(StampCase{"Padded", {At(2027, 2, 1, 3, 4, 5)}, L"01.02.2027", L"03:04:05"},
+                      StampCase{"Midnight",
+                                {At(2026, 12, 31, 23, 59, 59), At(2027, 1, 1, 0, 0, 0)},
+                                L"31.12.2026",
+                                L"23:59:59"},
+                      StampCase{
+                          "LateEvening", {At(2026, 10, 28, 23, 0, 0)}, L"28.10.2026", L"23:00:00"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(CsvExportTest, WithoutLocalTimeTheRecordIsWrittenUndated) {
+    g_clockWorks = false;
+    g_run.ExportType = 1;
+    Record(L"P-17", L"1");
+    ASSERT_TRUE(WriteCsvSingle(window));
+    EXPECT_EQ(Out("data.csv"), "P-17;;;1;;;;;;;;;;\r\n");
+}
+
+struct IdNameCase {
+    std::wstring id;
+    std::wstring file;
+};
+
+class IdFileNameTest : public ::testing::TestWithParam<IdNameCase> {};
+
+TEST_P(IdFileNameTest, Name) {
+    EXPECT_EQ(IdFileName(GetParam().id), GetParam().file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IdFileNameTest,
+    ::testing::Values(IdNameCase{L"AB 12/3", L"AB_12_3.csv"}, IdNameCase{L"", L"ID.csv"},
+                      IdNameCase{L"Lot.7-a", L"Lot.7-a.csv"},
+                      IdNameCase{L"../etc\\x", L".._etc_x.csv"},
+                      IdNameCase{L"M\u00fcller", L"M_ller.csv"},
+                      IdNameCase{std::wstring(300, L'a'), std::wstring(254, L'a') + L".csv"}));
+
+// Three records through the export dispatch, by export type.
+struct TypeCase {
+    int type;
+    const char* file;      // nullptr: no file is written
+    const char* expected;  // the file's contents after the three records
+};
+
+class ExportTypeTest : public CsvExportTest, public ::testing::WithParamInterface<TypeCase> {};
+
+TEST_P(ExportTypeTest, ThreeRecords) {
+    const TypeCase& c = GetParam();
+    g_run.ExportType = c.type;
+    window.texts[app::kFileNameField] = L"AB_12_3.csv";
+    for (const wchar_t* value : {L"1", L"2", L"3"}) {
+        Record(L"AB 12/3", value);
+        ExportRecord(window);
+    }
+    if (c.file == nullptr) {
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
+    } else {
+        EXPECT_EQ(Out(c.file), c.expected);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "out"), {}), 1);
+    }
+    EXPECT_EQ(window.exportProblem, L"");
+}
+
+constexpr const char* kThree =
+    "AB 12/3;09.12.2026;08:05:03;1;;;;;;;;;;\r\n"
+    "AB 12/3;09.12.2026;08:05:03;2;;;;;;;;;;\r\n"
+    "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
+constexpr const char* kLast = "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExportTypeTest,
+    ::testing::Values(TypeCase{0, nullptr, nullptr}, TypeCase{1, "data.csv", kLast},
+                      TypeCase{2, "data.csv", kThree}, TypeCase{3, "AB_12_3.csv", kLast},
+                      TypeCase{4, "AB_12_3.csv", kThree}, TypeCase{5, nullptr, nullptr},
+                      TypeCase{6, nullptr, nullptr}, TypeCase{7, nullptr, nullptr}));
+
+TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
+    dir.Write("out/single.csv", "an older and much longer line\r\n");
+    dir.Write("out/multi.csv", "kept\r\n");
+    Record(L"X", L"1");
+    g_run.ExportType = 1;
+    g_run.CsvFileName = L"single.csv";
+    ExportRecord(window);
+    g_run.ExportType = 2;
+    g_run.CsvFileName = L"multi.csv";
+    ExportRecord(window);
+    EXPECT_EQ(Out("single.csv"), "X;09.12.2026;08:05:03;1;;;;;;;;;;\r\n");
+    EXPECT_EQ(Out("multi.csv"), "kept\r\nX;09.12.2026;08:05:03;1;;;;;;;;;;\r\n");
+}
+
+TEST_F(CsvExportTest, IdFileNameFieldIsReadAtMost254Characters) {
+    g_run.ExportType = 4;
+    window.texts[app::kFileNameField] = std::wstring(254, L'n') + L"-tail";
+    EXPECT_EQ(CsvTargetPath(window), g_run.ExportPath.str() + std::wstring(254, L'n'));
+}
+
+}  // namespace
+}  // namespace karvelo::exports
