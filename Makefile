@@ -21,29 +21,30 @@ build: deps
 	$(CMAKE) -S . -B $(BUILD_DIR) -G Ninja
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS)
 
+# The demo bench in run/: simulated instruments and the station (see README.md).
 run: build
-	$(BUILD_DIR)/src/karvelo --show-config
+	scripts/run-demo $(BUILD_DIR) run
 
 test: build
 	$(CTEST) --test-dir $(BUILD_DIR) -j $(JOBS) --output-on-failure --timeout 300
 
 # The fast suites again under AddressSanitizer + UndefinedBehaviorSanitizer.
 test-asan: deps
-	$(CMAKE) -S . -B $(ASAN_DIR) -G Ninja -DKARVELO_SANITIZE=address -DKARVELO_BUILD_BENCH=OFF
-	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	$(CMAKE) -S . -B $(ASAN_DIR) -G Ninja -DKARVELO_SANITIZE=address -DKARVELO_BUILD_BENCH=OFF -DKARVELO_BUILD_GUI=OFF
+	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS) --target karvelo_unit_tests
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		$(CTEST) --test-dir $(ASAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
 
 # The fast suites again under ThreadSanitizer.
 test-tsan: deps
-	$(CMAKE) -S . -B $(TSAN_DIR) -G Ninja -DKARVELO_SANITIZE=thread -DKARVELO_BUILD_BENCH=OFF
-	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS)
+	$(CMAKE) -S . -B $(TSAN_DIR) -G Ninja -DKARVELO_SANITIZE=thread -DKARVELO_BUILD_BENCH=OFF -DKARVELO_BUILD_GUI=OFF
+	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS) --target karvelo_unit_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		$(CTEST) --test-dir $(TSAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
 
 # The libFuzzer targets (clang), each for FUZZ_SECONDS; the corpus grows in the build folder.
 fuzz: deps
-	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DKARVELO_FUZZ=ON -DKARVELO_BUILD_BENCH=OFF
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DKARVELO_FUZZ=ON -DKARVELO_BUILD_BENCH=OFF -DKARVELO_BUILD_GUI=OFF
 	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS) --target serial_readers_fuzz
 	mkdir -p $(FUZZ_DIR)/corpus/serial_readers
 	$(FUZZ_DIR)/tests/fuzz/serial_readers_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
 #ifdef KARVELO_WITH_WINDOW
             return app::RunStation(argc, argv, cl.batch);
 #else
-            std::fputs("karvelo: this build has no window; use --show-config or --probe N\n", stderr);
+            std::fputs("karvelo: this build has no window; use --show-config or --probe N\n",
+                       stderr);
             return 1;
 #endif
     }

@@ -117,7 +117,7 @@ void Perform(int fd, LineAction action) {
     }
 }
 
-// Raw 8-bit transfer with the profile's framing: no echo, no line editing, no
+// Raw transfer with the profile's framing: no echo, no line editing, no
 // signals, no character translation either way, no flow control, modem status
 // ignored. A received break is reported through the error counters rather
 // than as a NUL byte, and bytes with parity errors pass unchanged.

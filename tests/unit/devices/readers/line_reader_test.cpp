@@ -26,6 +26,9 @@ struct LineCase {
     SlotResult result;
 };
 
+// Test listings name the case, not its bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
+
 class LineReaderTest : public ReaderTest, public ::testing::WithParamInterface<LineCase> {};
 using LineReaderEdgeTest = ReaderTest;
 
@@ -152,6 +155,8 @@ struct ThermometerCase {
     ReaderResult code;
     SlotResult result;
 };
+
+void PrintTo(const ThermometerCase& c, std::ostream* os) { *os << c.what; }
 
 class ThermometerTest : public ReaderTest, public ::testing::WithParamInterface<ThermometerCase> {};
 

@@ -1,0 +1,84 @@
+#pragma once
+// The acquisition thread: the only thread that requests and reads instruments.
+// It runs in cycles for the whole life of the process. Each cycle requests the
+// slots that are due, reads every slot, formats the record texts, and when a
+// reading completes a record, hands the record to the user-interface thread
+// (export timer 1) and waits until it has been written.
+//
+// Send modes (SendMode of a slot):
+//   0 "autom."       requested every cycle; completes a record on any trigger
+//                    or when the instrument itself asks to send (result >= 2)
+//   1 "F-Key"        requested only on a trigger; values that arrive
+//                    unrequested are shown but complete nothing
+//   2 "F-Key/Print"  requested only on a trigger; an unrequested value (the
+//                    instrument's own print key) completes a record too
+//   3 "Timer(s)"     as 2, triggered by the send timer
+// Triggers: the send key (KeyTrigger 1), the SEND / EXPORT button (SendTrigger
+// 1) and the send timer (TimerTrigger 1), sampled once at the start of a cycle.
+// Key and button are taken right then, so a press during the cycle triggers
+// the next one; the timer's trigger is cleared at the end of a triggered cycle,
+// when the send timer restarts for a full period.
+//
+// Flag writers: this thread sets AcquisitionPaused (hand-over, pause requests),
+// RecordReady and ExportStarted, clears the pause requests, SendTrigger,
+// TimerTrigger and IdReadRequest, clears ExportDone at the hand-over and sets
+// KeyTrigger to 2 when it takes the key. It writes no other flag value.
+
+#include <mutex>
+
+namespace karvelo::app {
+
+class WindowPort;
+
+// Milliseconds an instrument type needs between two cycles.
+int SettleTimeMs(int deviceType);
+
+// The largest settle time over all ten slots that hold an instrument in mode
+// "autom."; 0 when there is none.
+int SettleDelayMs();
+
+// True while the acquisition is paused because it honoured a command's pause
+// request (configuration, export target, window close) and the command has not
+// resumed it yet. The export and its watchdog leave such a pause alone.
+bool PausedForCommand();
+
+// Forgets a pause held for a command. For a new station start in the same
+// process (tests), while no acquisition thread runs.
+void ResetAcquisitionState();
+
+class AcquisitionThread {
+  public:
+    // `window` must outlive the thread.
+    explicit AcquisitionThread(WindowPort& window);
+    AcquisitionThread(const AcquisitionThread&) = delete;
+    AcquisitionThread& operator=(const AcquisitionThread&) = delete;
+
+    // One complete cycle, including the hand-over wait and the closing sleep.
+    void RunCycle();
+
+    // Runs cycles on a new thread for the rest of the process. The thread is
+    // never joined (it may be blocked in an instrument read when the process
+    // ends), so this object must never be destroyed once started.
+    void Start();
+
+  private:
+    void TextSlotPass(int s);
+    void RequestPass(int slotCount, bool trigger);
+    void ReadPass(int slotCount, bool trigger);
+    // ReadDispatch plus the record texts of the slot and of every other slot
+    // the same reply filled.
+    int ReadAndFormat(int s, bool requested);
+    void HandOverRecord();
+    void Invalidate();
+
+    WindowPort& window_;
+    // Held around the request and read passes of a cycle; taken by no other
+    // thread.
+    std::mutex slotLock_;
+};
+
+// Creates the station's acquisition thread and starts it; the object lives
+// until the process ends.
+AcquisitionThread& StartAcquisitionThread(WindowPort& window);
+
+}  // namespace karvelo::app

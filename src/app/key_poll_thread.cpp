@@ -1,0 +1,74 @@
+#include "app/key_poll_thread.h"
+
+#include <cstdint>
+#include <thread>
+
+#include "app/run_state.h"
+#include "platform/keystate.h"
+#include "platform/wait.h"
+
+namespace karvelo::app {
+namespace {
+
+constexpr int kNoSendKey = 0;
+constexpr int kFirstSendKey = 1;  // F1
+constexpr int kLastSendKey = 14;  // Enter
+
+}  // namespace
+
+KeyPollThread::KeyPollThread(platform::KeyState& keys) : keys_(keys) {}
+
+void KeyPollThread::Start() {
+    std::thread([this] {
+        for (;;) {
+            Poll();
+            platform::SleepMs(kPollMs);
+        }
+    }).detach();
+}
+
+KeyPollThread& StartKeyPollThread(platform::KeyState& keys) {
+    // Never deleted: the detached thread uses it until the process ends.
+    auto* thread = new KeyPollThread(keys);
+    thread->Start();
+    return *thread;
+}
+
+void KeyPollThread::Poll() {
+    const std::int16_t trigger = g_run.KeyTrigger;
+    if (trigger == 1) {  // pressed, not yet taken
+        Count();
+        return;
+    }
+    const int key = g_run.SendKey;
+    if (key == kNoSendKey) {
+        g_run.KeyTrigger = 0;
+        held_ = 0;
+        return;
+    }
+    if (key < kFirstSendKey || key > kLastSendKey) {
+        // Not a key this station can watch.
+        if (trigger > 0) Count();
+        return;
+    }
+    if (!keys_.IsDownOrWasPressed(key)) {
+        g_run.KeyTrigger = 0;
+        held_ = 0;
+        return;
+    }
+    // A trigger already taken (2) stays taken while the key is held.
+    std::int16_t idle = 0;
+    g_run.KeyTrigger.compare_exchange_strong(idle, 1);
+    Count();
+}
+
+void KeyPollThread::Count() {
+    if (held_ >= kHeldLimit) {
+        g_run.KeyTrigger = 0;
+        held_ = 0;
+    } else {
+        ++held_;
+    }
+}
+
+}  // namespace karvelo::app

@@ -1,0 +1,176 @@
+#include "app/timers.h"
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+#include "app/acquisition_thread.h"
+#include "app/configuration.h"
+#include "app/control_ids.h"
+#include "app/run_state.h"
+#include "app/window_port.h"
+#include "export/export_record.h"
+
+namespace karvelo::app {
+
+MarpossHandover g_marposs;
+
+namespace {
+
+std::atomic<RecordExporter> g_exporter{nullptr};
+std::atomic<MarpossValueRead> g_marpossRead{nullptr};
+
+// The export's own state. Only the user-interface thread touches it; atomics
+// keep it well-defined for tests that play that thread from several threads.
+struct ExportState {
+    std::atomic<bool> running{false};        // timer 1's export is open
+    std::atomic<bool> queued{false};         // a further hand-over came while it was open
+    std::atomic<bool> watchdogFired{false};  // the open export has been given up on
+};
+ExportState g_export;
+
+// Lets the acquisition go on after an export (or its watchdog). A pause the
+// thread holds for a command is the command's to lift.
+void ReleaseAcquisition(WindowPort& window) {
+    g_run.RecordReady = false;
+    if (!PausedForCommand()) g_run.AcquisitionPaused = false;
+    window.ShowControl(kSendButton, true);
+}
+
+void WriteRecord(WindowPort& window) {
+    RecordExporter exporter = g_exporter.load();
+    if (exporter != nullptr) {
+        exporter(window);
+    } else {
+        exports::ExportRecord(window);
+    }
+}
+
+void OnExport(WindowPort& window) {
+    window.StopTimer(kExportTimer);
+    // A hand-over while an export is open (its message box dispatches the
+    // window's events): the open export runs it when it returns, never nested.
+    if (g_export.running.exchange(true)) {
+        g_export.queued = true;
+        return;
+    }
+    do {
+        g_export.queued = false;
+        g_export.watchdogFired = false;
+        g_run.ExportDone = false;
+        window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
+        WriteRecord(window);
+        // The texts of the record just written survive a restart.
+        SaveTexts();
+    } while (g_export.queued.load());
+
+    g_run.ExportDone = true;
+    window.StopTimer(kExportWatchdogTimer);
+    g_export.running = false;
+    // After the watchdog the acquisition has run on: RecordReady and the pause
+    // are no longer this record's, and clearing them would lose a newer record.
+    if (!g_export.watchdogFired) ReleaseAcquisition(window);
+}
+
+void OnExportWatchdog(WindowPort& window) {
+    window.StopTimer(kExportWatchdogTimer);
+    // A tick left over from an export that has already finished changes nothing.
+    if (!g_export.running) return;
+    g_export.watchdogFired = true;
+    ReleaseAcquisition(window);
+}
+
+void OnSendTimer(WindowPort& window) {
+    window.StopTimer(kSendTimer);
+    g_run.TimerTrigger = 1;
+}
+
+void OnIdTimer(WindowPort&) {
+    g_run.IdReadRequest = true;
+}
+
+void ClearSlotResult(int s) {
+    g_run.ValueReady[s] = false;
+    g_run.ValueError[s] = false;
+    g_run.Value[s] = 0.0;
+}
+
+void OnMarposs(WindowPort& window) {
+    window.StopTimer(kMarpossTimer);
+    const int s = g_marposs.Slot;
+    int result = -1;
+    if (s >= 1 && s <= kMaxSlots) {
+        MarpossValueRead read = g_marpossRead.load();
+        if (g_marposs.Requested == 0) {
+            ClearSlotResult(s);
+            result = -1;
+        } else if (read == nullptr) {
+            ClearSlotResult(s);
+            result = -4;
+        } else {
+            const double v = read(g_run.Channel[s]);
+            g_run.SlotState[s] = 2;
+            g_run.ValueReady[s] = true;
+            g_run.Value[s] = v * g_run.Factor[s].load() + g_run.Offset[s].load();
+            result = 1;
+        }
+    }
+    // Last: the waiting dispatch takes any result but 0 as the answer.
+    g_marposs.Result = result;
+}
+
+struct TimerHandler {
+    int id;
+    void (*handle)(WindowPort&);
+};
+
+constexpr TimerHandler kHandlers[] = {
+    {kExportTimer, &OnExport},   {kExportWatchdogTimer, &OnExportWatchdog},
+    {kSendTimer, &OnSendTimer},  {kIdTimer, &OnIdTimer},
+    {kMarpossTimer, &OnMarposs},
+};
+
+}  // namespace
+
+int TimerPeriodMs(int id) {
+    for (const TimerInfo& t : kTimerTable) {
+        if (t.id == id) return t.periodMs;
+    }
+    return -1;
+}
+
+int SendTimerMs(double periodSeconds) {
+    const double ms = periodSeconds * 1000.0;
+    if (!(ms > 0.0)) return 0;
+    if (ms >= static_cast<double>(std::numeric_limits<int>::max())) {
+        return std::numeric_limits<int>::max();
+    }
+    return static_cast<int>(ms);
+}
+
+void OnTimerEvent(int id, WindowPort& window) {
+    for (const TimerHandler& h : kHandlers) {
+        if (h.id == id) {
+            h.handle(window);
+            return;
+        }
+    }
+}
+
+void SetRecordExporter(RecordExporter exporter) {
+    g_exporter.store(exporter);
+}
+
+bool ExportInProgress() {
+    return g_export.running.load();
+}
+
+void SetMarpossLibrary(MarpossValueRead read) {
+    g_marpossRead.store(read);
+}
+
+bool MarpossReady() {
+    return g_marpossRead.load() != nullptr;
+}
+
+}  // namespace karvelo::app

@@ -1,0 +1,73 @@
+#pragma once
+// The window timers that carry work onto the user-interface thread: the export
+// of a handed-over record and its watchdog, the send timer, the periodic ID
+// read and the Marposs read. OnTimerEvent runs on the user-interface thread
+// only; everything else here may be used from any thread.
+
+#include <atomic>
+#include <cstdint>
+
+namespace karvelo::app {
+
+class WindowPort;
+
+enum TimerId : int {
+    kExportTimer = 1,          // started by the acquisition thread at the hand-over
+    kExportWatchdogTimer = 2,  // started by the export itself
+    kSendTimer = 3,            // "Timer(s)" trigger, restarted after every triggered cycle
+    kIdTimer = 4,              // asks for an ID read, never stopped
+    kMarpossTimer = 8,         // reads the Marposs box on behalf of the acquisition thread
+};
+
+struct TimerInfo {
+    int id;
+    int periodMs;  // 0: the send timer, whose period comes from TimerPeriod
+    bool periodic;
+};
+
+inline constexpr TimerInfo kTimerTable[] = {
+    {kExportTimer, 1, false}, {kExportWatchdogTimer, 2000, false}, {kSendTimer, 0, false},
+    {kIdTimer, 2000, true},   {kMarpossTimer, 10, false},
+};
+
+// The fixed period of a timer of the table; -1 for an unknown id.
+int TimerPeriodMs(int id);
+
+// The send timer's period in milliseconds for TimerPeriod seconds: cut to an
+// integer, 0 for a non-positive period, at most the largest int.
+int SendTimerMs(double periodSeconds);
+
+// Handles timer `id` of the main window (user-interface thread). Unknown ids
+// are ignored.
+//
+// The export (timer 1) never runs nested: a hand-over that arrives while an
+// export is still open (the watchdog has let the acquisition run on) is queued
+// and exported as soon as the open one has returned.
+void OnTimerEvent(int id, WindowPort& window);
+
+// Writes the handed-over record. By default exports::ExportRecord; tests and
+// benchmarks may install their own (nullptr restores the default).
+using RecordExporter = void (*)(WindowPort& window);
+void SetRecordExporter(RecordExporter exporter);
+
+// True while timer 1's export runs (user-interface thread).
+bool ExportInProgress();
+
+// The Marposs read hand-over between the read dispatch on the acquisition
+// thread and timer 8 on the user-interface thread: the dispatch sets Result to
+// 0, then Slot and Requested, and starts timer 8; the handler answers with a
+// result that is never 0.
+struct MarpossHandover {
+    std::atomic<std::int32_t> Slot{0};
+    std::atomic<std::int32_t> Requested{0};
+    std::atomic<std::int32_t> Result{0};
+};
+extern MarpossHandover g_marposs;
+
+// The Marposs library's value read for a channel, installed by its back-end once
+// the library is loaded and initialised (nullptr: not ready, reads give -4).
+using MarpossValueRead = double (*)(int channel);
+void SetMarpossLibrary(MarpossValueRead read);
+bool MarpossReady();
+
+}  // namespace karvelo::app

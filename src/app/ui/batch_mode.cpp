@@ -1,0 +1,58 @@
+#include "app/ui/batch_mode.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <atomic>
+
+namespace karvelo::app {
+namespace {
+
+std::atomic<bool> g_batch{false};
+
+// The folder to open a chooser in: the given one when it exists, else the
+// home folder (an empty or stale setting must not leave the chooser nowhere).
+QString StartFolder(const QString& folder) {
+    if (!folder.isEmpty() && QDir(folder).exists()) return folder;
+    return QDir::homePath();
+}
+
+}  // namespace
+
+void SetBatchMode(bool batch) {
+    g_batch = batch;
+}
+
+bool BatchMode() {
+    return g_batch.load();
+}
+
+std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& folder) {
+    if (BatchMode()) return std::nullopt;
+    QFileDialog chooser(parent);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setNameFilter(QStringLiteral("CSV (*.csv*)"));
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    chooser.setDirectory(StartFolder(folder));
+    if (chooser.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = chooser.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    return files.front();
+}
+
+std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& folder) {
+    if (BatchMode()) return std::nullopt;
+    const QString chosen = QFileDialog::getExistingDirectory(parent, title, StartFolder(folder),
+                                                             QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) return std::nullopt;
+    return QDir::cleanPath(chosen);
+}
+
+void ShowNotAvailable(QWidget* parent, const QString& caption, const QString& text) {
+    if (BatchMode()) return;
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+}  // namespace karvelo::app

@@ -1,0 +1,28 @@
+#pragma once
+// Unattended operation (--batch) and the dialogs that depend on it: in batch
+// mode nobody is there to answer, so message boxes go to standard error, file
+// and folder choosers are cancelled and placeholder dialogs answer at once.
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace karvelo::app {
+
+void SetBatchMode(bool batch);
+bool BatchMode();
+
+// An existing file matching "*.csv*", starting in `folder`; nullopt when
+// cancelled (always in batch mode).
+std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& folder);
+
+// An existing folder, starting at `folder`; nullopt when cancelled (always in
+// batch mode). The result has no trailing separator unless it is the root.
+std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& folder);
+
+// A modal note with an OK button for a dialog this build does not have yet;
+// returns at once in batch mode.
+void ShowNotAvailable(QWidget* parent, const QString& caption, const QString& text);
+
+}  // namespace karvelo::app

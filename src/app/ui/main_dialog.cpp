@@ -1,0 +1,662 @@
+#include "app/ui/main_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/acquisition_thread.h"
+#include "app/configuration.h"
+#include "app/control_ids.h"
+#include "app/key_poll_thread.h"
+#include "app/run_state.h"
+#include "app/timers.h"
+#include "app/ui/batch_mode.h"
+#include "app/ui/qt_window_port.h"
+#include "app/version.h"
+#include "devices/device_open.h"
+#include "export/csv_export.h"
+#include "export/ui/id_config_dialog.h"
+#include "platform/wait.h"
+#include "resources/artwork.h"
+
+namespace karvelo::app {
+namespace {
+
+// How a control is made.
+enum class Kind { Label, Edit, SlotTextEdit, Button, DefaultButton, List, BitmapButton, Radio };
+
+// What a control's y position is counted from: the top of the window, its
+// slot row (61 per slot, k = 0..9) or the row below the last slot (61 * D).
+enum class Anchor { Top, SlotRow, Bottom };
+
+// When a control is visible after a layout.
+enum class Shown { Always, Never, SlotInUse, TextSlot, ExportOn, WorkbookExport };
+
+struct ControlSpec {
+    int id;  // for Anchor::SlotRow the id of slot 1; slot k + 1 has id + k
+    Kind kind;
+    const char* caption;
+    Anchor anchor;
+    int x, y, width, height;
+    Shown shown;
+};
+
+constexpr ControlSpec kControls[] = {
+    {kIdLabel, Kind::Label, "ID:", Anchor::Top, 12, 9, 26, 17, Shown::Always},
+    {kIdField, Kind::Edit, "", Anchor::Top, 40, 5, 250, 25, Shown::Always},
+    {kIdConfigButton, Kind::Button, ">>", Anchor::Top, 305, 5, 25, 25, Shown::Always},
+    {kSlotConfigFirst, Kind::Button, ">>", Anchor::SlotRow, 305, 40, 25, 25, Shown::SlotInUse},
+    {kSlotTextFirst, Kind::SlotTextEdit, "", Anchor::SlotRow, 18, 50, 270, 25, Shown::TextSlot},
+    {kFewerSlotsButton, Kind::Button, "--", Anchor::Bottom, 305, 10, 25, 15, Shown::Always},
+    {kMoreSlotsButton, Kind::Button, "++", Anchor::Bottom, 305, 25, 25, 15, Shown::Always},
+    {kSendButton, Kind::DefaultButton, "SEND / EXPORT", Anchor::Bottom, 10, 45, 320, 25,
+     Shown::ExportOn},
+    {kExportTypeList, Kind::List, "", Anchor::Bottom, 10, 77, 90, 25, Shown::Always},
+    {kFileNameField, Kind::Edit, "", Anchor::Bottom, 110, 75, 190, 25, Shown::ExportOn},
+    {kExportTargetButton, Kind::Button, ">>", Anchor::Bottom, 305, 75, 25, 25, Shown::ExportOn},
+    {kLogoPlaceholder, Kind::BitmapButton, "", Anchor::Bottom, 1, 105, 60, 49, Shown::Never},
+    {kFinishButton, Kind::Button, "FINISH / EXIT", Anchor::Bottom, 130, 105, 200, 25,
+     Shown::Always},
+    {kExcelCloseButton, Kind::Button, "close", Anchor::Bottom, 69, 105, 60, 25,
+     Shown::WorkbookExport},
+    {kExcelOpenButton, Kind::Button, "open", Anchor::Bottom, 69, 105, 60, 25,
+     Shown::WorkbookExport},
+    {kSetRadioFirst + 0, Kind::Radio, "0.", Anchor::Bottom, 70, 135, 25, 25, Shown::Always},
+    {kSetRadioFirst + 1, Kind::Radio, "1.", Anchor::Bottom, 100, 135, 25, 25, Shown::Always},
+    {kSetRadioFirst + 2, Kind::Radio, "2.", Anchor::Bottom, 130, 135, 25, 25, Shown::Always},
+    {kSetRadioFirst + 3, Kind::Radio, "3.", Anchor::Bottom, 160, 135, 25, 25, Shown::Always},
+    {kSetRadioFirst + 4, Kind::Radio, "4.", Anchor::Bottom, 190, 135, 25, 25, Shown::Always},
+    {kSetRadioLast, Kind::Radio, "5. configuration", Anchor::Bottom, 220, 135, 200, 25,
+     Shown::Always},
+};
+
+// The export types in list order; the index is ExportType. Type 6 (workbook
+// without text slots) has no entry of its own.
+constexpr std::array<const char*, 6> kExportTypeNames = {
+    "-", "*.csv single", "*.csv multi", "ID.csv single", "ID.csv multi", "EXCEL-cells"};
+
+// The line that tells the operator about records that cannot be written, in
+// the free band under the configuration-set buttons.
+constexpr int kProblemLineTop = 163;  // from 61 * D
+constexpr int kProblemLineHeight = 26;
+
+// X11 windows cannot be higher than 32767 pixels; a hand-edited slot count
+// beyond this many rows lays out as this many.
+constexpr int kMaxLayoutRows = 500;
+
+// How often a command waiting for the pause looks at the flag.
+constexpr int kPausePollMs = 100;
+
+constexpr int kStartSettleMs = 10;
+constexpr int kSlotTextFontPixels = 15;
+// The controls' own type: small, as the fixed control sizes need (the
+// configuration-set buttons are 25 pixels wide with their mark).
+constexpr int kControlFontPixels = 11;
+
+int LayoutRows() {
+    return std::clamp<int>(g_run.DeviceCount, 0, kMaxLayoutRows);
+}
+
+// A radio button whose mark only the program sets: a click runs the command
+// and leaves the mark to the next layout.
+class SetRadioButton : public QRadioButton {
+  public:
+    using QRadioButton::QRadioButton;
+
+  protected:
+    void nextCheckState() override {}
+};
+
+// A button that is never shown: only its rectangle is used (the logo's).
+class PlaceholderButton : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+};
+
+QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
+    const QString caption = QString::fromUtf8(spec.caption);
+    switch (spec.kind) {
+        case Kind::Label:
+            return new QLabel(caption, parent);
+        case Kind::Edit:
+            return new QLineEdit(parent);
+        case Kind::SlotTextEdit: {
+            // The text of a text slot sits on its black display row.
+            auto* edit = new QLineEdit(parent);
+            edit->setStyleSheet(
+                QStringLiteral(
+                    "QLineEdit { background: black; color: #00ff00; border: 1px solid #1f6f1f;"
+                    " selection-background-color: #1f6f1f; font-size: %1px; }")
+                    .arg(kSlotTextFontPixels));
+            return edit;
+        }
+        case Kind::Button:
+        case Kind::DefaultButton: {
+            auto* button = new QPushButton(caption, parent);
+            const bool isDefault = spec.kind == Kind::DefaultButton;
+            // Enter always presses SEND / EXPORT, whichever button has the focus.
+            button->setAutoDefault(isDefault);
+            button->setDefault(isDefault);
+            return button;
+        }
+        case Kind::List: {
+            auto* list = new QComboBox(parent);
+            list->setEditable(false);
+            return list;
+        }
+        case Kind::BitmapButton:
+            return new PlaceholderButton(parent);
+        case Kind::Radio: {
+            auto* radio = new SetRadioButton(caption, parent);
+            radio->setAutoExclusive(false);
+            return radio;
+        }
+    }
+    return nullptr;
+}
+
+bool IsShown(Shown rule, int slot) {
+    const int exportType = g_run.ExportType;
+    switch (rule) {
+        case Shown::Always:
+            return true;
+        case Shown::Never:
+            return false;
+        case Shown::SlotInUse:
+            return slot <= g_run.DeviceCount;
+        case Shown::TextSlot:
+            return slot <= g_run.DeviceCount && g_run.DeviceType[slot] == 0;
+        case Shown::ExportOn:
+            return exportType != 0;
+        case Shown::WorkbookExport:
+            return exportType == 5 || exportType == 6;
+    }
+    return false;
+}
+
+QRect Placement(const ControlSpec& spec, int slotIndex, int rows) {
+    int y = spec.y;
+    if (spec.anchor == Anchor::SlotRow) y += kRowPitch * slotIndex;
+    if (spec.anchor == Anchor::Bottom) y += kRowPitch * rows;
+    return QRect(spec.x, y, spec.width, spec.height);
+}
+
+int SlotCountOf(const ControlSpec& spec) {
+    return spec.anchor == Anchor::SlotRow ? kMaxSlots : 1;
+}
+
+// Everything that waits for the window to be written, then the end without
+// waiting for the other threads: one of them may be blocked in an instrument
+// read, and the files are complete already.
+void EndProcessNow() {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+// A record the acquisition thread has handed over and that has not been
+// written yet. Its export runs on this thread, so a command that waits for the
+// pause lets it finish first rather than closing devices or the station under it.
+bool RecordAwaitingExport() {
+    return g_run.ExportStarted && !g_run.ExportDone && !ExportInProgress();
+}
+
+bool PauseReached() {
+    return g_run.AcquisitionPaused && !RecordAwaitingExport();
+}
+
+QString FromWide(const std::wstring& text) {
+    return QString::fromStdWString(text);
+}
+
+}  // namespace
+
+// Runs a command unless another one is still under way (its pause wait and
+// modal dialogs keep the window's events flowing) or the station is ending.
+class MainDialog::CommandScope {
+  public:
+    explicit CommandScope(MainDialog& d) : d_(d), entered_(!d.commandRunning_ && !d.ending_) {
+        if (entered_) d_.commandRunning_ = true;
+    }
+    ~CommandScope() {
+        if (entered_) d_.commandRunning_ = false;
+    }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    bool entered() const { return entered_; }
+
+  private:
+    MainDialog& d_;
+    bool entered_;
+};
+
+int WindowHeightFor(int deviceCount) {
+    return kRowPitch * std::clamp(deviceCount, 0, kMaxLayoutRows) + 195;
+}
+
+MainDialog::MainDialog(QWidget* parent)
+    : QDialog(parent),
+      fonts_(DisplayFonts::Make()),
+      icon_(StationIcon()),
+      port_(std::make_unique<QtWindowPort>(*this)),
+      idConfig_(std::make_unique<exports::IdConfigDialog>(this)) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowStaysOnTopHint);
+    setWindowTitle(QStringLiteral("KARVELO"));
+    setWindowIcon(icon_);
+    setFixedSize(kWindowWidth, WindowHeightFor(1));
+    QFont controlFont(QStringLiteral("Liberation Sans"));
+    controlFont.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    controlFont.setStyleHint(QFont::SansSerif);
+    controlFont.setPixelSize(kControlFontPixels);
+    setFont(controlFont);
+    setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
+    CreateControls();
+
+    hooks_.configureDevice = [this](int slot) {
+        ShowNotAvailable(
+            this, QStringLiteral("DEVICE CONFIGURATION"),
+            QStringLiteral("Slot %1: the device configuration is not available in this "
+                           "build. The configuration file can be edited instead.")
+                .arg(slot));
+    };
+    hooks_.configureExport = [this] {
+        ShowNotAvailable(this, QStringLiteral("EXCEL CONFIGURATION"),
+                         QStringLiteral("The workbook export is not available in this build."));
+    };
+    hooks_.endProcess = &EndProcessNow;
+
+    // Waits on this thread (the pause protocol, settle delays) keep the window alive.
+    platform::SetThreadEventPump(&DispatchWaitingEvents);
+}
+
+MainDialog::~MainDialog() {
+    platform::SetThreadEventPump(nullptr);
+    // The ID dialog is a child of this window: let it go before Qt deletes the children.
+    idConfig_.reset();
+}
+
+WindowPort& MainDialog::port() {
+    return *port_;
+}
+
+void MainDialog::CreateControls() {
+    for (const ControlSpec& spec : kControls) {
+        for (int k = 0; k < SlotCountOf(spec); ++k) {
+            QWidget* w = MakeControl(spec, this);
+            w->setGeometry(Placement(spec, k, 1));
+            PlaceControl(spec.id + k, w);
+        }
+    }
+    auto* list = static_cast<QComboBox*>(control(kExportTypeList));
+    connect(list, &QComboBox::activated, this, [this](int index) { ChangeExportType(index); });
+    for (auto& [id, w] : controls_) {
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            connect(button, &QAbstractButton::clicked, this, [this, id = id] { OnCommand(id); });
+        }
+    }
+
+    problemLine_ = new QLabel(this);
+    problemLine_->setStyleSheet(
+        QStringLiteral("QLabel { background: #5a0000; color: white; border: 1px solid #ff4040;"
+                       " padding: 0 4px; font-weight: bold; }"));
+    problemLine_->hide();
+}
+
+void MainDialog::PlaceControl(int id, QWidget* widget) {
+    if (id != kIdLabel) widget->setObjectName(QStringLiteral("control%1").arg(id));
+    controls_[id] = widget;
+}
+
+QWidget* MainDialog::control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+// ---- commands --------------------------------------------------------------
+
+namespace {
+
+struct CommandRange {
+    int first;
+    int last;
+    void (*run)(MainDialog& dialog, int offset);
+};
+
+const CommandRange kCommands[] = {
+    {kSlotConfigFirst, kSlotConfigFirst + kMaxSlots - 1,
+     [](MainDialog& d, int k) { d.ConfigureSlot(k + 1); }},
+    {kIdConfigButton, kIdConfigButton, [](MainDialog& d, int) { d.ConfigureId(); }},
+    {kMoreSlotsButton, kMoreSlotsButton, [](MainDialog& d, int) { d.MoreSlots(); }},
+    {kFewerSlotsButton, kFewerSlotsButton, [](MainDialog& d, int) { d.FewerSlots(); }},
+    {kSetRadioFirst, kSetRadioLast, [](MainDialog& d, int n) { d.SelectConfigSet(n); }},
+    {kExportTargetButton, kExportTargetButton, [](MainDialog& d, int) { d.ChooseExportTarget(); }},
+    {kSendButton, kSendButton, [](MainDialog& d, int) { d.Send(); }},
+    {kFinishButton, kFinishButton, [](MainDialog& d, int) { d.FinishStation(); }},
+    // The workbook's "open" and "close" join with the workbook export.
+    {kExcelOpenButton, kExcelCloseButton, [](MainDialog&, int) {}},
+};
+
+}  // namespace
+
+void MainDialog::OnCommand(int id) {
+    for (const CommandRange& c : kCommands) {
+        if (id >= c.first && id <= c.last) {
+            c.run(*this, id - c.first);
+            return;
+        }
+    }
+}
+
+void MainDialog::StartSendTimer() {
+    const double period = g_run.TimerPeriod;
+    if (period > 0.0) port_->StartTimer(kSendTimer, SendTimerMs(period));
+}
+
+void MainDialog::WaitForPause() {
+    while (!PauseReached()) platform::PumpWait(kPausePollMs);
+}
+
+void MainDialog::PauseFor(std::atomic<bool>& request) {
+    port_->StopTimer(kSendTimer);
+    request = true;
+    WaitForPause();
+    // The acquisition may have restarted it at the end of its last cycle.
+    port_->StopTimer(kSendTimer);
+}
+
+void MainDialog::Resume(std::atomic<bool>& request) {
+    StartSendTimer();
+    g_run.AcquisitionPaused = false;
+    request = false;
+}
+
+void MainDialog::ConfigureSlot(int slot) {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    PauseFor(g_run.ConfigPauseRequest);
+    SaveMainFileState(*port_);
+    devices::CloseAllDevices();
+    g_run.ConfigSlot = slot;
+    if (hooks_.configureDevice) hooks_.configureDevice(slot);
+    LoadConfiguration(*port_);
+    devices::OpenAllDevices(*port_);
+    Resume(g_run.ConfigPauseRequest);
+}
+
+void MainDialog::ConfigureId() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    PauseFor(g_run.ConfigPauseRequest);
+    idConfig_->Run();
+    Resume(g_run.ConfigPauseRequest);
+}
+
+void MainDialog::MoreSlots() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    g_run.DeviceCount = std::min<int>(g_run.DeviceCount + 1, kMaxSlots);
+    WriteDeviceCount();
+    LoadConfiguration(*port_);
+}
+
+void MainDialog::FewerSlots() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    g_run.DeviceCount = std::max<int>(g_run.DeviceCount - 1, 1);
+    WriteDeviceCount();
+    LoadConfiguration(*port_);
+}
+
+void MainDialog::SelectConfigSet(int set) {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    PauseFor(g_run.ConfigPauseRequest);
+    devices::CloseAllDevices();
+    // The workbook is let go here once the workbook export exists.
+    SelectConfigSetFiles(set, *port_);
+    devices::OpenAllDevices(*port_);
+    Resume(g_run.ConfigPauseRequest);
+}
+
+void MainDialog::ChangeExportType(int index) {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    g_run.ExportType = index;
+    WriteExportType();
+    LoadConfiguration(*port_);
+}
+
+void MainDialog::ChooseExportTarget() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    PauseFor(g_run.ExportPauseRequest);
+    switch (g_run.ExportType) {
+        case 1:
+        case 2: {
+            const auto file = ChooseExistingCsvFile(this, FromWide(g_run.ExportPath.str()));
+            if (!file) break;
+            const qsizetype cut = file->lastIndexOf(QLatin1Char('/')) + 1;
+            g_run.ExportPath = file->left(cut).toStdWString();
+            g_run.CsvFileName = file->mid(cut).toStdWString();
+            WriteExportTarget();
+            SetControlText(kFileNameField, *file);
+            break;
+        }
+        case 3:
+        case 4: {
+            const auto folder = ChooseFolder(this, QStringLiteral("Please choose a folder."),
+                                             FromWide(g_run.ExportPath.str()));
+            if (!folder) break;
+            const QString withSeparator =
+                folder->endsWith(QLatin1Char('/')) ? *folder : *folder + QLatin1Char('/');
+            g_run.ExportPath = withSeparator.toStdWString();
+            SetControlText(kFileNameField, withSeparator + QStringLiteral("ID.csv"));
+            break;
+        }
+        case 5:
+        case 6:
+            if (hooks_.configureExport) hooks_.configureExport();
+            SetControlText(kFileNameField, FromWide(g_run.XlsFileName.str()));
+            break;
+        default:
+            break;
+    }
+    Resume(g_run.ExportPauseRequest);
+}
+
+void MainDialog::Send() {
+    g_run.SendTrigger = 1;
+}
+
+void MainDialog::CloseWindow() {
+    if (ending_) return;
+    ending_ = true;
+    port_->StopTimer(kSendTimer);
+    g_run.ClosePauseRequest = true;
+    WaitForPause();
+    SaveTexts();
+    EndStation();
+}
+
+void MainDialog::FinishStation() {
+    if (ending_) return;
+    ending_ = true;
+    EndStation();
+}
+
+void MainDialog::EndStation() {
+    port_->StopTimer(kSendTimer);
+    // No device is closed while the acquisition thread may use it.
+    if (!PauseReached()) {
+        g_run.ClosePauseRequest = true;
+        WaitForPause();
+    }
+    // The workbook's end sequence joins here with the workbook export.
+    devices::CloseAllDevices();
+    SaveMainFileState(*port_);
+    SaveTexts();
+    if (hooks_.endProcess) hooks_.endProcess();
+}
+
+// ---- start-up --------------------------------------------------------------
+
+void MainDialog::LoadInitialState() {
+    ClearRunTimeFields();
+    auto* list = static_cast<QComboBox*>(control(kExportTypeList));
+    list->clear();
+    for (const char* name : kExportTypeNames) list->addItem(QString::fromUtf8(name));
+    LoadConfiguration(*port_);
+    setWindowTitle(FromWide(std::wstring(kVersionBanner)));
+    LoadSharedLogo();
+    SetControlText(kIdField, FromWide(g_run.TextLast[kIdEntry].str()));
+    for (int s = 1; s <= kMaxSlots; ++s) {
+        SetControlText(kSlotTextFirst + s - 1, FromWide(g_run.TextLast[s].str()));
+    }
+}
+
+void MainDialog::StartAcquisition(platform::KeyState& keys) {
+    // Records left waiting by an earlier run get their chance, and the
+    // operator sees at once what still waits.
+    exports::RetryPendingRecords(*port_);
+    devices::OpenAllDevices(*port_);
+    StartKeyPollThread(keys);
+    StartAcquisitionThread(*port_);
+    g_run.AcquisitionPaused = false;
+    platform::PumpWait(kStartSettleMs);
+    StartSendTimer();
+    g_run.IdReadRequest = true;
+    port_->StartTimer(kIdTimer, TimerPeriodMs(kIdTimer));
+}
+
+void MainDialog::ShowStation() {
+    show();
+    // Platforms without a desktop (offscreen, minimal) have nothing to raise
+    // and would only say so on standard error.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
+    raise();
+    activateWindow();
+}
+
+// ---- window side of the port -----------------------------------------------
+
+void MainDialog::LayoutControls() {
+    const int rows = LayoutRows();
+    setFixedSize(kWindowWidth, WindowHeightFor(rows));
+    move(g_run.WindowX, g_run.WindowY);
+    for (const ControlSpec& spec : kControls) {
+        for (int k = 0; k < SlotCountOf(spec); ++k) {
+            QWidget* w = control(spec.id + k);
+            w->setGeometry(Placement(spec, k, rows));
+            w->setVisible(IsShown(spec.shown, k + 1));
+        }
+    }
+    // "open" and "close" share one place: the one that can act now is on top.
+    control(g_run.ExcelConnected ? kExcelCloseButton : kExcelOpenButton)->raise();
+
+    const int set = g_run.ConfigSet;
+    for (int id = kSetRadioFirst; id <= kSetRadioLast; ++id) {
+        static_cast<QRadioButton*>(control(id))->setChecked(id - kSetRadioFirst == set);
+    }
+    problemLine_->setGeometry(5, kRowPitch * rows + kProblemLineTop, kWindowWidth - 10,
+                              kProblemLineHeight);
+}
+
+void MainDialog::SelectListEntry(int id, int index) {
+    auto* list = qobject_cast<QComboBox*>(control(id));
+    if (list == nullptr) return;
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+void MainDialog::SetControlText(int id, const QString& text) {
+    QWidget* w = control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // Unchanged text is left alone, so that typing in the field is not disturbed.
+        if (edit->text() != text) edit->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(text);
+    }
+}
+
+QString MainDialog::ControlText(int id) const {
+    QWidget* w = control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+    if (auto* list = qobject_cast<QComboBox*>(w)) return list->currentText();
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    return {};
+}
+
+void MainDialog::ShowExportProblem(const QString& text) {
+    problemText_ = text;
+    auto* field = static_cast<QLineEdit*>(control(kFileNameField));
+    if (text.isEmpty()) {
+        problemLine_->hide();
+        field->setStyleSheet(QString());
+        field->setToolTip(QString());
+        return;
+    }
+    const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
+    problemLine_->setText(problemLine_->fontMetrics().elidedText(firstLine, Qt::ElideRight,
+                                                                 problemLine_->width() - 10));
+    problemLine_->setToolTip(text);
+    problemLine_->show();
+    problemLine_->raise();
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
+    field->setToolTip(text);
+}
+
+QString MainDialog::exportProblem() const {
+    return problemText_;
+}
+
+// ---- painting and window events ----------------------------------------------
+
+void MainDialog::MirrorFileSourcedId() {
+    // An ID taken from a file in this cycle is shown in the ID field. Set after
+    // the paint, not during it.
+    if (g_run.TextSource[kIdEntry] == 0 || g_run.SlotState[kIdEntry] != 2) return;
+    const QString id = FromWide(g_run.TextLast[kIdEntry].str());
+    if (ControlText(kIdField) == id) return;
+    QMetaObject::invokeMethod(
+        this, [this, id] { SetControlText(kIdField, id); }, Qt::QueuedConnection);
+}
+
+void MainDialog::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (isMinimized()) {
+        PaintMinimisedIcon(painter, size(), icon_);
+        return;
+    }
+    PaintSharedLogo(painter, control(kLogoPlaceholder)->geometry());
+    MirrorFileSourcedId();
+    PaintSlots(painter, fonts_);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    // The window stays until the station has saved everything and ends.
+    event->ignore();
+    CloseWindow();
+}
+
+void MainDialog::reject() {
+    FinishStation();
+}
+
+}  // namespace karvelo::app

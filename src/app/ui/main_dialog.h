@@ -1,0 +1,128 @@
+#pragma once
+// The station's window: one row per slot in use, the ID field, the export
+// controls and the configuration-set buttons; its height follows DeviceCount.
+// Its start-up starts the whole station (devices, threads, timers), and every
+// command the operator gives runs here, on the user-interface thread.
+//
+// Commands that touch devices or the configuration pause the acquisition
+// first: they set a pause request and keep the window's events flowing until
+// the acquisition thread has honoured it (and a record it has already handed
+// over has been written), then lift the pause when they are done.
+
+#include <QDialog>
+#include <QIcon>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/ui/display_painter.h"
+
+class QLabel;
+
+namespace karvelo::platform {
+class KeyState;
+}
+
+namespace karvelo::exports {
+class IdConfigDialog;
+}
+
+namespace karvelo::app {
+
+class QtWindowPort;
+class WindowPort;
+
+// The static "ID:" label has no identifier of its own.
+inline constexpr int kIdLabel = -1;
+
+inline constexpr int kWindowWidth = 355;
+// Client height for `deviceCount` rows: 61 per row plus 195 for the rest.
+int WindowHeightFor(int deviceCount);
+
+class MainDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    // What the window cannot do by itself in every setting: the dialogs that
+    // join later, and the end of the process. Tests replace them.
+    struct Hooks {
+        std::function<void(int slot)> configureDevice;  // modal, OK or not makes no difference
+        std::function<void()> configureExport;          // the workbook export's settings, modal
+        std::function<void()> endProcess;               // after FINISH / EXIT has saved everything
+    };
+
+    explicit MainDialog(QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    WindowPort& port();
+    Hooks& hooks() { return hooks_; }
+
+    // Start-up, in this order: the run-time fields cleared, the export types
+    // listed, the configuration loaded, caption, logo and text fields set.
+    // The program paths must be derived before.
+    void LoadInitialState();
+    // Then: devices opened, the key-poll and acquisition threads started, the
+    // acquisition released, the send timer and the ID timer started.
+    void StartAcquisition(platform::KeyState& keys);
+    // Shows the window on top of the others and gives it the focus.
+    void ShowStation();
+
+    // Commands.
+    void ConfigureSlot(int slot);
+    void ConfigureId();
+    void MoreSlots();
+    void FewerSlots();
+    void SelectConfigSet(int set);
+    void ChangeExportType(int index);
+    void ChooseExportTarget();
+    void Send();
+    void CloseWindow();
+    void FinishStation();
+
+    // Controls by identifier; nullptr for an unknown one.
+    QWidget* control(int id) const;
+    exports::IdConfigDialog& idConfigDialog() { return *idConfig_; }
+
+    // The window side of the WindowPort; user-interface thread only.
+    void LayoutControls();
+    void SelectListEntry(int id, int index);
+    void SetControlText(int id, const QString& text);
+    QString ControlText(int id) const;
+    void ShowExportProblem(const QString& text);
+    QString exportProblem() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // Escape presses FINISH / EXIT.
+    void reject() override;
+
+  private:
+    class CommandScope;
+
+    void CreateControls();
+    void OnCommand(int id);
+    void PauseFor(std::atomic<bool>& request);
+    void Resume(std::atomic<bool>& request);
+    void WaitForPause();
+    void EndStation();
+    void StartSendTimer();
+    void MirrorFileSourcedId();
+    void PlaceControl(int id, QWidget* widget);
+
+    Hooks hooks_;
+    std::map<int, QWidget*> controls_;
+    QLabel* problemLine_ = nullptr;
+    QString problemText_;
+    DisplayFonts fonts_;
+    QIcon icon_;
+    std::unique_ptr<QtWindowPort> port_;
+    std::unique_ptr<exports::IdConfigDialog> idConfig_;
+    bool commandRunning_ = false;
+    bool ending_ = false;  // CloseWindow or FinishStation has begun
+};
+
+}  // namespace karvelo::app

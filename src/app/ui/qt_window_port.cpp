@@ -1,0 +1,171 @@
+#include "app/ui/qt_window_port.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/run_state.h"
+#include "app/timers.h"
+#include "app/ui/batch_mode.h"
+#include "app/ui/main_dialog.h"
+#include "platform/text_encoding.h"
+
+namespace karvelo::app {
+namespace {
+
+QString ToQString(std::wstring_view text) {
+    return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A period of 0 would fire on every pass of the event loop.
+constexpr int kShortestTimerMs = 1;
+
+}  // namespace
+
+bool DispatchWaitingEvents() {
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    if (dispatcher == nullptr) return false;
+    return dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+QtWindowPort::QtWindowPort(MainDialog& dialog) : dialog_(dialog) {}
+
+QtWindowPort::~QtWindowPort() = default;
+
+bool QtWindowPort::OnUiThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void QtWindowPort::Run(std::function<void()> work) {
+    if (OnUiThread()) {
+        work();
+        return;
+    }
+    // Dropped with this object if it goes away first.
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void QtWindowPort::RunAndWait(const std::function<void()>& work) {
+    if (OnUiThread()) {
+        work();
+        return;
+    }
+    // Safe: the user-interface thread never waits for another thread of the
+    // station without dispatching its events.
+    QMetaObject::invokeMethod(
+        this, [&work] { work(); }, Qt::BlockingQueuedConnection);
+}
+
+void QtWindowPort::LayoutWindow() {
+    Run([this] { dialog_.LayoutControls(); });
+}
+
+void QtWindowPort::SetListSelection(int controlId, int index) {
+    Run([this, controlId, index] { dialog_.SelectListEntry(controlId, index); });
+}
+
+void QtWindowPort::SetControlText(int controlId, std::wstring_view text) {
+    Run([this, controlId, t = ToQString(text)] { dialog_.SetControlText(controlId, t); });
+}
+
+std::wstring QtWindowPort::GetControlText(int controlId) {
+    QString text;
+    RunAndWait([this, controlId, &text] { text = dialog_.ControlText(controlId); });
+    return text.toStdWString();
+}
+
+void QtWindowPort::ShowControl(int controlId, bool visible) {
+    Run([this, controlId, visible] {
+        if (QWidget* w = dialog_.control(controlId)) w->setVisible(visible);
+    });
+}
+
+void QtWindowPort::EnableControl(int controlId, bool enabled) {
+    Run([this, controlId, enabled] {
+        if (QWidget* w = dialog_.control(controlId)) w->setEnabled(enabled);
+    });
+}
+
+void QtWindowPort::InvalidateWindow(bool) {
+    Run([this] { dialog_.update(); });
+}
+
+void QtWindowPort::InvalidateValues() {
+    Run([this] { dialog_.update(ValueAreaRect(g_run.DeviceCount)); });
+}
+
+WindowRect QtWindowPort::GetWindowRect() {
+    WindowRect r;
+    RunAndWait([this, &r] {
+        const QRect frame = dialog_.frameGeometry();
+        r.left = frame.left();
+        r.top = frame.top();
+        r.right = frame.left() + frame.width();
+        r.bottom = frame.top() + frame.height();
+    });
+    return r;
+}
+
+void QtWindowPort::StartTimer(int timerId, int milliseconds) {
+    Run([this, timerId, milliseconds] {
+        QTimer*& timer = timers_[timerId];
+        if (timer == nullptr) {
+            timer = new QTimer(this);
+            QObject::connect(timer, &QTimer::timeout, this,
+                             [this, timerId] { OnTimerEvent(timerId, *this); });
+        }
+        timer->start(std::max(milliseconds, kShortestTimerMs));
+    });
+}
+
+void QtWindowPort::StopTimer(int timerId) {
+    Run([this, timerId] {
+        auto it = timers_.find(timerId);
+        if (it != timers_.end()) it->second->stop();
+    });
+}
+
+bool QtWindowPort::TimerRunning(int timerId) const {
+    auto it = timers_.find(timerId);
+    return it != timers_.end() && it->second->isActive();
+}
+
+int QtWindowPort::TimerInterval(int timerId) const {
+    auto it = timers_.find(timerId);
+    return it == timers_.end() ? -1 : it->second->interval();
+}
+
+void QtWindowPort::MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon icon) {
+    if (BatchMode()) {
+        const std::string line =
+            platform::WideToUtf8(caption) + ": " + platform::WideToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        return;
+    }
+    const QString c = ToQString(caption);
+    const QString t = ToQString(text);
+    RunAndWait([this, &c, &t, icon] {
+        QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, c,
+                        t, QMessageBox::Ok, &dialog_);
+        box.exec();
+    });
+}
+
+void QtWindowPort::PostToUi(std::function<void()> work) {
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void QtWindowPort::PumpMessages() {
+    QCoreApplication::processEvents();
+}
+
+void QtWindowPort::ShowExportProblem(std::wstring_view text) {
+    Run([this, t = ToQString(text)] { dialog_.ShowExportProblem(t); });
+}
+
+}  // namespace karvelo::app

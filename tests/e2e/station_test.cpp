@@ -1,0 +1,152 @@
+// The station itself, started as a technician starts it (offscreen, unattended),
+// measuring simulated gauges and writing records until it is told to stop.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/profile.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace karvelo {
+namespace {
+
+using karvelo::testing::SimProcess;
+using karvelo::testing::TempDir;
+using namespace std::chrono_literals;
+
+// The station as a child process, its output in files of the install folder.
+class Station {
+public:
+    Station(const TempDir& install, std::vector<std::string> extraEnv = {}) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string out = install.file("station.out");
+            const std::string err = install.file("station.err");
+            freopen(out.c_str(), "w", stdout);
+            freopen(err.c_str(), "w", stderr);
+            for (std::string& e : extraEnv) putenv(e.data());
+            const std::string program = install.file("karvelo");
+            execl(program.c_str(), program.c_str(), "-platform", "offscreen", "--batch",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Station() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Sends the signal and waits for the end; the exit code, -1 when it did
+    // not end by itself within the time.
+    int Stop(int signal = SIGTERM, std::chrono::milliseconds limit = 10s) {
+        kill(pid_, signal);
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// Waits until `file` holds at least `count` lines.
+bool WaitForLines(const TempDir& dir, const std::string& file, std::size_t count,
+                  std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (Lines(dir.Read(file)).size() >= count) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+std::wstring Key(const TempDir& dir, const char* file, const wchar_t* section, const wchar_t* key) {
+    return platform::ReadProfileString(section, key, L"<missing>", dir.file(file));
+}
+
+class StationTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::copy_file(KARVELO_BINARY, install.file("karvelo")); }
+    TempDir install;
+    TempDir bench;
+};
+
+TEST_F(StationTest, TimerSlotWritesRecordsAndTheEndSavesEverything) {
+    SimProcess sim(bench.path(), "[gauge]\nlink=" + bench.file("ttyGauge") +
+                                     "\ntype=1\nvalues=12.345 12.350\n");
+    ASSERT_TRUE(sim.ready()) << sim.Log();
+    install.Write("karvelo.cfg",
+                  "[PORTS]\r\nCOM3=" + bench.file("ttyGauge") +
+                      "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-7\r\n"
+                      "[EXPORT]\r\nexporttype=2\r\npath=" + install.path().string() +
+                      "/\r\nfile_csv=records.csv\r\n"
+                      "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
+                      "[DEVICE2]\r\ntyp=0\r\ntextlast=operator\r\n");
+    Station station(install);
+    ASSERT_TRUE(WaitForLines(install, "records.csv", 2, 15s))
+        << install.Read("station.err") << sim.Log();
+    EXPECT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
+
+    const auto lines = Lines(install.Read("records.csv"));
+    ASSERT_GE(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(std::count(line.begin(), line.end(), ';'), 13);
+        EXPECT_EQ(line.rfind("LOT-7;", 0), 0u);
+        EXPECT_TRUE(line.find(";12.345;operator;") != std::string::npos ||
+                    line.find(";12.350;operator;") != std::string::npos);
+        EXPECT_EQ(line.back(), '\r') << "CR LF line ends";
+    }
+    // What the end saves: the window position, the set and the record texts.
+    EXPECT_NE(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"<missing>");
+    EXPECT_NE(Key(install, "karvelo.cfg", L"WINDOW", L"Y"), L"<missing>");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"MAIN", L"cfg"), L"0");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"IDNR", L"textlast"), L"LOT-7");
+    const std::wstring last = Key(install, "karvelo.cfg", L"DEVICE1", L"textlast");
+    EXPECT_TRUE(last == L"12.345" || last == L"12.350") << std::string(last.begin(), last.end());
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"DEVICE2", L"textlast"), L"operator");
+}
+
+TEST_F(StationTest, NewInstallationWritesItsKeysAtTheEnd) {
+    Station station(install);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(station.Stop(SIGINT), 0) << install.Read("station.err");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"663");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"Y"), L"405");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"MAIN", L"cfg"), L"0");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"IDNR", L"textlast"), L"");
+    for (int s = 1; s <= 10; ++s) {
+        const std::wstring section = L"DEVICE" + std::to_wstring(s);
+        EXPECT_EQ(Key(install, "karvelo.cfg", section.c_str(), L"textlast"), L"") << s;
+    }
+}
+
+}  // namespace
+}  // namespace karvelo

@@ -1,0 +1,624 @@
+#include "app/acquisition_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/key_poll_thread.h"
+#include "app/run_state.h"
+#include "app/timers.h"
+#include "platform/keystate.h"
+#include "station_fixture.h"
+
+namespace karvelo::app::test {
+namespace {
+
+using karvelo::testing::ScriptedPort;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr int kSylvac = 1;   // one number per line, answers "?\r"
+constexpr int kPu26 = 19;    // shared request, one reader per slot
+constexpr int kPu4142 = 25;  // shared request, one reply fills every slot
+constexpr int kSd1 = 26;     // one reply fills every slot, requested per slot
+
+enum class Trigger { None, Key, Button, Timer };
+
+void Pull(Trigger t) {
+    switch (t) {
+        case Trigger::None:
+            break;
+        case Trigger::Key:
+            g_run.KeyTrigger = 1;
+            break;
+        case Trigger::Button:
+            g_run.SendTrigger = 1;
+            break;
+        case Trigger::Timer:
+            g_run.TimerTrigger = 1;
+            break;
+    }
+}
+
+// The order of two log lines; -1 when one is missing.
+std::ptrdiff_t Position(const std::vector<std::string>& log, const std::string& line) {
+    auto it = std::find(log.begin(), log.end(), line);
+    return it == log.end() ? -1 : it - log.begin();
+}
+
+class AcquisitionTest : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        ExportWhileWaiting();
+    }
+
+    AcquisitionThread acquisition{window};
+};
+
+// --- Send modes -------------------------------------------------------------
+
+struct ModeCase {
+    const char* name;
+    int mode;
+    Trigger trigger;
+    bool answersRequest;  // the gauge answers its request
+    bool sentByItself;    // a value is waiting that nobody asked for
+    std::size_t requests;
+    bool exported;
+    const wchar_t* text;    // TextLast afterwards
+    const wchar_t* status;  // StatusText afterwards
+};
+
+const ModeCase kModeCases[] = {
+    {"autom. without trigger: read, no record", 0, Trigger::None, true, false, 1, false, L"1.234",
+     L""},
+    {"autom. on the send key", 0, Trigger::Key, true, false, 1, true, L"1.234", L""},
+    {"autom. silent gauge", 0, Trigger::None, false, false, 1, false, L"0.000", L"unavailable"},
+    {"F-Key idle", 1, Trigger::None, false, false, 0, false, L"9.000", L"wait...."},
+    {"F-Key shows an unrequested value, no record", 1, Trigger::None, false, true, 0, false,
+     L"2.000", L""},
+    {"F-Key on the button", 1, Trigger::Button, true, false, 1, true, L"1.234", L""},
+    {"F-Key silent gauge still completes", 1, Trigger::Key, false, false, 1, true, L"0.000",
+     L"unavailable"},
+    {"F-Key/Print idle", 2, Trigger::None, false, false, 0, false, L"9.000", L"wait..."},
+    {"F-Key/Print on the gauge's own key", 2, Trigger::None, false, true, 0, true, L"2.000", L""},
+    {"Timer idle", 3, Trigger::None, false, false, 0, false, L"9.000", L"wait...TIMER"},
+    {"Timer on the gauge's own key", 3, Trigger::None, false, true, 0, true, L"2.000", L""},
+    {"Timer on the send timer", 3, Trigger::Timer, true, false, 1, true, L"1.234", L""},
+    {"hand-edited mode 4: requested, never read", 4, Trigger::Button, true, false, 1, false,
+     L"9.000", L""},
+    {"negative mode does nothing", -1, Trigger::Key, true, false, 0, false, L"9.000", L"before"},
+};
+
+TEST_F(AcquisitionTest, SendModes) {
+    for (const ModeCase& c : kModeCases) {
+        SCOPED_TRACE(c.name);
+        ResetRunState();
+        g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
+        g_run.ExportType = 2;
+        RecordLog::Instance().Clear();
+        ScriptedPort port;
+        g_run.DeviceCount = 1;
+        Instrument(1, kSylvac, c.mode, &port);
+        g_run.Value[1] = 9.0;
+        g_run.TextLast[1] = L"9.000";
+        g_run.StatusText[1] = L"before";
+        if (c.answersRequest) AnswerEveryRequest(port, "+1.234\r");
+        if (c.sentByItself) port.Waiting("+2.000\r");
+        Pull(c.trigger);
+
+        acquisition.RunCycle();
+
+        EXPECT_EQ(port.writes().size(), c.requests);
+        EXPECT_EQ(g_run.TextLast[1].str(), c.text);
+        EXPECT_EQ(g_run.StatusText[1].str(), c.status);
+        const auto records = Records();
+        ASSERT_EQ(records.size(), c.exported ? 1u : 0u);
+        if (c.exported) {
+            EXPECT_EQ(records[0].texts[1], c.text);
+        }
+        devices::g_devices.SlotPort[1] = nullptr;
+    }
+}
+
+TEST_F(AcquisitionTest, ThreeAutomaticSlotsAndOneKeyPressGiveOneRecordOfThatCycle) {
+    ScriptedPort ports[3];
+    int answers[3] = {0, 0, 0};
+    g_run.DeviceCount = 3;
+    for (int i = 0; i < 3; ++i) {
+        Instrument(i + 1, kSylvac, 0, &ports[i], i + 1);
+        const int base = 10 * (i + 1);
+        int* n = &answers[i];
+        ports[i].OnWrite([base, n](ScriptedPort& p, std::string_view) {
+            p.Waiting("+" + std::to_string(base + ++*n) + ".000\r");
+        });
+    }
+
+    for (int cycle = 0; cycle < 3; ++cycle) acquisition.RunCycle();
+    EXPECT_TRUE(Records().empty());
+    EXPECT_EQ(g_run.TextLast[2].str(), L"23.000");  // values update every cycle
+
+    g_run.KeyTrigger = 1;
+    acquisition.RunCycle();
+    acquisition.RunCycle();
+
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].texts[1], L"14.000");
+    EXPECT_EQ(records[0].texts[2], L"24.000");
+    EXPECT_EQ(records[0].texts[3], L"34.000");
+    EXPECT_EQ(g_run.KeyTrigger, 2);
+    EXPECT_EQ(g_run.TextLast[3].str(), L"35.000");
+}
+
+TEST_F(AcquisitionTest, HandOverHidesTheButtonAndRestartsTheSendTimerAfterTheExport) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    g_run.TimerPeriod = 5.0;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+
+    for (Trigger t : {Trigger::Timer, Trigger::Key}) {
+        window.ClearLog();
+        Pull(t);
+        acquisition.RunCycle();
+        // The period counts from the end of the triggered cycle, after the export.
+        EXPECT_THAT(window.log(), ElementsAre("show 1 off", "start 1 1", "stop 1", "start 2 2000",
+                                              "export", "stop 2", "show 1 on", "start 3 5000"));
+        EXPECT_FALSE(g_run.AcquisitionPaused);
+        EXPECT_FALSE(g_run.RecordReady);
+    }
+    EXPECT_EQ(g_run.TimerTrigger, 0);
+
+    window.ClearLog();
+    acquisition.RunCycle();  // no trigger: the send timer runs on
+    EXPECT_EQ(Position(window.log(), "start 3 5000"), -1);
+}
+
+TEST_F(AcquisitionTest, WithoutExportTypeTheRecordWaitsForOne) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    g_run.ExportType = 0;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    g_run.SendTrigger = 1;
+
+    acquisition.RunCycle();
+    EXPECT_TRUE(g_run.RecordReady);
+    EXPECT_FALSE(g_run.AcquisitionPaused);
+    EXPECT_EQ(window.TimerStarts(kExportTimer), 0);
+
+    // An unrequested value arrives, then an export type is chosen: the next
+    // cycle hands over what the slots hold at that moment.
+    port.Waiting("+3.000\r");
+    acquisition.RunCycle();
+    g_run.ExportType = 2;
+    acquisition.RunCycle();
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].texts[1], L"3.000");
+}
+
+TEST_F(AcquisitionTest, TriggerThatArrivesDuringACycleWaitsForTheNext) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSylvac, 1, &port);
+    // The button is pressed while the key-triggered cycle talks to the gauge.
+    port.OnWrite([](ScriptedPort& p, std::string_view) {
+        p.Waiting("+1.000\r");
+        g_run.SendTrigger = 1;
+    });
+    g_run.KeyTrigger = 1;
+
+    acquisition.RunCycle();
+    EXPECT_EQ(g_run.KeyTrigger, 2);
+    EXPECT_EQ(g_run.SendTrigger, 1);
+
+    port.OnWrite([](ScriptedPort& p, std::string_view) { p.Waiting("+2.000\r"); });
+    acquisition.RunCycle();
+    EXPECT_EQ(g_run.SendTrigger, 0);
+    ASSERT_EQ(Records().size(), 2u);
+    EXPECT_EQ(Records()[1].texts[1], L"2.000");
+}
+
+TEST_F(AcquisitionTest, SendTimerExpiringDuringATriggeredCycleIsServedByIt) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    g_run.TimerPeriod = 2.5;
+    Instrument(1, kSylvac, 3, &port);
+    port.OnWrite([](ScriptedPort& p, std::string_view) {
+        p.Waiting("+1.000\r");
+        g_run.TimerTrigger = 1;
+    });
+    g_run.KeyTrigger = 1;
+
+    acquisition.RunCycle();
+    EXPECT_EQ(g_run.TimerTrigger, 0);
+    EXPECT_EQ(window.RunningTimer(kSendTimer), 2500);  // a full period from now
+    acquisition.RunCycle();
+    EXPECT_EQ(Records().size(), 1u);
+}
+
+// --- Instruments that serve several slots -----------------------------------
+
+TEST_F(AcquisitionTest, SharedInstrumentIsReadRightAfterItsRequest) {
+    struct Case {
+        const char* name;
+        const char* serialOf7;
+        const wchar_t* text2;
+        const wchar_t* text7;
+    };
+    // Both requests go over one line: unless slot 2 is read before slot 7 is
+    // requested, the answers get mixed up.
+    const Case cases[] = {
+        {"same instrument: slot 2 read in the request pass", "A", L"1.111", L"2.222"},
+        {"other serial number: slot 2 reads slot 7's answer", "B", L"2.222", L"0.000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPort port;
+        g_run.DeviceCount = 7;
+        for (int s = 1; s <= 7; ++s) g_run.DeviceType[s] = -1;
+        Instrument(2, kPu26, 1, &port, 4, /*channel*/ 1);
+        Instrument(7, kPu26, 1, &port, 4, /*channel*/ 2);
+        g_run.SerialNo[2] = L"A";
+        g_run.SerialNo[7] = Wide(c.serialOf7);
+        port.OnWrite([](ScriptedPort& p, std::string_view written) {
+            p.Waiting(written == "1\r" ? "+1.111\r" : "+2.222\r");
+        });
+        g_run.SendTrigger = 1;
+
+        acquisition.RunCycle();
+
+        EXPECT_THAT(port.writes(), ElementsAre("1\r", "2\r"));
+        EXPECT_EQ(g_run.TextLast[2].str(), c.text2);
+        EXPECT_EQ(g_run.TextLast[7].str(), c.text7);
+        devices::g_devices.SlotPort[2] = devices::g_devices.SlotPort[7] = nullptr;
+    }
+}
+
+TEST_F(AcquisitionTest, OneSharedReplyFillsBothSlotsAndItsSendFlagCompletesTheRecord) {
+    ScriptedPort port;
+    g_run.DeviceCount = 7;
+    for (int s = 1; s <= 7; ++s) g_run.DeviceType[s] = -1;
+    Instrument(2, kPu4142, 0, &port, 2, 1, 3);
+    Instrument(7, kPu4142, 0, &port, 2, 2, 2);
+    AnswerEveryRequest(port, "$PRI,+1.250,-0.500,0*4E\r");
+
+    acquisition.RunCycle();
+    EXPECT_EQ(port.writes().size(), 1u);  // slot 7 takes its value from slot 2's reply
+    EXPECT_EQ(g_run.TextLast[2].str(), L"1.250");
+    EXPECT_EQ(g_run.TextLast[7].str(), L"-0.50");
+    EXPECT_TRUE(Records().empty());
+
+    // The instrument's own send key: a record without any trigger.
+    AnswerEveryRequest(port, "$PRI,+1.500,-0.750,1*4F\r");
+    acquisition.RunCycle();
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].texts[2], L"1.500");
+    EXPECT_EQ(records[0].texts[7], L"-0.75");
+}
+
+TEST_F(AcquisitionTest, SiblingFilledByAReplyGetsItsRecordTextInTheSameCycle) {
+    ScriptedPort port;
+    g_run.DeviceCount = 2;
+    Instrument(1, kSd1, 0, &port, 3, /*channel*/ 1, /*decimals*/ 2);
+    Instrument(2, kSd1, 0, &port, 3, /*channel*/ 2, /*decimals*/ 3);
+    g_run.TextLast[2] = L"stale";
+    AnswerEveryRequest(port, "1.5;2.5\r");
+    g_run.KeyTrigger = 1;
+
+    acquisition.RunCycle();
+
+    EXPECT_EQ(g_run.SlotState[2], 2);
+    EXPECT_EQ(g_run.TextLast[2].str(), L"2.500");
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].texts[1], L"1.50");
+    EXPECT_EQ(records[0].texts[2], L"2.500");
+}
+
+// --- Text slots, pauses, settle delay ---------------------------------------
+
+TEST_F(AcquisitionTest, KeyboardTextSlotTakesItsFieldCutAt249Characters) {
+    ScriptedPort port;
+    g_run.DeviceCount = 3;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    g_run.DeviceType[2] = 0;  // keyboard text
+    g_run.DeviceType[3] = 0;
+    g_run.TextSource[3] = -1;  // reads nothing
+    g_run.TextLast[3] = L"kept";
+    window.SetControlText(kSlotTextFirst + 1, std::wstring(300, L'x'));
+    window.SetControlText(kSlotTextFirst + 2, L"ignored");
+    g_run.SendTrigger = 1;
+
+    acquisition.RunCycle();
+
+    EXPECT_EQ(g_run.TextLast[2].str(), std::wstring(249, L'x'));
+    EXPECT_TRUE(g_run.ValueReady[2]);
+    EXPECT_FALSE(g_run.ValueError[2]);
+    EXPECT_EQ(g_run.SlotState[2], 2);
+    EXPECT_EQ(g_run.TextLast[3].str(), L"kept");
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].texts[2], std::wstring(249, L'x'));
+}
+
+TEST_F(AcquisitionTest, IdTextIsReadOnlyWhenAsked) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    window.SetControlText(kIdField, L"LOT-42");
+    g_run.IdReadRequest = true;
+
+    acquisition.RunCycle();
+    EXPECT_EQ(g_run.SlotState[0], 2);
+    EXPECT_FALSE(g_run.IdReadRequest);
+    EXPECT_EQ(g_run.TextLast[0].str(), L"LOT-42");
+
+    window.SetControlText(kIdField, L"LOT-43");
+    g_run.SendTrigger = 1;
+    acquisition.RunCycle();
+    EXPECT_EQ(g_run.SlotState[0], 0);
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].texts[0], L"LOT-42");  // until the ID timer asks again
+}
+
+TEST_F(AcquisitionTest, PausedThreadTouchesNothing) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSylvac, 0, &port);
+    g_run.AcquisitionPaused = true;
+    g_run.SlotState[1] = 2;
+    g_run.KeyTrigger = 1;
+    g_run.IdReadRequest = true;
+
+    acquisition.RunCycle();
+
+    EXPECT_TRUE(port.actions().empty());
+    EXPECT_EQ(g_run.SlotState[1], 2);
+    EXPECT_EQ(g_run.KeyTrigger, 1);
+    EXPECT_TRUE(g_run.IdReadRequest);
+    EXPECT_TRUE(window.log().empty());
+}
+
+TEST_F(AcquisitionTest, PauseRequestIsHonouredAfterACompleteCycle) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSylvac, 0, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    g_run.ConfigPauseRequest = true;
+    g_run.ClosePauseRequest = true;
+
+    acquisition.RunCycle();
+
+    EXPECT_EQ(g_run.TextLast[1].str(), L"1.000");  // the cycle ran to its end
+    EXPECT_TRUE(g_run.AcquisitionPaused);
+    EXPECT_FALSE(g_run.ConfigPauseRequest);
+    EXPECT_FALSE(g_run.ClosePauseRequest);
+    EXPECT_TRUE(PausedForCommand());
+
+    g_run.AcquisitionPaused = false;  // the command is done
+    acquisition.RunCycle();
+    EXPECT_FALSE(PausedForCommand());
+}
+
+TEST_F(AcquisitionTest, LateExportLeavesAPauseThatACommandHolds) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    clock.onSleep = nullptr;  // the export does not come while the thread waits
+    g_run.SendTrigger = 1;
+    g_run.ClosePauseRequest = true;
+
+    acquisition.RunCycle();  // gives up waiting, then pauses for the window close
+    ASSERT_TRUE(g_run.AcquisitionPaused);
+    ASSERT_TRUE(window.RunningTimer(kExportTimer));
+
+    OnTimerEvent(kExportTimer, window);
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_TRUE(g_run.ExportDone);
+    EXPECT_FALSE(g_run.RecordReady);
+    EXPECT_TRUE(g_run.AcquisitionPaused);  // still the window close's
+}
+
+TEST_F(AcquisitionTest, SettleDelayFollowsTheSlowestAutomaticInstrument) {
+    struct Case {
+        const char* name;
+        int types[3];
+        int modes[3];
+        int ms;
+    };
+    const Case cases[] = {
+        {"none", {0, -1, 26}, {0, 0, 1}, 0},
+        {"SD1", {26, 0, 1}, {0, 0, 2}, 10},
+        {"Sylvac simplex and a PU", {11, 2, 26}, {0, 0, 0}, 300},
+        {"code past the catalogue", {58, 24, 0}, {0, 0, 0}, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetRunState();
+        g_run.DeviceCount = 1;  // the delay looks at all ten slots
+        for (int i = 0; i < 3; ++i) {
+            g_run.DeviceType[8 + i] = c.types[i];
+            g_run.SendMode[8 + i] = c.modes[i];
+        }
+        EXPECT_EQ(SettleDelayMs(), c.ms);
+        const std::uint32_t before = clock.now();
+        acquisition.RunCycle();
+        EXPECT_EQ(clock.now() - before, static_cast<std::uint32_t>(c.ms + 10));
+    }
+}
+
+// --- The real threads -------------------------------------------------------
+
+// Runs cycles on its own thread until stopped.
+class CycleRunner {
+  public:
+    explicit CycleRunner(AcquisitionThread& acquisition)
+        : thread_([&acquisition](std::stop_token stop) {
+              while (!stop.stop_requested()) acquisition.RunCycle();
+          }) {}
+
+  private:
+    std::jthread thread_;
+};
+
+class ThreadedAcquisitionTest : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        // Real sleeps: the other threads need the time the waits give them.
+        platform::SetWaitClock(nullptr);
+    }
+
+    AcquisitionThread acquisition{window};
+};
+
+// The exports of the threaded tests, with what the test wants done inside.
+std::atomic<int> g_exportDepth{0};
+std::atomic<int> g_maxExportDepth{0};
+std::function<void(WindowPort&, int)> g_insideExport;
+std::atomic<int> g_exportCount{0};
+
+void ThreadedExport(WindowPort& window) {
+    const int depth = ++g_exportDepth;
+    g_maxExportDepth = std::max(g_maxExportDepth.load(), depth);
+    const int n = ++g_exportCount;
+    const ExportedRecord before = CurrentRecord();
+    if (g_insideExport) g_insideExport(window, n);
+    RecordLog::Instance().Add(before);
+    --g_exportDepth;
+}
+
+TEST_F(ThreadedAcquisitionTest, RecordIsHeldStillWhileItIsExported) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSd1, 0, &port, 1, 1);  // autom.: a new value every cycle
+    std::atomic<int> answers{0};
+    port.OnWrite([&answers](ScriptedPort& p, std::string_view) {
+        p.Waiting(std::to_string(++answers) + ".000;0\r");
+    });
+    SetRecordExporter(&ThreadedExport);
+    g_exportCount = 0;
+    // The acquisition runs on meanwhile if it is not held.
+    g_insideExport = [](WindowPort&, int) {
+        const ExportedRecord before = CurrentRecord();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(CurrentRecord().texts, before.texts);
+    };
+
+    {
+        CycleRunner runner(acquisition);
+        for (int n = 1; n <= 3; ++n) {
+            g_run.SendTrigger = 1;
+            ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, n));
+            OnTimerEvent(kExportTimer, window);
+        }
+    }
+    g_insideExport = nullptr;
+    EXPECT_EQ(Records().size(), 3u);
+    EXPECT_FALSE(g_run.AcquisitionPaused);
+    EXPECT_TRUE(window.IsShown(kSendButton));
+}
+
+TEST_F(ThreadedAcquisitionTest, HandOverDuringAnOpenExportIsQueuedNotNested) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    Instrument(1, kSd1, 1, &port, 1, 1);
+    std::atomic<int> answers{0};
+    port.OnWrite([&answers](ScriptedPort& p, std::string_view) {
+        p.Waiting(std::to_string(++answers) + ".000;0\r");
+    });
+    SetRecordExporter(&ThreadedExport);
+    g_exportCount = 0;
+    g_maxExportDepth = 0;
+    // The first export opens a message box: while it is open the watchdog
+    // fires, the operator presses SEND again, and the export timer fires
+    // inside the box.
+    g_insideExport = [](WindowPort& w, int n) {
+        if (n != 1) return;
+        auto& fake = static_cast<testing::ThreadedFakeWindow&>(w);
+        OnTimerEvent(kExportWatchdogTimer, w);
+        EXPECT_TRUE(fake.IsShown(kSendButton));
+        g_run.SendTrigger = 1;
+        ASSERT_TRUE(fake.WaitForTimerStarts(kExportTimer, 2));
+        OnTimerEvent(kExportTimer, w);
+    };
+
+    {
+        CycleRunner runner(acquisition);
+        g_run.SendTrigger = 1;
+        ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
+        OnTimerEvent(kExportTimer, window);
+        // The queued record is written when the first export has returned,
+        // and the acquisition goes on after it.
+        EXPECT_EQ(g_exportCount, 2);
+        EXPECT_TRUE(g_run.ExportDone);
+    }
+    g_insideExport = nullptr;
+
+    EXPECT_EQ(g_maxExportDepth, 1);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].texts[1], L"1.000");
+    EXPECT_EQ(records[1].texts[1], L"2.000");
+    EXPECT_FALSE(g_run.RecordReady);
+    EXPECT_FALSE(g_run.AcquisitionPaused);
+    EXPECT_FALSE(ExportInProgress());
+}
+
+// A key pressed once (seen by the poll as "pressed since the last query").
+class OnePress : public platform::KeyState {
+  public:
+    bool IsDownOrWasPressed(int) override { return pressed.exchange(false); }
+    std::atomic<bool> pressed{false};
+};
+
+TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    g_run.SendKey = 5;
+    Instrument(1, kSd1, 1, &port, 1, 1);
+    AnswerEveryRequest(port, "4.25;0\r");
+    OnePress keys;
+    KeyPollThread poll(keys);
+
+    {
+        CycleRunner runner(acquisition);
+        std::jthread poller([&poll](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                poll.Poll();
+                platform::SleepMs(KeyPollThread::kPollMs);
+            }
+        });
+        keys.pressed = true;
+        ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
+        OnTimerEvent(kExportTimer, window);
+        // The trigger is taken (2), then let go by the poll once the key is up.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (g_run.KeyTrigger != 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].texts[1], L"4.250");
+    EXPECT_EQ(window.TimerStarts(kExportTimer), 1);
+    EXPECT_EQ(g_run.KeyTrigger, 0);
+}
+
+}  // namespace
+}  // namespace karvelo::app::test

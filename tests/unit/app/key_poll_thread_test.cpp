@@ -1,0 +1,132 @@
+#include "app/key_poll_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/run_state.h"
+#include "platform/keystate.h"
+
+namespace karvelo::app {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A key that is down or up as the test says, recording which keys were asked.
+class FakeKeys : public platform::KeyState {
+  public:
+    bool IsDownOrWasPressed(int key) override {
+        asked.push_back(key);
+        return down;
+    }
+    bool down = false;
+    std::vector<int> asked;
+};
+
+class KeyPollTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetRunState();
+        g_run.SendKey = 5;  // F5
+    }
+    void TearDown() override { ResetRunState(); }
+
+    // `polls` polls; the acquisition takes every pending trigger between two
+    // polls. Returns the polls (1-based) after which a trigger was pending.
+    std::vector<int> PollTaking(int polls) {
+        std::vector<int> triggers;
+        for (int i = 1; i <= polls; ++i) {
+            poll.Poll();
+            if (g_run.KeyTrigger == 1) {
+                triggers.push_back(i);
+                g_run.KeyTrigger = 2;
+            }
+        }
+        return triggers;
+    }
+
+    FakeKeys keys;
+    KeyPollThread poll{keys};
+};
+
+TEST_F(KeyPollTest, PressTriggersAndReleaseLetsGo) {
+    keys.down = true;
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 1);
+    EXPECT_THAT(keys.asked, ElementsAre(5));
+
+    g_run.KeyTrigger = 2;  // taken
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 2);  // still held: no new trigger
+
+    keys.down = false;
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(poll.held(), 0);
+
+    keys.down = true;  // pressed again
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 1);
+}
+
+TEST_F(KeyPollTest, HeldKeyRepeatsEvery52Polls) {
+    keys.down = true;
+    // Six seconds of polls: at the press, after about 2.6 and 5.2 seconds.
+    EXPECT_THAT(PollTaking(120), ElementsAre(1, 53, 105));
+}
+
+TEST_F(KeyPollTest, PressNotTakenIsDroppedAfter52Polls) {
+    keys.down = true;
+    poll.Poll();
+    keys.down = false;
+    for (int i = 2; i <= 51; ++i) poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 1);  // the acquisition is paused and has not taken it
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(keys.asked.size(), 1u);  // a pending trigger is not asked again
+}
+
+TEST_F(KeyPollTest, SendKeySettings) {
+    struct Case {
+        const char* name;
+        int sendKey;
+        std::int16_t before;
+        std::int16_t after;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"none holds the trigger at 0", 0, 2, 0, false},
+        {"F1", 1, 0, 1, true},
+        {"Enter", 14, 0, 1, true},
+        {"unknown key is not polled", 15, 0, 0, false},
+        {"unknown key keeps a taken trigger", 15, 2, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        keys.down = true;
+        keys.asked.clear();
+        g_run.SendKey = c.sendKey;
+        g_run.KeyTrigger = c.before;
+        KeyPollThread fresh(keys);
+        fresh.Poll();
+        EXPECT_EQ(g_run.KeyTrigger, c.after);
+        EXPECT_EQ(!keys.asked.empty(), c.asked);
+        if (c.asked) {
+            EXPECT_EQ(keys.asked[0], c.sendKey);
+        }
+    }
+}
+
+TEST_F(KeyPollTest, UnknownKeyLetsATakenTriggerGoAfter52Polls) {
+    g_run.SendKey = 99;
+    g_run.KeyTrigger = 2;
+    for (int i = 1; i <= 51; ++i) poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 2);
+    poll.Poll();
+    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_TRUE(keys.asked.empty());
+}
+
+}  // namespace
+}  // namespace karvelo::app
