@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/run_state.h"
+#include "app/timers.h"
 #include "platform/text_encoding.h"
 
 namespace karvelo::app {
@@ -27,6 +28,10 @@ WindowRect NullWindow::GetWindowRect() {
     r.right = r.left;
     r.bottom = r.top;
     return r;
+}
+
+void NullWindow::StartTimer(int timerId, int) {
+    if (timerId == kMarpossTimer) OnTimerEvent(timerId, *this);
 }
 
 void NullWindow::MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon) {

@@ -69,7 +69,8 @@ public:
     void InvalidateWindow(bool) override {}
     void InvalidateValues() override {}
     WindowRect GetWindowRect() override;
-    void StartTimer(int, int) override {}
+    // The Marposs read (timer 8) has no window to wait for: it runs at once.
+    void StartTimer(int timerId, int milliseconds) override;
     void StopTimer(int) override {}
     void MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon icon) override;
     void PostToUi(std::function<void()> work) override { work(); }

@@ -6,8 +6,11 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "app/timers.h"
+#include "app/window_port.h"
 #include "devices/catalogue.h"
 #include "devices/reader.h"
+#include "platform/wait.h"
 
 namespace karvelo::devices {
 namespace {
@@ -41,6 +44,10 @@ constexpr DispatchRule kBusRule = {
 constexpr int kAlmemoType = 9;
 constexpr int kPu4142Type = 25;
 constexpr int kFirstBusType = 30;
+constexpr int kMarpossType = 22;
+constexpr int kMarpossPeriodMs = 10;
+constexpr int kMarpossWaitMs = 100;
+constexpr int kMarpossWaits = 1000;  // about 100 s
 
 // The rule of a type; nullptr for text slots, free and unknown codes.
 const DispatchRule* RuleFor(int type) {
@@ -70,6 +77,18 @@ ReaderFn ReaderOf(int type) {
     }
     if (ReaderFn serial = SerialReaderFor(type)) return serial;
     return DeviceNotAvailable;
+}
+
+// The Marposs library may only be called on the user-interface thread: its
+// read runs in the window's timer 8, and this thread waits for the answer,
+// keeping its own events flowing.
+ReaderResult ReadMarpossThroughWindow(int s, bool requested) {
+    app::g_marposs.Result = 0;
+    app::g_marposs.Slot = s;
+    app::g_marposs.Requested = requested ? 1 : 0;
+    app::MainWindow().StartTimer(app::kMarpossTimer, kMarpossPeriodMs);
+    for (int i = 0; i < kMarpossWaits && app::g_marposs.Result == 0; ++i) platform::PumpWait(kMarpossWaitMs);
+    return static_cast<ReaderResult>(app::g_marposs.Result.load());
 }
 
 std::atomic<TextSlotReader> g_textReader{nullptr};
@@ -124,7 +143,8 @@ int ReadDispatch(int s, bool requested) {
     const DispatchRule* rule = RuleFor(type);
     if (rule == nullptr) return kNothingNew;  // free and unknown codes give nothing
 
-    const ReaderResult code = ReaderOf(type)(s, requested);
+    const ReaderResult code =
+        type == kMarpossType ? ReadMarpossThroughWindow(s, requested) : ReaderOf(type)(s, requested);
 
     if (!requested && code == kNoAnswer) return kNothingNew;
     if (rule->silentMisses && (code == kNoAnswer || code == kDeviceFault)) return kNothingNew;

@@ -17,79 +17,19 @@
 
 #include "platform/profile.h"
 #include "support/sim_process.h"
+#include "support/station_process.h"
 #include "support/temp_dir.h"
 
 namespace karvelo {
 namespace {
 
+using karvelo::testing::Key;
+using karvelo::testing::Lines;
 using karvelo::testing::SimProcess;
+using karvelo::testing::Station;
 using karvelo::testing::TempDir;
+using karvelo::testing::WaitForLines;
 using namespace std::chrono_literals;
-
-// The station as a child process, its output in files of the install folder.
-class Station {
-public:
-    Station(const TempDir& install, std::vector<std::string> extraEnv = {}) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string out = install.file("station.out");
-            const std::string err = install.file("station.err");
-            freopen(out.c_str(), "w", stdout);
-            freopen(err.c_str(), "w", stderr);
-            for (std::string& e : extraEnv) putenv(e.data());
-            const std::string program = install.file("karvelo");
-            execl(program.c_str(), program.c_str(), "-platform", "offscreen", "--batch",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~Station() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    // Sends the signal and waits for the end; the exit code, -1 when it did
-    // not end by itself within the time.
-    int Stop(int signal = SIGTERM, std::chrono::milliseconds limit = 10s) {
-        kill(pid_, signal);
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-// Waits until `file` holds at least `count` lines.
-bool WaitForLines(const TempDir& dir, const std::string& file, std::size_t count,
-                  std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (Lines(dir.Read(file)).size() >= count) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
-std::wstring Key(const TempDir& dir, const char* file, const wchar_t* section, const wchar_t* key) {
-    return platform::ReadProfileString(section, key, L"<missing>", dir.file(file));
-}
 
 class StationTest : public ::testing::Test {
 protected:

@@ -5,7 +5,11 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "app/timers.h"
+#include "app/window_port.h"
 #include "devices/device_handles.h"
+#include "support/fake_wait_clock.h"
+#include "support/fake_window.h"
 #include "support/scripted_port.h"
 
 namespace karvelo::devices {
@@ -154,6 +158,42 @@ TEST_F(ReadDispatchTest, SerialGaugeThroughItsReader) {
     g_devices.SlotPort[3] = nullptr;
     EXPECT_EQ(ReadDispatch(3, true), 1);
     EXPECT_EQ(g_run.StatusText[3].str(), L"com error");
+}
+
+double MarpossAt(int channel) { return 2.5 + channel; }
+
+// The Marposs box is read by the window's timer 8 on the user-interface thread;
+// the dispatch waits for that answer.
+TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
+    g_run.DeviceType[3] = 22;
+    g_run.Channel[3] = 0;
+    g_run.Factor[3] = 2.0;
+    g_run.Offset[3] = 1.0;
+
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, true), 1) << "library not ready";
+    EXPECT_EQ(g_run.StatusText[3].str(), L"error");
+    EXPECT_EQ(ReadDispatch(3, false), -1) << "never read while polling";
+
+    app::SetMarpossLibrary(MarpossAt);
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_DOUBLE_EQ(g_run.Value[3], 6.0);
+    EXPECT_EQ(g_run.StatusText[3].str(), L"");
+    EXPECT_EQ(g_run.SlotState[3], 2);
+
+    // A window whose timer never answers: about 100 s later the slot shows the
+    // missing device.
+    karvelo::testing::FakeWindow silent;
+    karvelo::testing::FakeWaitClock clock;
+    app::SetMainWindow(&silent);
+    Prime();
+    EXPECT_EQ(ReadDispatch(3, true), 1);
+    EXPECT_EQ(g_run.StatusText[3].str(), L"pci error");
+    EXPECT_EQ(clock.elapsed(), 100000u);
+    EXPECT_EQ(silent.timers[app::kMarpossTimer], 10);
+    app::SetMainWindow(nullptr);
+    app::SetMarpossLibrary(nullptr);
 }
 
 TEST(StatusWords, ByTypeAndCode) {
