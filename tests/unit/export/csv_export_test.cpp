@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "app/run_state.h"
 #include "export/export_record.h"
 #include "export/pending_records.h"
+#include "platform/text_encoding.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -92,6 +95,9 @@ struct LineCase {
     std::string expected;
 };
 
+// Test listings name the case, not its bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
 class RecordLineTest : public CsvExportTest, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(RecordLineTest, Line) {
@@ -120,6 +126,9 @@ struct StampCase {
     const wchar_t* date;
     const wchar_t* time;
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const StampCase& c, std::ostream* os) { *os << c.name; }
 
 class StampTest : public CsvExportTest, public ::testing::WithParamInterface<StampCase> {};
 
@@ -155,6 +164,8 @@ struct IdNameCase {
     std::wstring file;
 };
 
+void PrintTo(const IdNameCase& c, std::ostream* os) { *os << karvelo::platform::WideToUtf8(c.id); }
+
 class IdFileNameTest : public ::testing::TestWithParam<IdNameCase> {};
 
 TEST_P(IdFileNameTest, Name) {
@@ -175,6 +186,9 @@ struct TypeCase {
     const char* file;      // nullptr: no file is written
     const char* expected;  // the file's contents after the three records
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << "type " << c.type; }
 
 class ExportTypeTest : public CsvExportTest, public ::testing::WithParamInterface<TypeCase> {};
 

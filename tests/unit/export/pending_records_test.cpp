@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -120,6 +122,9 @@ struct LockCase {
     std::string afterUnlock;
 };
 
+// Test listings name the case, not its bytes.
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
 class LockTest : public PendingTest, public ::testing::WithParamInterface<LockCase> {};
 
 TEST_P(LockTest, FileLockedByAnotherWriterCountsAsNotOpened) {
@@ -169,6 +174,9 @@ struct ShortWriteCase {
     std::string afterFailure;
     std::string afterNext;
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const ShortWriteCase& c, std::ostream* os) { *os << c.name; }
 
 class ShortWriteTest : public PendingTest, public ::testing::WithParamInterface<ShortWriteCase> {};
 
@@ -293,6 +301,9 @@ struct CheckCase {
     std::int64_t checkOffset;
     std::string fileAfter;
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 class CheckTest : public PendingTest, public ::testing::WithParamInterface<CheckCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -34,6 +36,9 @@ struct SplitCase {
     int field;
     std::wstring expected;
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -88,6 +93,9 @@ struct IdCase {
     std::optional<std::wstring> field;  // the ID field afterwards; nullopt: not set
 };
 
+// Test listings name the case, not its bytes.
+void PrintTo(const IdCase& c, std::ostream* os) { *os << c.name; }
+
 class IdFromFileTest : public TextSourceTest, public ::testing::WithParamInterface<IdCase> {};
 
 TEST_P(IdFromFileTest, Reads) {
@@ -132,6 +140,9 @@ struct UnreadableCase {
     const char* name;
     void (*prepare)(const TempDir& dir);
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
 
 class UnreadableTest : public TextSourceTest,
                        public ::testing::WithParamInterface<UnreadableCase> {};
@@ -212,6 +223,9 @@ struct SlotCase {
     std::wstring text;                  // TextLast[3] afterwards
     std::optional<std::wstring> field;  // slot 3's text field afterwards
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const SlotCase& c, std::ostream* os) { *os << c.name; }
 
 class SlotTextTest : public TextSourceTest, public ::testing::WithParamInterface<SlotCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,9 @@ struct SplitCase {
     int count;
     std::vector<double> values;  // the leading values; the rest must be 0
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.what; }
 
 class SplitNumberListTest : public ::testing::TestWithParam<SplitCase> {};
 
