@@ -55,6 +55,9 @@ constexpr int kSettleBeyondCatalogueMs = 100;
 // Set by this thread alone: when it honours a pause request, and cleared when
 // it finds the pause lifted.
 std::atomic<bool> g_pausedForCommand{false};
+// Makes "pause for a command" on this thread and "lift the export's pause" on
+// the user-interface thread mutually exclusive; held for a few stores only.
+std::mutex g_pauseOwner;
 
 // The triggers pending at the start of a cycle.
 struct Triggers {
@@ -100,6 +103,7 @@ void HonourPauseRequests() {
     for (Flag* request :
          {&g_run.ConfigPauseRequest, &g_run.ExportPauseRequest, &g_run.ClosePauseRequest}) {
         if (!request->load()) continue;
+        std::lock_guard<std::mutex> owner(g_pauseOwner);
         g_pausedForCommand = true;
         g_run.AcquisitionPaused = true;
         request->store(false);
@@ -134,6 +138,11 @@ int SettleDelayMs() {
 
 bool PausedForCommand() {
     return g_pausedForCommand.load() && g_run.AcquisitionPaused.load();
+}
+
+void LiftExportPause() {
+    std::lock_guard<std::mutex> owner(g_pauseOwner);
+    if (!PausedForCommand()) g_run.AcquisitionPaused = false;
 }
 
 void ResetAcquisitionState() {

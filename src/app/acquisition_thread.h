@@ -42,6 +42,12 @@ int SettleDelayMs();
 // resumed it yet. The export and its watchdog leave such a pause alone.
 bool PausedForCommand();
 
+// Lifts the pause of a handed-over record once its export (or the export's
+// watchdog) is done, unless the thread has paused for a command meanwhile.
+// Decided together with the thread's honouring of pause requests, so that a
+// request honoured at that very moment is never lifted.
+void LiftExportPause();
+
 // Forgets a pause held for a command. For a new station start in the same
 // process (tests), while no acquisition thread runs.
 void ResetAcquisitionState();

@@ -33,7 +33,7 @@ ExportState g_export;
 // thread holds for a command is the command's to lift.
 void ReleaseAcquisition(WindowPort& window) {
     g_run.RecordReady = false;
-    if (!PausedForCommand()) g_run.AcquisitionPaused = false;
+    LiftExportPause();
     window.ShowControl(kSendButton, true);
 }
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <ostream>
@@ -322,6 +323,55 @@ TEST_F(StationWindowTest, SlotConfigurationReloadsWhateverTheDialogWrote) {
     EXPECT_EQ(configured, 2);
     EXPECT_EQ(g_run.Title[2].str(), L"Bore");
     EXPECT_FALSE(g_run.AcquisitionPaused.load());
+}
+
+}  // namespace
+}  // namespace karvelo::testing
+
+namespace karvelo::testing {
+namespace {
+
+using namespace app;
+
+// The acquisition thread's end of a timer cycle: the send timer restarted
+// through the window (queued, as from any thread but the window's), then the
+// pause request honoured.
+void RestartSendTimerThenPause(WindowPort& port, int ms) {
+    std::thread cycleEnd([&port, ms] {
+        port.StartTimer(kSendTimer, ms);
+        g_run.AcquisitionPaused = true;
+    });
+    cycleEnd.join();
+}
+
+TEST_F(StationWindowTest, SendTimerRestartedJustBeforeThePauseStaysStopped) {
+    dir.Write("karvelo3.cfg", "[WINDOW]\r\nmaxno=1\r\n");
+    Open("[MAIN]\r\ncfg=0\r\n[DEVICE1]\r\ntyp=1\r\nsendmode=3\r\nsendtime=7\r\n");
+    RestartSendTimerThenPause(window->port(), 7000);
+
+    // To a set without timer slots: nothing may trigger a record there.
+    window->SelectConfigSet(3);
+    QCoreApplication::processEvents();
+
+    auto& port = dynamic_cast<QtWindowPort&>(window->port());
+    EXPECT_EQ(g_run.ConfigSet.load(), 3);
+    EXPECT_FALSE(port.TimerRunning(kSendTimer));
+}
+
+TEST_F(StationWindowTest, ExportTypeChosenWhileACommandWaitsIsNotShownAsChosen) {
+    Open("[EXPORT]\r\nexporttype=2\r\nfile_csv=run.csv\r\n");
+    auto* list = static_cast<QComboBox*>(Control(kExportTypeList));
+    // The operator picks another type while the command still waits for the pause.
+    QTimer::singleShot(0, [&] {
+        list->setCurrentIndex(4);
+        emit list->activated(4);
+        g_run.AcquisitionPaused = true;
+    });
+    window->ChooseExportTarget();  // batch mode: the chooser is cancelled
+
+    EXPECT_EQ(g_run.ExportType.load(), 2);
+    EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"exporttype"), L"2");
+    EXPECT_EQ(list->currentIndex(), 2);
 }
 
 }  // namespace

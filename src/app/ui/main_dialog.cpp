@@ -374,7 +374,9 @@ void MainDialog::PauseFor(std::atomic<bool>& request) {
     port_->StopTimer(kSendTimer);
     request = true;
     WaitForPause();
-    // The acquisition may have restarted it at the end of its last cycle.
+    // The acquisition may have restarted it at the end of its last cycle. Its
+    // start reaches this thread queued: let it arrive first, then stop it.
+    QCoreApplication::sendPostedEvents(port_.get(), QEvent::MetaCall);
     port_->StopTimer(kSendTimer);
 }
 
@@ -434,7 +436,11 @@ void MainDialog::SelectConfigSet(int set) {
 
 void MainDialog::ChangeExportType(int index) {
     CommandScope scope(*this);
-    if (!scope.entered()) return;
+    if (!scope.entered()) {
+        // The list must not show a type the export does not use.
+        SelectListEntry(kExportTypeList, g_run.ExportType);
+        return;
+    }
     g_run.ExportType = index;
     WriteExportType();
     LoadConfiguration(*port_);

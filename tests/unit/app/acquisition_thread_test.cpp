@@ -433,6 +433,37 @@ TEST_F(AcquisitionTest, LateExportLeavesAPauseThatACommandHolds) {
     EXPECT_TRUE(g_run.AcquisitionPaused);  // still the window close's
 }
 
+void NoExport(WindowPort&) {}
+
+// The export ends on the user-interface thread while the acquisition thread,
+// let go by ExportDone, honours a command's pause request. Whichever comes
+// first, the command must find the station paused: its request is used up, so
+// a lost pause leaves it waiting for ever. The two threads meet at a
+// different moment each time, hence the repetitions.
+TEST_F(AcquisitionTest, PauseTakenForACommandWhileTheExportEndsIsKept) {
+    SetRecordExporter(&NoExport);
+    g_run.DeviceCount = 0;
+    // The acquisition waits for the export in real time.
+    clock.onSleep = [] {
+        while (!g_run.ExportDone && g_run.AcquisitionPaused) std::this_thread::yield();
+    };
+    int lost = 0;
+    for (int i = 0; i < 3000 && lost == 0; ++i) {
+        g_run.AcquisitionPaused = false;
+        g_run.ConfigPauseRequest = true;
+        g_run.RecordReady = true;
+        g_run.ExportStarted = false;
+        window.ClearLog();
+        std::jthread cycle([this] { acquisition.RunCycle(); });
+        while (!window.RunningTimer(kExportTimer)) std::this_thread::yield();
+        OnTimerEvent(kExportTimer, window);
+        cycle.join();
+        ASSERT_FALSE(g_run.ConfigPauseRequest);
+        if (!g_run.AcquisitionPaused) ++lost;
+    }
+    EXPECT_EQ(lost, 0);
+}
+
 TEST_F(AcquisitionTest, SettleDelayFollowsTheSlowestAutomaticInstrument) {
     struct Case {
         const char* name;
