@@ -67,7 +67,7 @@ std::atomic<double> g_stationCpuMs{0.0};
 
 // The window: a user-interface thread that fires the timers the core starts
 // (periodic, as window timers are, until their handler stops them).
-class BenchWindow : public app::WindowPort {
+class BenchWindow : public app::NullWindow {
   public:
     BenchWindow()
         : ui_([this](std::stop_token stop) {
@@ -79,15 +79,6 @@ class BenchWindow : public app::WindowPort {
         cv_.notify_all();
     }
 
-    void LayoutWindow() override {}
-    void SetListSelection(int, int) override {}
-    void SetControlText(int, std::wstring_view) override {}
-    std::wstring GetControlText(int) override { return {}; }
-    void ShowControl(int, bool) override {}
-    void EnableControl(int, bool) override {}
-    void InvalidateWindow(bool) override {}
-    void InvalidateValues() override {}
-    app::WindowRect GetWindowRect() override { return {}; }
     void StartTimer(int id, int ms) override {
         if (id == app::kExportTimer) handedOver_ = Clock::now().time_since_epoch().count();
         std::lock_guard<std::mutex> g(m_);
@@ -99,9 +90,6 @@ class BenchWindow : public app::WindowPort {
         timers_.erase(id);
     }
     void MessageBox(std::wstring_view, std::wstring_view, app::MessageIcon) override {}
-    void PostToUi(std::function<void()> work) override { work(); }
-    void PumpMessages() override {}
-    void ShowExportProblem(std::wstring_view) override {}
 
     void Stop() {
         if (!ui_.joinable()) return;

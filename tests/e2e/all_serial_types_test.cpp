@@ -70,12 +70,7 @@ TEST(AllSerialTypes, EachIsReadThroughItsTerminal) {
                                          "\nport=" + std::to_string(com++) + "\nformat=3\n" + c.slotKeys);
         const auto r = RunProcess({install.file("karvelo"), "--batch", "--probe", "1"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        std::map<std::string, std::string> f;
-        std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);) {
-            const auto eq = line.find('=');
-            if (eq != std::string::npos) f[line.substr(0, eq)] = line.substr(eq + 1);
-        }
+        auto f = karvelo::testing::ReportFields(r.out);
         EXPECT_EQ(f["Slot1.Value"], c.value) << r.out << sim.Log();
         EXPECT_EQ(f["Slot1.StatusText"], "");
         EXPECT_EQ(f["Slot1.ValueError"], "0");

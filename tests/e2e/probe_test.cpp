@@ -58,12 +58,7 @@ protected:
         const auto r = RunProcess({install.file("karvelo"), "--batch", "--probe", std::to_string(slot)});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         if (err) *err = r.err;
-        std::map<std::string, std::string> fields;
-        std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);) {
-            const auto eq = line.find('=');
-            if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-        }
+        auto fields = karvelo::testing::ReportFields(r.out);
         return fields;
     }
 

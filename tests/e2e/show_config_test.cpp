@@ -27,12 +27,7 @@ protected:
     std::map<std::string, std::string> ShowConfig() {
         const auto r = RunProcess({program(), "--show-config"}, elsewhere.path().string());
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        std::map<std::string, std::string> fields;
-        std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);) {
-            const auto eq = line.find('=');
-            if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-        }
+        auto fields = karvelo::testing::ReportFields(r.out);
         return fields;
     }
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,6 +81,17 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const std:
     waitpid(pid, &status, 0);
     if (!r.timedOut && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
     return r;
+}
+
+// The "Name=value" lines the tools print (--show-config, --probe), by name.
+inline std::map<std::string, std::string> ReportFields(const std::string& out) {
+    std::map<std::string, std::string> fields;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return fields;
 }
 
 }  // namespace karvelo::testing
