@@ -34,10 +34,11 @@
 
 #include "app/acquisition_thread.h"
 #include "app/key_poll_thread.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/timers.h"
-#include "app/window_port.h"
-#include "devices/device_open.h"
+#include "app/null_window.h"
+#include "app/station_devices.h"
+#include "devices/catalogue.h"
 #include "platform/keystate.h"
 #include "platform/profile.h"
 #include "platform/wait.h"
@@ -80,7 +81,7 @@ class BenchWindow : public app::NullWindow {
     }
 
     void StartTimer(int id, int ms) override {
-        if (id == app::kExportTimer) handedOver_ = Clock::now().time_since_epoch().count();
+        if (id == kExportTimer) handedOver_ = Clock::now().time_since_epoch().count();
         std::lock_guard<std::mutex> g(m_);
         timers_[id] = {Clock::now() + std::chrono::milliseconds(ms), ms};
         cv_.notify_all();
@@ -89,7 +90,7 @@ class BenchWindow : public app::NullWindow {
         std::lock_guard<std::mutex> g(m_);
         timers_.erase(id);
     }
-    void MessageBox(std::wstring_view, std::wstring_view, app::MessageIcon) override {}
+    void MessageBox(std::wstring_view, std::wstring_view, MessageIcon) override {}
 
     void Stop() {
         if (!ui_.joinable()) return;
@@ -123,7 +124,7 @@ class BenchWindow : public app::NullWindow {
             g.unlock();
             const auto t0 = Clock::now();
             app::OnTimerEvent(id, *this);
-            if (id == app::kExportTimer) {
+            if (id == kExportTimer) {
                 exportMs_ = exportMs_.load() + MsSince(t0);
                 ++exports_;
             }
@@ -178,7 +179,7 @@ class Instrument {
 // closing sleep.
 double WaitsPerCycleMs(int type, int count) {
     const int closingWaitMs = type == kSylvacDuplex ? 200 : 0;
-    return count * closingWaitMs + app::SettleTimeMs(type) + 10;
+    return count * closingWaitMs + devices::DeviceTypeOf(type).settleMs + 10;
 }
 
 // A running station with `count` "autom." slots of `type`, each on its own
@@ -205,15 +206,15 @@ class Station {
             g_run.DeviceType[s] = type;
             g_run.Port[s] = s;
             g_run.Channel[s] = 1;
-            g_run.SendMode[s] = 0;
+            g_run.SendMode[s] = SendModeKind::Automatic;
             g_run.Decimals[s] = 3;
             g_run.Factor[s] = 1.0;
         }
-        devices::OpenAllDevices(window_);
+        devices_->OpenAll(window_);
     }
     ~Station() {
         Stop();
-        devices::CloseAllDevices();
+        devices_->CloseAll();
         ResetRunState();
     }
 
@@ -259,7 +260,8 @@ class Station {
     testing::TempDir dir_;
     std::vector<std::unique_ptr<Instrument>> instruments_;
     BenchWindow window_;
-    app::AcquisitionThread acquisition_{window_};
+    std::unique_ptr<devices::DeviceSet> devices_ = app::MakeStationDevices(g_run, window_);
+    app::AcquisitionThread acquisition_{window_, *devices_};
     platform::NoKeyState keys_;
     app::KeyPollThread poll_{keys_};
     std::atomic<long> cycles_{0};

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/configuration.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
+#include "state/run_state.h"
+#include "app/null_window.h"
 #include "support/temp_dir.h"
 
 namespace {

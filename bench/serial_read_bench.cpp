@@ -12,10 +12,11 @@
 #include <string>
 #include <thread>
 
-#include "app/run_state.h"
-#include "devices/device_handles.h"
-#include "devices/read_dispatch.h"
-#include "devices/zento_com.h"
+#include "devices/catalogue.h"
+#include "state/run_state.h"
+#include "app/null_window.h"
+#include "backends/serial/zento_com.h"
+#include "support/test_devices.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -71,12 +72,14 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
     g_run.DeviceType[1] = 1;
     g_run.Factor[1] = 1.0;
 
-    devices::zento_com port;
-    if (!port.open(1, 3)) {
+    serial::zento_com port;
+    if (!port.open(devices::DeviceTypeOf(1).line, serial::ComDevicePath(3, g_run.MainConfigFile.str()))) {
         state.SkipWithError("cannot open the pseudo-terminal");
         return;
     }
-    devices::g_devices.SlotPort[1] = &port;
+    app::NullWindow window;
+    testing::TestDevices station(g_run, window);
+    station.ports().SlotPort[1] = &port;
     InstantGauge gauge(pty.MasterFd());
 
     double cpu = 0.0;
@@ -86,13 +89,12 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
         port.Purge();
         static const std::uint8_t kRequest[] = {'?', '\r'};
         port.Write(kRequest);
-        const int r = devices::ReadDispatch(1, true);
+        const auto r = station.set.Read(1, true);
         cpu += ThreadCpuSeconds() - before;
-        if (r != 1 || g_run.Value[1] != 12.345) state.SkipWithError("no value read");
+        if (r != devices::ReadOutcome::Shown || g_run.Value[1] != 12.345) state.SkipWithError("no value read");
     }
     state.counters["own_cpu_us_per_read"] =
         benchmark::Counter(cpu * 1e6 / static_cast<double>(state.iterations()));
-    devices::g_devices.SlotPort[1] = nullptr;
 }
 BENCHMARK(BM_RequestAndReadNineByteReply)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -7,23 +7,23 @@
 #include <string>
 #include <thread>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "app/slot_format.h"
 #include "app/timers.h"
-#include "app/window_port.h"
+#include "state/window_port.h"
 #include "devices/catalogue.h"
-#include "devices/read_dispatch.h"
-#include "devices/requests.h"
 #include "export/text_sources.h"
 #include "platform/wait.h"
 
 namespace karvelo::app {
 namespace {
 
-enum SendMode : int { kAutomatic = 0, kFKey = 1, kFKeyPrint = 2, kTimerSeconds = 3 };
-
-enum SlotStateCode : std::int16_t { kIdle = 0, kRequested = 1, kRead = 2 };
+using devices::IsSendRequest;
+using devices::ReadOutcome;
+constexpr SlotStage kIdle = SlotStage::Idle;
+constexpr SlotStage kRequested = SlotStage::Requested;
+constexpr SlotStage kRead = SlotStage::Read;
 
 constexpr int kCycleSleepMs = 10;
 constexpr int kExportWaitSteps = 100;
@@ -31,26 +31,16 @@ constexpr int kExportWaitStepMs = 50;
 // A keyboard text slot takes at most this many characters of its field.
 constexpr std::size_t kSlotTextMaxChars = 249;
 
-// What a triggered slot shows while unrequested polls find nothing, by mode.
-constexpr std::array<const wchar_t*, 4> kWaitWords = {nullptr, L"wait....", L"wait...",
-                                                      L"wait...TIMER"};
-
-// Milliseconds an instrument type needs between two cycles, by code range.
-struct SettleRange {
-    int first;
-    int last;
-    int ms;
-};
-
-constexpr SettleRange kSettleTimes[] = {
-    {2, 2, 300},   {57, 57, 300},                               //
-    {1, 1, 200},   {3, 9, 200},                                 //
-    {10, 10, 100}, {48, 49, 100}, {51, 56, 100},                //
-    {11, 23, 50},  {25, 25, 50},  {27, 39, 50},                 //
-    {24, 24, 10},  {26, 26, 10},  {40, 47, 10},  {50, 50, 10},  //
-};
-// Every code above the catalogue's last one.
-constexpr int kSettleBeyondCatalogueMs = 100;
+// What a triggered slot shows while unrequested polls find nothing.
+const wchar_t* WaitWord(SendModeKind mode) {
+    switch (mode) {
+        case SendModeKind::FKey: return L"wait....";
+        case SendModeKind::FKeyPrint: return L"wait...";
+        case SendModeKind::Timer: return L"wait...TIMER";
+        case SendModeKind::Automatic: break;
+    }
+    return L"";
+}
 
 // Set by this thread alone: when it honours a pause request, and cleared when
 // it finds the pause lifted.
@@ -95,10 +85,6 @@ int SlotCount() {
     return std::clamp(g_run.DeviceCount.load(), 0, kMaxSlots);
 }
 
-void SettleDelay() {
-    platform::PumpWait(SettleDelayMs());
-}
-
 void HonourPauseRequests() {
     for (Flag* request :
          {&g_run.ConfigPauseRequest, &g_run.ExportPauseRequest, &g_run.ClosePauseRequest}) {
@@ -119,23 +105,6 @@ void WaitForExport() {
 
 }  // namespace
 
-int SettleTimeMs(int type) {
-    if (type > devices::kLastDeviceType) return kSettleBeyondCatalogueMs;
-    for (const SettleRange& r : kSettleTimes) {
-        if (type >= r.first && type <= r.last) return r.ms;
-    }
-    return 0;
-}
-
-int SettleDelayMs() {
-    int ms = 0;
-    for (int s = 1; s <= kMaxSlots; ++s) {
-        const int type = g_run.DeviceType[s];
-        if (type > 0 && g_run.SendMode[s] == kAutomatic) ms = std::max(ms, SettleTimeMs(type));
-    }
-    return ms;
-}
-
 bool PausedForCommand() {
     return g_pausedForCommand.load() && g_run.AcquisitionPaused.load();
 }
@@ -149,7 +118,8 @@ void ResetAcquisitionState() {
     g_pausedForCommand = false;
 }
 
-AcquisitionThread::AcquisitionThread(WindowPort& window) : window_(window) {}
+AcquisitionThread::AcquisitionThread(WindowPort& window, devices::DeviceSet& devices)
+    : window_(window), devices_(devices) {}
 
 void AcquisitionThread::Start() {
     std::thread([this] {
@@ -157,9 +127,9 @@ void AcquisitionThread::Start() {
     }).detach();
 }
 
-AcquisitionThread& StartAcquisitionThread(WindowPort& window) {
+AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices) {
     // Never deleted: the detached thread uses it until the process ends.
-    auto* thread = new AcquisitionThread(window);
+    auto* thread = new AcquisitionThread(window, devices);
     thread->Start();
     return *thread;
 }
@@ -187,7 +157,7 @@ void AcquisitionThread::RunCycle() {
 
     if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType >= 1) HandOverRecord();
 
-    SettleDelay();
+    platform::PumpWait(devices_.SettleDelayMs());
     if (trigger) {
         g_run.TimerTrigger = 0;
         // The next timer trigger comes one full period after this cycle.
@@ -207,77 +177,83 @@ void AcquisitionThread::TextSlotPass(int s) {
         g_run.ValueReady[s] = true;
         g_run.ValueError[s] = false;
     } else if (source > 0) {
-        devices::ReadDispatch(s, false);
+        devices_.Read(s, false);
     }
     g_run.SlotState[s] = kRead;
 }
 
 void AcquisitionThread::RequestPass(int slotCount, bool trigger) {
     for (int s = 1; s <= slotCount; ++s) {
-        const int type = g_run.DeviceType[s];
-        const int mode = g_run.SendMode[s];
-        if (type == 0) {
+        const int code = g_run.DeviceType[s];
+        const devices::DeviceType& type = devices::DeviceTypeOf(code);
+        const SendModeKind mode = g_run.SendMode[s];
+        if (type.transport == devices::Transport::Text) {
             if (g_run.SlotState[s] == kIdle) TextSlotPass(s);
             continue;
         }
-        if (type < 0 || mode < 0 || (mode > kAutomatic && !trigger)) continue;
+        // Negative codes and modes come only from a hand-edited file: nothing to do.
+        if (code < 0 || static_cast<int>(mode) < 0) continue;
+        if (mode != SendModeKind::Automatic && !trigger) continue;
 
         if (g_run.SlotState[s] == kIdle) {
-            devices::RequestMeasurement(s);
+            devices_.Request(s);
             g_run.SlotState[s] = kRequested;
         }
-        if (!devices::IsSharedRequestType(type)) continue;
+        if (!type.Has(devices::kSharedRequest)) continue;
         // A shared instrument is read right after its request, once more for
         // each later slot that shares it, until it has given a value; its
         // reader fills those slots too.
         for (int j = s + 1; j <= kMaxSlots; ++j) {
             if (g_run.SlotState[s] == kRead) break;
             if (!BelongTogether(s, j)) continue;
-            const int r = ReadAndFormat(s, true);
+            const ReadOutcome r = ReadAndFormat(s, true);
             Invalidate();
-            if (trigger || r >= 2) RaiseRecord();
-            SettleDelay();
+            if (trigger || IsSendRequest(r)) RaiseRecord();
+            platform::PumpWait(devices_.SettleDelayMs());
         }
     }
 }
 
 void AcquisitionThread::ReadPass(int slotCount, bool trigger) {
     for (int s = 1; s <= slotCount; ++s) {
-        if (g_run.DeviceType[s] <= 0) continue;
-        const int mode = g_run.SendMode[s];
-        if (mode == kAutomatic) {
+        const int code = g_run.DeviceType[s];
+        if (code < 0 || devices::DeviceTypeOf(code).transport == devices::Transport::Text) continue;
+        const SendModeKind mode = g_run.SendMode[s];
+        if (mode == SendModeKind::Automatic) {
             if (g_run.SlotState[s] != kRequested) continue;
-            const int r = ReadAndFormat(s, true);
+            const ReadOutcome r = ReadAndFormat(s, true);
             Invalidate();
-            if (trigger || r >= 2) RaiseRecord();
+            if (trigger || IsSendRequest(r)) RaiseRecord();
             continue;
         }
-        // Modes above 3 come only from a hand-edited file: requested, never read.
-        if (mode < kFKey || mode > kTimerSeconds) continue;
+        // Other modes come only from a hand-edited file: requested, never read.
+        if (mode != SendModeKind::FKey && mode != SendModeKind::FKeyPrint && mode != SendModeKind::Timer) {
+            continue;
+        }
 
         if (g_run.SlotState[s] == kRequested) {
-            const int r = ReadAndFormat(s, true);
+            const ReadOutcome r = ReadAndFormat(s, true);
             Invalidate();
-            if (r >= 1) RaiseRecord();
+            if (r != ReadOutcome::NothingNew) RaiseRecord();
         }
         if (g_run.SlotState[s] != kIdle) continue;
         // Not requested in this cycle: poll for a value the instrument sent by itself.
-        const int r = ReadAndFormat(s, false);
-        if (r >= 1) {
+        const ReadOutcome r = ReadAndFormat(s, false);
+        if (r != ReadOutcome::NothingNew) {
             Invalidate();
-            if (mode >= kFKeyPrint) RaiseRecord();
+            if (mode != SendModeKind::FKey) RaiseRecord();
         } else {
-            g_run.StatusText[s] = kWaitWords[static_cast<std::size_t>(mode)];
+            g_run.StatusText[s] = WaitWord(mode);
             Invalidate();
         }
     }
 }
 
-int AcquisitionThread::ReadAndFormat(int s, bool requested) {
+ReadOutcome AcquisitionThread::ReadAndFormat(int s, bool requested) {
     std::array<bool, kSlotEntries> readBefore{};
     for (int d = 1; d <= kMaxSlots; ++d) readBefore[d] = g_run.SlotState[d] == kRead;
 
-    const int r = devices::ReadDispatch(s, requested);
+    const ReadOutcome r = devices_.Read(s, requested);
 
     FormatSlotValue(s);
     // One reply may fill several slots (SD1, PU41/42, IBRit-md1, ALMEMO, the

@@ -5,7 +5,7 @@
 // reading completes a record, hands the record to the user-interface thread
 // (export timer 1) and waits until it has been written.
 //
-// Send modes (SendMode of a slot):
+// Send modes (SendMode of a slot, SendModeKind):
 //   0 "autom."       requested every cycle; completes a record on any trigger
 //                    or when the instrument itself asks to send (result >= 2)
 //   1 "F-Key"        requested only on a trigger; values that arrive
@@ -26,16 +26,10 @@
 
 #include <mutex>
 
+#include "devices/device_set.h"
+#include "state/window_port.h"
+
 namespace karvelo::app {
-
-class WindowPort;
-
-// Milliseconds an instrument type needs between two cycles.
-int SettleTimeMs(int deviceType);
-
-// The largest settle time over all ten slots that hold an instrument in mode
-// "autom."; 0 when there is none.
-int SettleDelayMs();
 
 // True while the acquisition is paused because it honoured a command's pause
 // request (configuration, export target, window close) and the command has not
@@ -54,8 +48,8 @@ void ResetAcquisitionState();
 
 class AcquisitionThread {
   public:
-    // `window` must outlive the thread.
-    explicit AcquisitionThread(WindowPort& window);
+    // `window` and `devices` must outlive the thread.
+    AcquisitionThread(WindowPort& window, devices::DeviceSet& devices);
     AcquisitionThread(const AcquisitionThread&) = delete;
     AcquisitionThread& operator=(const AcquisitionThread&) = delete;
 
@@ -73,11 +67,12 @@ class AcquisitionThread {
     void ReadPass(int slotCount, bool trigger);
     // ReadDispatch plus the record texts of the slot and of every other slot
     // the same reply filled.
-    int ReadAndFormat(int s, bool requested);
+    devices::ReadOutcome ReadAndFormat(int s, bool requested);
     void HandOverRecord();
     void Invalidate();
 
     WindowPort& window_;
+    devices::DeviceSet& devices_;
     // Held around the request and read passes of a cycle; taken by no other
     // thread.
     std::mutex slotLock_;
@@ -85,6 +80,6 @@ class AcquisitionThread {
 
 // Creates the station's acquisition thread and starts it; the object lives
 // until the process ends.
-AcquisitionThread& StartAcquisitionThread(WindowPort& window);
+AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices);
 
 }  // namespace karvelo::app

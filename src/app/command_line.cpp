@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/numbers.h"
 
 namespace karvelo::app {

@@ -3,9 +3,9 @@
 #include <array>
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
@@ -26,7 +26,8 @@ constexpr std::size_t kTitleChars = 48;
 
 constexpr double kNoTimerPeriod = 100000.0;
 
-enum class SendModeCode { Auto = 0, Key = 1, KeyPrint = 2, TimerSeconds = 3, TimerMinutes = 4 };
+// The file also knows "Timer(min)"; the record holds it as seconds.
+constexpr int kTimerMinutesCode = 4;
 
 std::string MainFile() { return platform::FsPath(g_run.MainConfigFile.str()); }
 std::string ActiveFile() { return platform::FsPath(g_run.ActiveConfigFile.str()); }
@@ -49,7 +50,7 @@ const std::array<SlotKey, 17> kSlotKeys = {{
     {L"sn", L"", [](int s, const std::wstring& v) { g_run.SerialNo[s] = v; }},
     {L"ch", L"1", [](int s, const std::wstring& v) { g_run.Channel[s] = ParseInt(v); }},
     {L"parameter", L"0", [](int s, const std::wstring& v) { g_run.Parameter[s] = ParseInt(v); }},
-    {L"sendmode", L"0", [](int s, const std::wstring& v) { g_run.SendMode[s] = ParseInt(v); }},
+    {L"sendmode", L"0", [](int s, const std::wstring& v) { g_run.SendMode[s] = static_cast<SendModeKind>(ParseInt(v)); }},
     {L"textsource", L"0", [](int s, const std::wstring& v) { g_run.TextSource[s] = ParseInt(v); }},
     {L"textpath", L"", [](int s, const std::wstring& v) { g_run.TextPath[s] = v; }},
     {L"textfile", L"", [](int s, const std::wstring& v) { g_run.TextFile[s] = v; }},
@@ -58,8 +59,8 @@ const std::array<SlotKey, 17> kSlotKeys = {{
      [](int s, const std::wstring& v) {
          g_run.SendTime[s] = ParseDouble(v);
          // The record knows only seconds: minutes become seconds here.
-         if (g_run.SendMode[s] == static_cast<int>(SendModeCode::TimerMinutes)) {
-             g_run.SendMode[s] = static_cast<int>(SendModeCode::TimerSeconds);
+         if (static_cast<int>(g_run.SendMode[s].load()) == kTimerMinutesCode) {
+             g_run.SendMode[s] = SendModeKind::Timer;
              g_run.SendTime[s] = g_run.SendTime[s] * 60.0;
          }
      }},
@@ -209,7 +210,7 @@ double ComputeTimerPeriod() {
     double period = kNoTimerPeriod;
     for (int s = 1; s <= kMaxSlots; ++s) {
         if (g_run.DeviceType[s] > 0 &&
-            g_run.SendMode[s] == static_cast<int>(SendModeCode::TimerSeconds) &&
+            g_run.SendMode[s] == SendModeKind::Timer &&
             g_run.SendTime[s] < period) {
             period = g_run.SendTime[s];
         }

@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "state/window_port.h"
+
 namespace karvelo::app {
 
-class WindowPort;
+
 
 inline constexpr int kConfigSetCount = 6;
 inline constexpr std::wstring_view kMainConfigFileName = L"karvelo.cfg";

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/keystate.h"
 #include "platform/wait.h"
 

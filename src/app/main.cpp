@@ -6,11 +6,13 @@
 
 #include "app/command_line.h"
 #include "app/configuration.h"
+#include "app/null_window.h"
 #include "app/probe.h"
-#include "app/run_state.h"
+#include "app/station_devices.h"
+#include "state/run_state.h"
 #include "app/state_report.h"
 #include "app/version.h"
-#include "app/window_port.h"
+#include "state/window_port.h"
 #include "platform/text_encoding.h"
 #ifdef KARVELO_WITH_WINDOW
 #include "app/ui/station_app.h"
@@ -35,7 +37,8 @@ int Probe(int slot) {
     app::DeriveProgramPaths();
     ClearRunTimeFields();
     app::LoadConfiguration(window);
-    const app::ProbeOutcome outcome = app::ProbeSlot(slot, window);
+    const auto devices = app::MakeStationDevices(g_run, window);
+    const app::ProbeOutcome outcome = app::ProbeSlot(slot, window, *devices);
     std::fwrite(outcome.report.data(), 1, outcome.report.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

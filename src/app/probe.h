@@ -4,9 +4,10 @@
 
 #include <string>
 
-namespace karvelo::app {
+#include "devices/device_set.h"
+#include "state/window_port.h"
 
-class WindowPort;
+namespace karvelo::app {
 
 struct ProbeOutcome {
     int result = 0;       // the read dispatch's result for the slot
@@ -16,6 +17,6 @@ struct ProbeOutcome {
 // Loads nothing: the configuration must be loaded. Opens all devices, requests
 // slot s with its closing wait, reads it as right after a request, formats the
 // record text of every slot the read filled, closes all devices.
-ProbeOutcome ProbeSlot(int slot, WindowPort& window);
+ProbeOutcome ProbeSlot(int slot, WindowPort& window, devices::DeviceSet& devices);
 
 }  // namespace karvelo::app

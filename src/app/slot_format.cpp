@@ -1,6 +1,6 @@
 #include "app/slot_format.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/numbers.h"
 
 namespace karvelo::app {

@@ -1,6 +1,6 @@
 #include "app/state_report.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
@@ -64,7 +64,7 @@ std::string ConfigurationReport() {
         r.Text(p + "SerialNo", rs.SerialNo[s]);
         r.Int(p + "Channel", rs.Channel[s]);
         r.Int(p + "Parameter", rs.Parameter[s]);
-        r.Int(p + "SendMode", rs.SendMode[s]);
+        r.Int(p + "SendMode", static_cast<int>(rs.SendMode[s].load()));
         r.Real(p + "SendTime", rs.SendTime[s]);
         r.Int(p + "TextSource", rs.TextSource[s]);
         r.Text(p + "TextPath", rs.TextPath[s]);

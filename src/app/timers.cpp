@@ -6,14 +6,13 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "app/control_ids.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
+#include "state/control_ids.h"
+#include "state/marposs_handover.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "export/export_record.h"
 
 namespace karvelo::app {
-
-MarpossHandover g_marposs;
 
 namespace {
 
@@ -109,7 +108,7 @@ void OnMarposs(WindowPort& window) {
             result = -4;
         } else {
             const double v = read(g_run.Channel[s]);
-            g_run.SlotState[s] = 2;
+            g_run.SlotState[s] = SlotStage::Read;
             g_run.ValueReady[s] = true;
             g_run.Value[s] = v * g_run.Factor[s].load() + g_run.Offset[s].load();
             result = 1;

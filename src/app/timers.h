@@ -7,17 +7,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "state/control_ids.h"
+#include "state/window_port.h"
+
 namespace karvelo::app {
-
-class WindowPort;
-
-enum TimerId : int {
-    kExportTimer = 1,          // started by the acquisition thread at the hand-over
-    kExportWatchdogTimer = 2,  // started by the export itself
-    kSendTimer = 3,            // "Timer(s)" trigger, restarted after every triggered cycle
-    kIdTimer = 4,              // asks for an ID read, never stopped
-    kMarpossTimer = 8,         // reads the Marposs box on behalf of the acquisition thread
-};
 
 struct TimerInfo {
     int id;
@@ -52,17 +45,6 @@ void SetRecordExporter(RecordExporter exporter);
 
 // True while timer 1's export runs (user-interface thread).
 bool ExportInProgress();
-
-// The Marposs read hand-over between the read dispatch on the acquisition
-// thread and timer 8 on the user-interface thread: the dispatch sets Result to
-// 0, then Slot and Requested, and starts timer 8; the handler answers with a
-// result that is never 0.
-struct MarpossHandover {
-    std::atomic<std::int32_t> Slot{0};
-    std::atomic<std::int32_t> Requested{0};
-    std::atomic<std::int32_t> Result{0};
-};
-extern MarpossHandover g_marposs;
 
 // The Marposs library's value read for a channel, installed by its back-end once
 // the library is loaded and initialised (nullptr: not ready, reads give -4).

@@ -2,95 +2,202 @@
 
 #include <array>
 
+#include "backends/serial/readers/almemo_reader.h"
+#include "backends/serial/readers/line_reader.h"
+#include "backends/serial/readers/shared_readers.h"
+
 namespace karvelo::devices {
 namespace {
 
+using namespace std::string_view_literals;
+using serial::ByteFilter;
+using serial::Conversion;
+using serial::LineAction;
+using serial::LineProfile;
+using serial::LineVariant;
+using serial::Parity;
 using T = Transport;
-constexpr std::uint8_t kSer = kSerialType;
-constexpr std::uint8_t kUsb = kFtdiType;
-constexpr std::uint8_t kPuFamily = kFtdiType | kSharedRequest | kSendKeyResult;
-constexpr int kNone = kNoLineProfile;
+using A = RequestAction;
 
-// Indexed by code. The serial line profile of a serial type is its own code,
-// except Sylvac simplex, which uses profile 0.
-constexpr std::array<DeviceTypeInfo, kDeviceTypeCount> kCatalogue = {{
-    /*  0 */ {"TEXT input", T::Text, kNone, 0},
-    /*  1 */ {"Sylvac duplex", T::SerialCom, 1, kSer},
-    /*  2 */ {"Sylvac simplex", T::SerialCom, 0, kSer},
-    /*  3 */ {"IBRit-md1", T::SerialCom, 3, kSer | kSharedRequest | kFanOutReader},
-    /*  4 */ {"Heidenhain ND", T::SerialCom, 4, kSer},
-    /*  5 */ {"Starrett 2900", T::SerialCom, 5, kSer},
-    /*  6 */ {"TESA TT10", T::SerialCom, 6, kSer},
-    /*  7 */ {"-", T::None, kNone, 0},
-    /*  8 */ {"TESA GTLXX USB", T::SerialCom, 8, kSer},
-    /*  9 */ {"ALMEMO", T::SerialCom, 9, kSer | kFanOutReader | kRequestOnlyAfterTrigger},
-    /* 10 */ {"MAHR 16EXu", T::FtdiUsb, kNone, kUsb},
-    /* 11 */ {"PU 11", T::FtdiUsb, kNone, kPuFamily},
-    /* 12 */ {"PU 23", T::FtdiUsb, kNone, kPuFamily},
-    /* 13 */ {"PU 25", T::FtdiUsb, kNone, kPuFamily},
-    /* 14 */ {"PU 60", T::FtdiUsb, kNone, kPuFamily},
-    /* 15 */ {"PU 300", T::FtdiUsb, kNone, kPuFamily},
-    /* 16 */ {"PU xxx", T::FtdiUsb, kNone, kPuFamily},
-    /* 17 */ {"MFP Control", T::FtdiUsb, kNone, kUsb | kSendKeyResult},
-    /* 18 */ {"PU 36", T::FtdiUsb, kNone, kPuFamily},
-    /* 19 */ {"PU 26", T::SerialCom, 19, kSer | kSharedRequest},
-    /* 20 */ {"IK220", T::CounterCard, kNone, 0},
-    /* 21 */ {"Solartron Orbit3", T::Orbit, kNone, 0},
-    /* 22 */ {"Marpos EasyBox", T::Marposs, kNone, 0},
-    /* 23 */ {"AE1IH", T::SerialCom, 23, kSer},
-    /* 24 */ {"Millimar 1245", T::SerialCom, 24, kSer},
-    /* 25 */ {"PU41/42", T::SerialCom, 25, kSer | kSharedRequest | kFanOutReader | kSendKeyResult},
-    /* 26 */ {"SD1", T::SerialCom, 26, kSer | kFanOutReader},
-    /* 27 */ {"Keyence GT2-UB1", T::SerialCom, 27, kSer},
-    /* 28 */ {"EMS8186", T::SerialCom, 28, kSer},
-    /* 29 */ {"-", T::None, kNone, 0},
-    /* 30 */ {"IBRIT-BUS.1", T::IbritBus, kNone, kStoredResult},
-    /* 31 */ {"IBRIT-BUS.2", T::IbritBus, kNone, kStoredResult},
-    /* 32 */ {"IBRIT-BUS.3", T::IbritBus, kNone, kStoredResult},
-    /* 33 */ {"IBRIT-BUS.4", T::IbritBus, kNone, kStoredResult},
-    /* 34 */ {"IBRIT-BUS.5", T::IbritBus, kNone, kStoredResult},
-    /* 35 */ {"IBRIT-BUS.6", T::IbritBus, kNone, kStoredResult},
-    /* 36 */ {"IBRIT-BUS.7", T::IbritBus, kNone, kStoredResult},
-    /* 37 */ {"IBRIT-BUS.8", T::IbritBus, kNone, kStoredResult},
-    /* 38 */ {"-", T::None, kNone, 0},
-    /* 39 */ {"-", T::None, kNone, 0},
-    /* 40 */ {"RedLab16xx 10V", T::AnalogInput, kNone, 0},
-    /* 41 */ {"RedLab16xx  5V", T::AnalogInput, kNone, 0},
-    /* 42 */ {"RedLab16xx  2V", T::AnalogInput, kNone, 0},
-    /* 43 */ {"RedLab16xx  1V", T::AnalogInput, kNone, 0},
-    /* 44 */ {"RedLab12xx 10V", T::AnalogInput, kNone, 0},
-    /* 45 */ {"RedLab12xx  5V", T::AnalogInput, kNone, 0},
-    /* 46 */ {"RedLab12xx  2V", T::AnalogInput, kNone, 0},
-    /* 47 */ {"RedLab12xx  1V", T::AnalogInput, kNone, 0},
-    /* 48 */ {"-", T::None, kNone, 0},
-    /* 49 */ {"-", T::None, kNone, 0},
-    /* 50 */ {"OPTRIS IR Temp.", T::SerialCom, 50, kSer},
-    /* 51 */ {"UMP-K 1208", T::AnalogInput, kNone, 0},
-    /* 52 */ {"UMP-K 1208T", T::AnalogInput, kNone, 0},
-    /* 53 */ {"UMP-K 1608", T::AnalogInput, kNone, 0},
-    /* 54 */ {"UMP-K 1608T", T::AnalogInput, kNone, 0},
-    /* 55 */ {"-", T::None, kNone, 0},
-    /* 56 */ {"-", T::None, kNone, 0},
-    /* 57 */ {"Z-MIKE", T::SerialCom, 57, kSer},
-}};
+// --- Status words by result code (0, -1, ..., -5) ---------------------------
 
-constexpr DeviceTypeInfo kUnknown = {"", T::None, kNone, 0};
+constexpr StatusRule kSerialRule = {
+    {"com error", "unavailable", "device error", "invalid", "error", nullptr}, false, false, false};
+constexpr StatusRule kPuSerialRule = {
+    {"com error", "unavailable", "device error", "invalid", "error", nullptr}, true, false, false};
+constexpr StatusRule kUsbRule = {
+    {"usb error", "unavailable", "device error", "invalid", "error", nullptr}, false, false, false};
+constexpr StatusRule kPuUsbRule = {
+    {"usb error", "unavailable", "device error", "invalid", "error", nullptr}, true, false, false};
+constexpr StatusRule kCardRule = {
+    {"pci error", "unavailable", "device error", "invalid", "error", nullptr}, false, false, false};
+constexpr StatusRule kNetworkRule = {
+    {"pci error", "unavailable", "device error", "invalid", "error", "out of range"}, false, false,
+    false};
+// The first bus keeps silent about missing answers.
+constexpr StatusRule kFirstBusRule = {
+    {"usb error", nullptr, nullptr, "invalid", "error", nullptr}, false, true, true};
+constexpr StatusRule kBusRule = {
+    {"usb error", "unavailable", "device error", "invalid", "error", nullptr}, false, true, false};
 
-// The status word of a slot whose device is not open, by transport.
-constexpr std::string_view MissingWordOf(Transport t) {
-    switch (t) {
-        case T::SerialCom: return "com error";
-        case T::FtdiUsb:
-        case T::IbritBus:
-        case T::AnalogInput: return "usb error";
-        case T::CounterCard:
-        case T::Orbit:
-        case T::Marposs: return "pci error";
-        case T::None:
-        case T::Text: return "";
-    }
-    return "";
+// --- Building blocks of the rows ---------------------------------------------
+
+constexpr int kClose = 200;  // the usual closing wait of a request, ms
+constexpr char kCr = '\r';
+constexpr char kLf = '\n';
+constexpr LineAction kNoAction = LineAction::None;
+
+constexpr LineProfile Port(int baud, int bits, Parity parity, int stop, LineAction after1 = kNoAction,
+                           LineAction after2 = kNoAction, LineAction before = kNoAction) {
+    return {baud, bits, parity, stop, {before, kNoAction}, {after1, after2}};
 }
+
+constexpr LineVariant Line(char terminator, int maxLength, int minLength,
+                           ByteFilter filter = ByteFilter::None, std::string_view errorMarkers = "E",
+                           Conversion conversion = Conversion::Plain, bool keepOnReject = false) {
+    return {terminator, maxLength, minLength, filter, errorMarkers, conversion, keepOnReject};
+}
+
+struct SerialRow {
+    int code;
+    std::string_view name;
+    std::uint8_t caps;
+    RequestRecipe request;
+    int settleMs;
+    LineProfile port;
+    LineVariant frame;
+    serial::SerialReaderFn reader;
+    const StatusRule* status = &kSerialRule;
+    std::string_view afterOpen = {};
+};
+
+constexpr DeviceType Serial(const SerialRow& r) {
+    DeviceType t;
+    t.code = r.code;
+    t.name = r.name;
+    t.transport = T::SerialCom;
+    t.caps = static_cast<std::uint8_t>(r.caps | kHoldsComPort);
+    t.request = r.request;
+    t.settleMs = r.settleMs;
+    t.status = r.status;
+    t.line = r.port;
+    t.afterOpen = r.afterOpen;
+    t.frame = r.frame;
+    t.reader = r.reader;
+    return t;
+}
+
+constexpr DeviceType Other(int code, std::string_view name, Transport transport, std::uint8_t caps,
+                           RequestRecipe request, int settleMs, const StatusRule* status) {
+    DeviceType t;
+    t.code = code;
+    t.name = name;
+    t.transport = transport;
+    t.caps = caps;
+    t.request = request;
+    t.settleMs = settleMs;
+    t.status = status;
+    return t;
+}
+
+// A code no instrument uses; it still has a settle time.
+constexpr DeviceType Free(int code, int settleMs, std::uint8_t caps = 0) {
+    return Other(code, "-", T::None, caps, {}, settleMs, nullptr);
+}
+
+constexpr RequestRecipe Write(std::string_view bytes, int closingWaitMs = kClose) {
+    return {A::Write, bytes, closingWaitMs};
+}
+constexpr RequestRecipe Do(RequestAction action, int closingWaitMs = kClose) {
+    return {action, {}, closingWaitMs};
+}
+
+constexpr std::uint8_t kPuFamily = kSharedRequest | kSendKeyResult;
+constexpr auto kSetRts = LineAction::SetRts;
+constexpr auto kClearRts = LineAction::ClearRts;
+constexpr auto kSetDtr = LineAction::SetDtr;
+constexpr auto N = Parity::None;
+constexpr auto E = Parity::Even;
+constexpr auto O = Parity::Odd;
+
+constexpr serial::SerialReaderFn kNumber = &serial::ReadNumberLine;
+
+// Indexed by code.
+// clang-format off
+constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
+    /*  0 */ Other(0, "TEXT input", T::Text, 0, {}, 0, nullptr),
+    /*  1 */ Serial({1, "Sylvac duplex", 0, Write("?\r"), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}),
+    /*  2 */ Serial({2, "Sylvac simplex", 0, Do(A::DtrPulse), 300, Port(4800, 7, E, 2, kSetRts, kSetDtr), Line(kCr, 98, 5), kNumber}),
+    /*  3 */ Serial({3, "IBRit-md1", kSharedRequest | kFanOutReader, Do(A::IbritChannel, 0), 200, Port(9600, 8, N, 1, kSetRts, kSetRts), {}, &serial::ReadIbritDisplay}),
+    /*  4 */ Serial({4, "Heidenhain ND", 0, Write("\x02"sv), 200, Port(9600, 7, E, 2, kSetDtr, kSetRts), Line(kCr, 20, 5, ByteFilter::None, "E", Conversion::SeparateSign), kNumber}),
+    /*  5 */ Serial({5, "Starrett 2900", 0, Write("?\r"), 200, Port(4800, 8, N, 1), Line(kCr, 20, 5), kNumber}),
+    /*  6 */ Serial({6, "TESA TT10", 0, Do(A::Break), 200, Port(1200, 7, E, 1, kClearRts, kSetDtr), Line(kLf, 20, 5), kNumber}),
+    /*  7 */ Free(7, 200, kHoldsComPort),  // still takes part in the COM-port open, never gets a port
+    /*  8 */ Serial({8, "TESA GTLXX USB", 0, Write("?\r", 0), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}),
+    /*  9 */ Serial({9, "ALMEMO", kFanOutReader | kRequestOnlyAfterTrigger, Write("s", 0), 200, Port(9600, 8, N, 1, kNoAction, kNoAction, kSetDtr), {}, &serial::ReadAlmemoList, &kSerialRule, "N0\n\r"}),
+    /* 10 */ Other(10, "MAHR 16EXu", T::FtdiUsb, 0, Do(A::FtdiDevice), 100, &kUsbRule),
+    /* 11 */ Other(11, "PU 11", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 12 */ Other(12, "PU 23", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 13 */ Other(13, "PU 25", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 14 */ Other(14, "PU 60", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 15 */ Other(15, "PU 300", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 16 */ Other(16, "PU xxx", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 17 */ Other(17, "MFP Control", T::FtdiUsb, kSendKeyResult, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 18 */ Other(18, "PU 36", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 19 */ Serial({19, "PU 26", kSharedRequest, Do(A::Pu26Channel), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::PlusAsBlank), kNumber}),
+    /* 20 */ Other(20, "IK220", T::CounterCard, 0, Do(A::CounterCard, 0), 50, &kCardRule),
+    /* 21 */ Other(21, "Solartron Orbit3", T::Orbit, 0, {}, 50, &kNetworkRule),
+    /* 22 */ Other(22, "Marpos EasyBox", T::Marposs, 0, {}, 50, &kNetworkRule),
+    /* 23 */ Serial({23, "AE1IH", 0, Write("K"), 50, Port(9600, 7, O, 2), Line(kCr, 20, 10, ByteFilter::None, "E", Conversion::FixedPosition), kNumber}),
+    /* 24 */ Serial({24, "Millimar 1245", 0, Write("M"), 10, Port(38400, 8, N, 1), Line(kCr, 20, 5, ByteFilter::DropMarkAndComma), kNumber}),
+    // The PU41/42 frame: length and error marker are checked after it is taken apart.
+    /* 25 */ Serial({25, "PU41/42", kSharedRequest | kFanOutReader | kSendKeyResult, Write("$PRI,0*57\r"), 50, Port(9600, 8, N, 1), Line(kCr, 95, 0, ByteFilter::PlusAsBlank, "", Conversion::None), &serial::ReadPuList, &kPuSerialRule}),
+    /* 26 */ Serial({26, "SD1", kFanOutReader, Write("?\r", 0), 10, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 95, 5, ByteFilter::None, "E", Conversion::None), &serial::ReadSd1List}),
+    /* 27 */ Serial({27, "Keyence GT2-UB1", 0, Write("SR,00,000\r\n", 0), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::BlankHeader, "E", Conversion::Plain, true), kNumber}),
+    /* 28 */ Serial({28, "EMS8186", 0, Write("?\r\n", 0), 50, Port(9600, 7, O, 1), Line(kCr, 98, 5, ByteFilter::None, "h:"), kNumber}),
+    /* 29 */ Free(29, 50),
+    /* 30 */ Other(30, "IBRIT-BUS.1", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kFirstBusRule),
+    /* 31 */ Other(31, "IBRIT-BUS.2", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 32 */ Other(32, "IBRIT-BUS.3", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 33 */ Other(33, "IBRIT-BUS.4", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 34 */ Other(34, "IBRIT-BUS.5", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 35 */ Other(35, "IBRIT-BUS.6", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 36 */ Other(36, "IBRIT-BUS.7", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 37 */ Other(37, "IBRIT-BUS.8", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 38 */ Free(38, 50),
+    /* 39 */ Free(39, 50),
+    /* 40 */ Other(40, "RedLab16xx 10V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 41 */ Other(41, "RedLab16xx  5V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 42 */ Other(42, "RedLab16xx  2V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 43 */ Other(43, "RedLab16xx  1V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 44 */ Other(44, "RedLab12xx 10V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 45 */ Other(45, "RedLab12xx  5V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 46 */ Other(46, "RedLab12xx  2V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 47 */ Other(47, "RedLab12xx  1V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 48 */ Free(48, 100),
+    /* 49 */ Free(49, 100),
+    /* 50 */ Serial({50, "OPTRIS IR Temp.", 0, Write("\x01"sv, 0), 10, Port(9600, 8, N, 1), {}, &serial::ReadThermometer}),
+    /* 51 */ Other(51, "UMP-K 1208", T::AnalogInput, 0, {}, 100, &kUsbRule),
+    /* 52 */ Other(52, "UMP-K 1208T", T::AnalogInput, 0, {}, 100, &kUsbRule),
+    /* 53 */ Other(53, "UMP-K 1608", T::AnalogInput, 0, {}, 100, &kUsbRule),
+    /* 54 */ Other(54, "UMP-K 1608T", T::AnalogInput, 0, {}, 100, &kUsbRule),
+    /* 55 */ Free(55, 100),
+    /* 56 */ Free(56, 100),
+    /* 57 */ Serial({57, "Z-MIKE", 0, Write("GO\r", 0), 300, Port(1200, 8, N, 1), Line(kCr, 98, 5, ByteFilter::DropXonXoff), kNumber}),
+}};
+// clang-format on
+
+constexpr bool RowsInCodeOrder() {
+    for (int i = 0; i < kDeviceTypeCount; ++i) {
+        if (kTable[static_cast<std::size_t>(i)].code != i) return false;
+    }
+    return true;
+}
+static_assert(RowsInCodeOrder(), "row i of the device-type table must hold code i");
+
+// Codes outside the table: nothing to open, request or show.
+constexpr DeviceType kBelowTable = Other(-1, "", T::None, 0, {}, 0, nullptr);
+constexpr DeviceType kAboveTable = Other(-1, "", T::None, 0, {}, 100, nullptr);
 
 constexpr std::array<std::string_view, 4> kParameterEntries = {"1Vss", "11\u00b5A", "EnDat", "SSI"};
 constexpr std::array<std::string_view, 3> kChannelWords = {"max", "min", "max-min"};
@@ -102,16 +209,13 @@ constexpr std::array<std::string_view, 51> kChannelNumbers = {
 
 }  // namespace
 
-const DeviceTypeInfo& DeviceTypeLookup(int code) {
-    if (code < kFirstDeviceType || code > kLastDeviceType) return kUnknown;
-    return kCatalogue[static_cast<std::size_t>(code)];
+const DeviceType& DeviceTypeOf(int code) {
+    if (code < kFirstDeviceType) return kBelowTable;
+    if (code > kLastDeviceType) return kAboveTable;
+    return kTable[static_cast<std::size_t>(code)];
 }
 
-std::string_view DeviceTypeName(int code) { return DeviceTypeLookup(code).name; }
-Transport DeviceTransport(int code) { return DeviceTypeLookup(code).transport; }
-int DeviceLineProfile(int code) { return DeviceTypeLookup(code).lineProfile; }
-bool InTypeSet(int code, TypeSet set) { return (DeviceTypeLookup(code).sets & set) != 0; }
-std::string_view MissingDeviceWord(int code) { return MissingWordOf(DeviceTransport(code)); }
+std::span<const DeviceType> DeviceTypes() { return kTable; }
 
 std::string_view ChannelEntryName(int index) {
     if (index < 0 || index >= kChannelEntryCount) return {};

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "export/pending_records.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
@@ -278,7 +278,7 @@ void ReportNow(const std::wstring& text) {
 // Retries every waiting file but `skipPath` and shows the operator `problem`
 // followed by whatever still waits (except for `reportedPath`, which `problem`
 // covers).
-void RetryAndShow(app::WindowPort& window, const std::string& skipPath,
+void RetryAndShow(WindowPort& window, const std::string& skipPath,
                   const std::string& reportedPath, const std::wstring& problem) {
     PendingStore& store = PendingRecords();
     for (const std::string& target : store.Targets()) {
@@ -345,7 +345,7 @@ std::string CsvRecordLine() {
     return bytes;
 }
 
-std::wstring CsvTargetPath(app::WindowPort& window) {
+std::wstring CsvTargetPath(WindowPort& window) {
     std::wstring path;
     switch (NameSourceOf(g_run.ExportType)) {
         case NameSource::None:
@@ -354,7 +354,7 @@ std::wstring CsvTargetPath(app::WindowPort& window) {
             path = g_run.ExportPath.str() + g_run.CsvFileName.str();
             break;
         case NameSource::FileNameField: {
-            const std::wstring name = window.GetControlText(app::kFileNameField);
+            const std::wstring name = window.GetControlText(kFileNameField);
             path = g_run.ExportPath.str() + name.substr(0, std::min(name.size(), kFieldNameChars));
             break;
         }
@@ -362,7 +362,7 @@ std::wstring CsvTargetPath(app::WindowPort& window) {
     return path;
 }
 
-bool WriteCsvSingle(app::WindowPort& window) {
+bool WriteCsvSingle(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
     if (path.empty()) return false;
     StampRecordTime();
@@ -381,7 +381,7 @@ bool WriteCsvSingle(app::WindowPort& window) {
     return written;
 }
 
-bool WriteCsvMulti(app::WindowPort& window) {
+bool WriteCsvMulti(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
     if (path.empty()) return false;
     StampRecordTime();
@@ -406,7 +406,7 @@ bool WriteCsvMulti(app::WindowPort& window) {
     return written;
 }
 
-void RetryPendingRecords(app::WindowPort& window) {
+void RetryPendingRecords(WindowPort& window) {
     RetryAndShow(window, {}, {}, {});
 }
 

@@ -7,9 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace karvelo::app {
-class WindowPort;
-}
+#include "state/window_port.h"
 
 namespace karvelo::exports {
 
@@ -42,22 +40,22 @@ std::string CsvRecordLine();
 // The file of the CSV export types: ExportPath followed by CsvFileName (types 1
 // and 2) or by the text of the window's file-name field (types 3 and 4, at most
 // 254 characters). Empty for the other types.
-std::wstring CsvTargetPath(app::WindowPort& window);
+std::wstring CsvTargetPath(WindowPort& window);
 
 // Stamps the record and writes it as the only line of its file (types 1, 3).
 // A record that cannot be written is reported and not kept: only the newest
 // record counts in such a file. Returns whether the line was written.
-bool WriteCsvSingle(app::WindowPort& window);
+bool WriteCsvSingle(WindowPort& window);
 
 // Stamps the record and appends it to its file (types 2, 4), after the lines
 // still waiting for that file, in one write. A record that cannot be written is
 // reported and kept (also across a restart) until the file can be written.
 // Returns whether the line was written.
-bool WriteCsvMulti(app::WindowPort& window);
+bool WriteCsvMulti(WindowPort& window);
 
 // Tries again to write the lines waiting for any file and shows the operator
 // what still waits (an empty text when nothing does). The writers do this after
 // every record; the station may also call it at start.
-void RetryPendingRecords(app::WindowPort& window);
+void RetryPendingRecords(WindowPort& window);
 
 }  // namespace karvelo::exports

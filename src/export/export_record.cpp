@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "app/run_state.h"
-#include "app/window_port.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "export/csv_export.h"
 
 namespace karvelo::exports {
@@ -29,11 +29,11 @@ Target TargetOf(int exportType) {
 
 // The workbook export joins here once it exists; until then types 5 and 6
 // write nothing.
-void ExportToWorkbook(app::WindowPort& /*window*/, bool /*withTextSlots*/) {}
+void ExportToWorkbook(WindowPort& /*window*/, bool /*withTextSlots*/) {}
 
 }  // namespace
 
-void ExportRecord(app::WindowPort& window) {
+void ExportRecord(WindowPort& window) {
     switch (TargetOf(g_run.ExportType)) {
         case Target::CsvSingle:
             WriteCsvSingle(window);

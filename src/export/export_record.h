@@ -2,15 +2,13 @@
 // The export of one completed record to the target chosen by ExportType, as
 // the export timer runs it on the user-interface thread.
 
-namespace karvelo::app {
-class WindowPort;
-}
+#include "state/window_port.h"
 
 namespace karvelo::exports {
 
 // 1 and 3: the CSV file holds only this record; 2 and 4: the record is appended;
 // 5 and 6: workbook cells; 0: nothing. Failures are reported to the operator
 // (window and standard error) and never stop the station.
-void ExportRecord(app::WindowPort& window);
+void ExportRecord(WindowPort& window);
 
 }  // namespace karvelo::exports

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/program_path.h"
 
 namespace karvelo::exports {

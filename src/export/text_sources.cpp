@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
-#include "devices/read_dispatch.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "export/csv_export.h"
 #include "export/text_source_file.h"
 #include "platform/program_path.h"
@@ -101,11 +100,11 @@ bool ReadTextSourceField(int entry, int n, std::wstring& field) {
     return true;
 }
 
-void ReadIdText(app::WindowPort& window) {
+void ReadIdText(WindowPort& window) {
     const int source = g_run.TextSource[kIdEntry];
     switch (IdSourceKind(source)) {
         case SourceKind::Keyboard: {
-            const std::wstring text = window.GetControlText(app::kIdField);
+            const std::wstring text = window.GetControlText(kIdField);
             g_run.TextLast[kIdEntry] =
                 std::wstring_view(text).substr(0, std::min(text.size(), kIdFieldChars));
             break;
@@ -115,7 +114,7 @@ void ReadIdText(app::WindowPort& window) {
             // A file that cannot be read leaves the ID, its field and the file name as they are.
             if (!ReadTextSourceField(kIdEntry, source, field)) return;
             g_run.TextLast[kIdEntry] = field;
-            if (field.size() >= kShownTextChars) window.SetControlText(app::kIdField, field);
+            if (field.size() >= kShownTextChars) window.SetControlText(kIdField, field);
             break;
         }
         case SourceKind::Empty:
@@ -126,12 +125,12 @@ void ReadIdText(app::WindowPort& window) {
     MarkReady(kIdEntry);
     const int type = g_run.ExportType;
     if (type == 3 || type == 4) {
-        window.SetControlText(app::kFileNameField,
-                              IdFileName(window.GetControlText(app::kIdField)));
+        window.SetControlText(kFileNameField,
+                              IdFileName(window.GetControlText(kIdField)));
     }
 }
 
-bool ReadSlotText(int slot) {
+bool ReadSlotText(int slot, WindowPort& window) {
     if (slot < 1 || slot > kMaxSlots) return false;
     const int source = g_run.TextSource[slot];
     if (SlotSourceKind(source) == SourceKind::FileField) {
@@ -139,15 +138,11 @@ bool ReadSlotText(int slot) {
         if (!ReadTextSourceField(slot, source, field)) return false;
         g_run.TextLast[slot] = field;
         if (field.size() >= kShownTextChars) {
-            app::MainWindow().SetControlText(app::kSlotTextFirst + slot - 1, field);
+            window.SetControlText(kSlotTextFirst + slot - 1, field);
         }
     }
     MarkReady(slot);
     return true;
-}
-
-void InstallTextSources() {
-    devices::SetTextSlotReader(ReadSlotText);
 }
 
 }  // namespace karvelo::exports

@@ -18,8 +18,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "app/run_state.h"
-#include "devices/device_handles.h"
+#include "state/run_state.h"
+#include "backends/serial/serial_backend.h"
+#include "devices/catalogue.h"
 #include "devices/reader.h"
 #include "platform/wait.h"
 #include "support/scripted_port.h"
@@ -27,7 +28,6 @@
 namespace {
 
 using karvelo::g_run;
-using karvelo::devices::g_devices;
 
 constexpr int kTypes[] = {1, 2, 3, 4, 5, 6, 8, 9, 19, 23, 24, 25, 26, 27, 28, 50, 57};
 constexpr std::uint8_t kEscape = 0xF5;
@@ -60,7 +60,7 @@ struct Snapshot {
 
 Snapshot Take(int s) {
     return {g_run.Value[s].load(), g_run.ValueReady[s].load(), g_run.ValueError[s].load(),
-            g_run.SlotState[s].load()};
+            static_cast<int>(g_run.SlotState[s].load())};
 }
 
 void Script(karvelo::testing::ScriptedPort& port, const std::uint8_t* data, std::size_t size) {
@@ -95,10 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool oneAlreadyRead = (layout & 0x10) != 0 && doneSlot != readSlot;
 
     karvelo::ResetRunState();
+    karvelo::serial::SerialBackend backend(g_run, [](const karvelo::serial::LineProfile&, int) {
+        return std::unique_ptr<karvelo::serial::SerialLine>();
+    });
+    karvelo::serial::PortTable& ports = backend.ports();
     karvelo::testing::ScriptedPort port;
     karvelo::testing::ScriptedPort otherPort;
     for (int s = 0; s <= karvelo::kMaxSlots; ++s) {
-        g_devices.SlotPort[s] = nullptr;
+        ports.SlotPort[s] = nullptr;
         g_run.Value[s] = kPreviousValue;
         g_run.ValueReady[s] = true;
         g_run.ValueError[s] = true;
@@ -113,30 +117,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         g_run.Factor[s] = s % 2 ? 1.0 : -2.5;
         g_run.Offset[s] = 0.25 * s;
         g_run.SerialNo[s] = L"A1";
-        g_devices.SlotPort[s] = &port;
+        ports.SlotPort[s] = &port;
     }
     g_run.DeviceType[5] = type;
     g_run.Port[5] = kSharedCom + 1;
-    g_devices.SlotPort[5] = &otherPort;
+    ports.SlotPort[5] = &otherPort;
     g_run.DeviceType[6] = type == 1 ? 2 : 1;
     g_run.Port[6] = kSharedCom;
-    g_devices.SlotPort[6] = &port;
-    if (oneAlreadyRead) g_run.SlotState[doneSlot] = 2;
+    ports.SlotPort[6] = &port;
+    if (oneAlreadyRead) g_run.SlotState[doneSlot] = karvelo::SlotStage::Read;
 
     Snapshot before[karvelo::kSlotEntries];
     for (int s = 0; s <= karvelo::kMaxSlots; ++s) before[s] = Take(s);
 
     Script(port, data + 2, size - 2);
-    const karvelo::devices::ReaderFn reader = karvelo::devices::SerialReaderFor(type);
-    Check(reader != nullptr);
-    const karvelo::devices::ReaderResult r = reader(readSlot, requested);
+    const karvelo::devices::DeviceType& row = karvelo::devices::DeviceTypeOf(type);
+    Check(row.reader != nullptr);
+    const int r = backend.Read(readSlot, requested, row);
 
     Check(r >= -4 && r <= 3 && r != -2);
     if (r >= 2) Check(type == 25);
     if (r == 0) Check(type == 9);  // a malformed ALMEMO list; every slot has a port
     for (int s = 0; s <= karvelo::kMaxSlots; ++s) {
         Check(std::isfinite(g_run.Value[s].load()));
-        const int state = g_run.SlotState[s].load();
+        const int state = static_cast<int>(g_run.SlotState[s].load());
         Check(state >= 0 && state <= 2);
         const bool sibling = s >= 1 && s <= 4;
         if (!sibling || (oneAlreadyRead && s == doneSlot)) Check(Take(s) == before[s]);
@@ -150,9 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     // Success marks the slot read, except for an ALMEMO list without its point.
-    if (r >= 1 && type != 9) Check(g_run.SlotState[readSlot].load() == 2);
+    if (r >= 1 && type != 9) Check(g_run.SlotState[readSlot].load() == karvelo::SlotStage::Read);
     Check(port.readsAfterEnd() <= kMaxReadsAfterEnd);
     Check(otherPort.readCalls() == 0);
-    for (int s = 0; s <= karvelo::kMaxSlots; ++s) g_devices.SlotPort[s] = nullptr;
     return 0;
 }

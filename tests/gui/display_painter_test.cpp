@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/ui/display_painter.h"
 #include "station_window_fixture.h"
 

@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/qt_window_port.h"
 #include "export/ui/id_config_dialog.h"

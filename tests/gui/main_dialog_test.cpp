@@ -13,10 +13,10 @@
 #include <ostream>
 #include <thread>
 
-#include "app/control_ids.h"
+#include "state/control_ids.h"
 #include "app/timers.h"
 #include "app/ui/qt_window_port.h"
-#include "app/window_port.h"
+#include "state/window_port.h"
 #include "platform/profile.h"
 #include "station_window_fixture.h"
 

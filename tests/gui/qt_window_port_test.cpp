@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/qt_window_port.h"
 #include "station_window_fixture.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/configuration.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "platform/profile.h"

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
+#include "state/window_port.h"
 
 namespace karvelo::testing {
 
-class FakeWindow : public app::WindowPort {
+class FakeWindow : public WindowPort {
 public:
     void LayoutWindow() override { ++layouts; }
     void SetListSelection(int id, int index) override { listSelection[id] = index; }
@@ -19,10 +19,10 @@ public:
     void EnableControl(int id, bool enabled) override { enabled_[id] = enabled; }
     void InvalidateWindow(bool) override { ++invalidations; }
     void InvalidateValues() override { ++valueInvalidations; }
-    app::WindowRect GetWindowRect() override { return rect; }
+    WindowRect GetWindowRect() override { return rect; }
     void StartTimer(int id, int ms) override { timers[id] = ms; }
     void StopTimer(int id) override { timers.erase(id); }
-    void MessageBox(std::wstring_view caption, std::wstring_view text, app::MessageIcon) override {
+    void MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon) override {
         messages.push_back(std::wstring(caption) + L": " + std::wstring(text));
     }
     void PostToUi(std::function<void()> work) override { work(); }
@@ -37,7 +37,7 @@ public:
     int layouts = 0;
     int invalidations = 0;
     int valueInvalidations = 0;
-    app::WindowRect rect{};
+    WindowRect rect{};
     std::map<int, int> listSelection;
     std::map<int, std::wstring> texts;
     std::map<int, bool> shown;

@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "devices/serial_line.h"
+#include "backends/serial/serial_line.h"
 
 namespace karvelo::testing {
 
-class ScriptedPort : public devices::SerialLine {
+class ScriptedPort : public serial::SerialLine {
   public:
     // Bytes the instrument sends from now on, one per ReadByte call. A
     // string_view keeps embedded zero bytes: Reply(std::string_view("1\0\r", 3)).

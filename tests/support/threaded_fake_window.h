@@ -8,8 +8,8 @@
 //
 //   ThreadedFakeWindow window;
 //   std::jthread acquisition(...);
-//   ASSERT_TRUE(window.WaitForTimerStarts(app::kExportTimer, 1));
-//   app::OnTimerEvent(app::kExportTimer, window);
+//   ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
+//   app::OnTimerEvent(kExportTimer, window);
 
 #include <atomic>
 #include <chrono>
@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
+#include "state/window_port.h"
 
 namespace karvelo::testing {
 
-class ThreadedFakeWindow : public app::WindowPort {
+class ThreadedFakeWindow : public WindowPort {
   public:
     void LayoutWindow() override { Log("layout"); }
     void SetListSelection(int id, int index) override {
@@ -52,7 +52,7 @@ class ThreadedFakeWindow : public app::WindowPort {
     }
     void InvalidateWindow(bool) override { ++windowInvalidations_; }
     void InvalidateValues() override { ++valueInvalidations_; }
-    app::WindowRect GetWindowRect() override { return {}; }
+    WindowRect GetWindowRect() override { return {}; }
     void StartTimer(int id, int ms) override {
         std::lock_guard<std::mutex> g(m_);
         running_[id] = ms;
@@ -66,7 +66,7 @@ class ThreadedFakeWindow : public app::WindowPort {
         log_.push_back("stop " + std::to_string(id));
         cv_.notify_all();
     }
-    void MessageBox(std::wstring_view caption, std::wstring_view text, app::MessageIcon) override {
+    void MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon) override {
         std::lock_guard<std::mutex> g(m_);
         messages_.push_back(std::wstring(caption) + L": " + std::wstring(text));
     }

@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <algorithm>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/numbers.h"
 #include "resources/artwork.h"
 

@@ -18,14 +18,14 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "app/control_ids.h"
+#include "state/control_ids.h"
 #include "app/key_poll_thread.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
 #include "app/version.h"
-#include "devices/device_open.h"
+#include "app/station_devices.h"
 #include "export/csv_export.h"
 #include "export/ui/id_config_dialog.h"
 #include "platform/wait.h"
@@ -252,6 +252,7 @@ MainDialog::MainDialog(QWidget* parent)
       fonts_(DisplayFonts::Make()),
       icon_(StationIcon()),
       port_(std::make_unique<QtWindowPort>(*this)),
+      devices_(MakeStationDevices(g_run, *port_)),
       idConfig_(std::make_unique<exports::IdConfigDialog>(this)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
@@ -391,11 +392,11 @@ void MainDialog::ConfigureSlot(int slot) {
     if (!scope.entered()) return;
     PauseFor(g_run.ConfigPauseRequest);
     SaveMainFileState(*port_);
-    devices::CloseAllDevices();
+    devices_->CloseAll();
     g_run.ConfigSlot = slot;
     if (hooks_.configureDevice) hooks_.configureDevice(slot);
     LoadConfiguration(*port_);
-    devices::OpenAllDevices(*port_);
+    devices_->OpenAll(*port_);
     Resume(g_run.ConfigPauseRequest);
 }
 
@@ -427,10 +428,10 @@ void MainDialog::SelectConfigSet(int set) {
     CommandScope scope(*this);
     if (!scope.entered()) return;
     PauseFor(g_run.ConfigPauseRequest);
-    devices::CloseAllDevices();
+    devices_->CloseAll();
     // The workbook is let go here once the workbook export exists.
     SelectConfigSetFiles(set, *port_);
-    devices::OpenAllDevices(*port_);
+    devices_->OpenAll(*port_);
     Resume(g_run.ConfigPauseRequest);
 }
 
@@ -512,7 +513,7 @@ void MainDialog::EndStation() {
         WaitForPause();
     }
     // The workbook's end sequence joins here with the workbook export.
-    devices::CloseAllDevices();
+    devices_->CloseAll();
     SaveMainFileState(*port_);
     SaveTexts();
     if (hooks_.endProcess) hooks_.endProcess();
@@ -538,9 +539,9 @@ void MainDialog::StartAcquisition(platform::KeyState& keys) {
     // Records left waiting by an earlier run get their chance, and the
     // operator sees at once what still waits.
     exports::RetryPendingRecords(*port_);
-    devices::OpenAllDevices(*port_);
+    devices_->OpenAll(*port_);
     StartKeyPollThread(keys);
-    StartAcquisitionThread(*port_);
+    StartAcquisitionThread(*port_, *devices_);
     g_run.AcquisitionPaused = false;
     platform::PumpWait(kStartSettleMs);
     StartSendTimer();
@@ -637,7 +638,7 @@ QString MainDialog::exportProblem() const {
 void MainDialog::MirrorFileSourcedId() {
     // An ID taken from a file in this cycle is shown in the ID field. Set after
     // the paint, not during it.
-    if (g_run.TextSource[kIdEntry] == 0 || g_run.SlotState[kIdEntry] != 2) return;
+    if (g_run.TextSource[kIdEntry] == 0 || g_run.SlotState[kIdEntry] != SlotStage::Read) return;
     const QString id = FromWide(g_run.TextLast[kIdEntry].str());
     if (ControlText(kIdField) == id) return;
     QMetaObject::invokeMethod(

@@ -19,8 +19,11 @@
 #include <string_view>
 
 #include "app/ui/display_painter.h"
+#include "devices/device_set.h"
 
 class QLabel;
+
+#include "state/window_port.h"
 
 namespace karvelo::platform {
 class KeyState;
@@ -33,7 +36,7 @@ class IdConfigDialog;
 namespace karvelo::app {
 
 class QtWindowPort;
-class WindowPort;
+
 
 // The static "ID:" label has no identifier of its own.
 inline constexpr int kIdLabel = -1;
@@ -120,6 +123,8 @@ class MainDialog : public QDialog {
     DisplayFonts fonts_;
     QIcon icon_;
     std::unique_ptr<QtWindowPort> port_;
+    // The instruments; opened and closed only while the acquisition is paused.
+    std::unique_ptr<devices::DeviceSet> devices_;
     std::unique_ptr<exports::IdConfigDialog> idConfig_;
     bool commandRunning_ = false;
     bool ending_ = false;  // CloseWindow or FinishStation has begun

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"

@@ -13,7 +13,7 @@
 #include <QObject>
 #include <map>
 
-#include "app/window_port.h"
+#include "state/window_port.h"
 
 class QTimer;
 

@@ -9,8 +9,7 @@
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "app/ui/termination_signals.h"
-#include "app/window_port.h"
-#include "export/text_sources.h"
+#include "state/window_port.h"
 #include "platform/keystate.h"
 
 namespace karvelo::app {
@@ -31,8 +30,6 @@ int RunStation(int& argc, char** argv, bool batch) {
 
     DeriveProgramPaths();
     window->LoadInitialState();
-    SetMainWindow(&window->port());
-    exports::InstallTextSources();
     window->StartAcquisition(*keys);
     window->ShowStation();
 

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/ui/batch_mode.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "state/control_ids.h"
 #include "app/key_poll_thread.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/timers.h"
 #include "platform/keystate.h"
 #include "station_fixture.h"
@@ -60,7 +60,7 @@ class AcquisitionTest : public StationTest {
         ExportWhileWaiting();
     }
 
-    AcquisitionThread acquisition{window};
+    AcquisitionThread acquisition{window, devices.set};
 };
 
 // --- Send modes -------------------------------------------------------------
@@ -125,7 +125,7 @@ TEST_F(AcquisitionTest, SendModes) {
         if (c.exported) {
             EXPECT_EQ(records[0].texts[1], c.text);
         }
-        devices::g_devices.SlotPort[1] = nullptr;
+        devices.ports().SlotPort[1] = nullptr;
     }
 }
 
@@ -281,7 +281,7 @@ TEST_F(AcquisitionTest, SharedInstrumentIsReadRightAfterItsRequest) {
         EXPECT_THAT(port.writes(), ElementsAre("1\r", "2\r"));
         EXPECT_EQ(g_run.TextLast[2].str(), c.text2);
         EXPECT_EQ(g_run.TextLast[7].str(), c.text7);
-        devices::g_devices.SlotPort[2] = devices::g_devices.SlotPort[7] = nullptr;
+        devices.ports().SlotPort[2] = devices.ports().SlotPort[7] = nullptr;
     }
 }
 
@@ -319,7 +319,7 @@ TEST_F(AcquisitionTest, SiblingFilledByAReplyGetsItsRecordTextInTheSameCycle) {
 
     acquisition.RunCycle();
 
-    EXPECT_EQ(g_run.SlotState[2], 2);
+    EXPECT_EQ(g_run.SlotState[2], SlotStage::Read);
     EXPECT_EQ(g_run.TextLast[2].str(), L"2.500");
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
@@ -347,7 +347,7 @@ TEST_F(AcquisitionTest, KeyboardTextSlotTakesItsFieldCutAt249Characters) {
     EXPECT_EQ(g_run.TextLast[2].str(), std::wstring(249, L'x'));
     EXPECT_TRUE(g_run.ValueReady[2]);
     EXPECT_FALSE(g_run.ValueError[2]);
-    EXPECT_EQ(g_run.SlotState[2], 2);
+    EXPECT_EQ(g_run.SlotState[2], SlotStage::Read);
     EXPECT_EQ(g_run.TextLast[3].str(), L"kept");
     ASSERT_EQ(Records().size(), 1u);
     EXPECT_EQ(Records()[0].texts[2], std::wstring(249, L'x'));
@@ -362,14 +362,14 @@ TEST_F(AcquisitionTest, IdTextIsReadOnlyWhenAsked) {
     g_run.IdReadRequest = true;
 
     acquisition.RunCycle();
-    EXPECT_EQ(g_run.SlotState[0], 2);
+    EXPECT_EQ(g_run.SlotState[0], SlotStage::Read);
     EXPECT_FALSE(g_run.IdReadRequest);
     EXPECT_EQ(g_run.TextLast[0].str(), L"LOT-42");
 
     window.SetControlText(kIdField, L"LOT-43");
     g_run.SendTrigger = 1;
     acquisition.RunCycle();
-    EXPECT_EQ(g_run.SlotState[0], 0);
+    EXPECT_EQ(g_run.SlotState[0], SlotStage::Idle);
     ASSERT_EQ(Records().size(), 1u);
     EXPECT_EQ(Records()[0].texts[0], L"LOT-42");  // until the ID timer asks again
 }
@@ -379,14 +379,14 @@ TEST_F(AcquisitionTest, PausedThreadTouchesNothing) {
     g_run.DeviceCount = 1;
     Instrument(1, kSylvac, 0, &port);
     g_run.AcquisitionPaused = true;
-    g_run.SlotState[1] = 2;
+    g_run.SlotState[1] = SlotStage::Read;
     g_run.KeyTrigger = 1;
     g_run.IdReadRequest = true;
 
     acquisition.RunCycle();
 
     EXPECT_TRUE(port.actions().empty());
-    EXPECT_EQ(g_run.SlotState[1], 2);
+    EXPECT_EQ(g_run.SlotState[1], SlotStage::Read);
     EXPECT_EQ(g_run.KeyTrigger, 1);
     EXPECT_TRUE(g_run.IdReadRequest);
     EXPECT_TRUE(window.log().empty());
@@ -483,9 +483,9 @@ TEST_F(AcquisitionTest, SettleDelayFollowsTheSlowestAutomaticInstrument) {
         g_run.DeviceCount = 1;  // the delay looks at all ten slots
         for (int i = 0; i < 3; ++i) {
             g_run.DeviceType[8 + i] = c.types[i];
-            g_run.SendMode[8 + i] = c.modes[i];
+            g_run.SendMode[8 + i] = static_cast<SendModeKind>(c.modes[i]);
         }
-        EXPECT_EQ(SettleDelayMs(), c.ms);
+        EXPECT_EQ(devices.set.SettleDelayMs(), c.ms);
         const std::uint32_t before = clock.now();
         acquisition.RunCycle();
         EXPECT_EQ(clock.now() - before, static_cast<std::uint32_t>(c.ms + 10));
@@ -514,7 +514,7 @@ class ThreadedAcquisitionTest : public StationTest {
         platform::SetWaitClock(nullptr);
     }
 
-    AcquisitionThread acquisition{window};
+    AcquisitionThread acquisition{window, devices.set};
 };
 
 // The exports of the threaded tests, with what the test wants done inside.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "platform/profile.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
@@ -100,7 +100,7 @@ TEST_F(ConfigurationTest, SlotKeysWithTheirConversions) {
     EXPECT_EQ(g_run.SerialNo[2].str(), L"A17");
     EXPECT_EQ(g_run.Channel[2], 2);
     EXPECT_EQ(g_run.Parameter[2], 3);
-    EXPECT_EQ(g_run.SendMode[2], 3) << "minutes become seconds";
+    EXPECT_EQ(g_run.SendMode[2], SendModeKind::Timer) << "minutes become seconds";
     EXPECT_EQ(g_run.SendTime[2], 120.0);
     EXPECT_EQ(g_run.TimerPeriod, 120.0);
     EXPECT_EQ(g_run.Decimals[2], 3);

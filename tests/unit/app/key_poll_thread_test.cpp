@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "platform/keystate.h"
 
 namespace karvelo::app {

@@ -15,12 +15,12 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "app/timers.h"
-#include "devices/device_handles.h"
 #include "platform/wait.h"
 #include "support/scripted_port.h"
 #include "support/temp_dir.h"
+#include "support/test_devices.h"
 #include "support/threaded_fake_window.h"
 
 namespace karvelo::app::test {
@@ -108,7 +108,6 @@ class StationTest : public ::testing::Test {
         RecordLog::Instance().Clear();
     }
     void TearDown() override {
-        for (devices::SerialLine*& p : devices::g_devices.SlotPort) p = nullptr;
         SetRecordExporter(nullptr);
         platform::SetWaitClock(nullptr);
         RecordLog::Instance().Clear();
@@ -128,13 +127,13 @@ class StationTest : public ::testing::Test {
     void Instrument(int s, int type, int mode, testing::ScriptedPort* port, int com = 1,
                     int channel = 0, int decimals = 3) {
         g_run.DeviceType[s] = type;
-        g_run.SendMode[s] = mode;
+        g_run.SendMode[s] = static_cast<SendModeKind>(mode);
         g_run.Port[s] = com;
         g_run.Channel[s] = channel;
         g_run.Decimals[s] = decimals;
         g_run.Factor[s] = 1.0;
         g_run.Offset[s] = 0.0;
-        devices::g_devices.SlotPort[s] = port;
+        devices.ports().SlotPort[s] = port;
     }
 
     static std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -143,6 +142,8 @@ class StationTest : public ::testing::Test {
     testing::TempDir dir;
     SteppingClock clock;
     testing::ThreadedFakeWindow window;
+    // Every back-end of the station; the serial slots get scripted ports.
+    testing::TestDevices devices{g_run, window};
 };
 
 }  // namespace karvelo::app::test

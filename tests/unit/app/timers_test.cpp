@@ -8,8 +8,9 @@
 #include <functional>
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/marposs_handover.h"
+#include "state/run_state.h"
 #include "platform/profile.h"
 #include "station_fixture.h"
 
@@ -198,7 +199,7 @@ TEST_F(TimersTest, MarpossRead) {
         g_run.Value[3] = 7.0;
         g_run.ValueReady[3] = true;
         g_run.ValueError[3] = true;
-        g_run.SlotState[3] = 0;
+        g_run.SlotState[3] = SlotStage::Idle;
         g_run.Channel[3] = 2;
         g_run.Factor[3] = 2.0;
         g_run.Offset[3] = 0.5;
@@ -213,7 +214,7 @@ TEST_F(TimersTest, MarpossRead) {
         EXPECT_DOUBLE_EQ(g_run.Value[3], c.value);
         EXPECT_EQ(g_run.ValueReady[3], c.ready);
         EXPECT_EQ(g_run.ValueError[3], c.error);
-        EXPECT_EQ(g_run.SlotState[3], c.state);
+        EXPECT_EQ(static_cast<int>(g_run.SlotState[3].load()), c.state);
     }
     SetMarpossLibrary(nullptr);
     EXPECT_EQ(window.log().back(), "stop 8");

@@ -27,23 +27,35 @@ TEST(Catalogue, NamesAsStoredInConfigurations) {
     }
 }
 
-std::set<int> Members(TypeSet set) {
+template <typename Pred>
+std::set<int> Members(Pred pred) {
     std::set<int> out;
     for (int code = -5; code <= 70; ++code) {
-        if (InTypeSet(code, set)) out.insert(code);
+        if (pred(DeviceTypeOf(code))) out.insert(code);
     }
     return out;
 }
 
-TEST(Catalogue, TypeSets) {
-    EXPECT_EQ(Members(kSerialType),
+std::set<int> WithCapability(Capability c) {
+    return Members([c](const DeviceType& t) { return t.Has(c); });
+}
+
+std::set<int> OnTransport(Transport transport) {
+    return Members([transport](const DeviceType& t) { return t.transport == transport; });
+}
+
+TEST(Catalogue, TransportsAndCapabilities) {
+    EXPECT_EQ(OnTransport(Transport::SerialCom),
               (std::set<int>{1, 2, 3, 4, 5, 6, 8, 9, 19, 23, 24, 25, 26, 27, 28, 50, 57}));
-    EXPECT_EQ(Members(kFtdiType), (std::set<int>{10, 11, 12, 13, 14, 15, 16, 17, 18}));
-    EXPECT_EQ(Members(kSharedRequest), (std::set<int>{3, 11, 12, 13, 14, 15, 16, 18, 19, 25}));
-    EXPECT_EQ(Members(kFanOutReader), (std::set<int>{3, 9, 25, 26}));
-    EXPECT_EQ(Members(kSendKeyResult), (std::set<int>{11, 12, 13, 14, 15, 16, 17, 18, 25}));
-    EXPECT_EQ(Members(kStoredResult), (std::set<int>{30, 31, 32, 33, 34, 35, 36, 37}));
-    EXPECT_EQ(Members(kRequestOnlyAfterTrigger), (std::set<int>{9}));
+    EXPECT_EQ(OnTransport(Transport::FtdiUsb), (std::set<int>{10, 11, 12, 13, 14, 15, 16, 17, 18}));
+    // The free code 7 still takes part in the COM-port open.
+    EXPECT_EQ(WithCapability(kHoldsComPort),
+              (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 19, 23, 24, 25, 26, 27, 28, 50, 57}));
+    EXPECT_EQ(WithCapability(kSharedRequest), (std::set<int>{3, 11, 12, 13, 14, 15, 16, 18, 19, 25}));
+    EXPECT_EQ(WithCapability(kFanOutReader), (std::set<int>{3, 9, 25, 26}));
+    EXPECT_EQ(WithCapability(kSendKeyResult), (std::set<int>{11, 12, 13, 14, 15, 16, 17, 18, 25}));
+    EXPECT_EQ(WithCapability(kStoredResult), (std::set<int>{30, 31, 32, 33, 34, 35, 36, 37}));
+    EXPECT_EQ(WithCapability(kRequestOnlyAfterTrigger), (std::set<int>{9}));
 }
 
 TEST(Catalogue, TransportsAndMissingDeviceWords) {
@@ -62,17 +74,40 @@ TEST(Catalogue, TransportsAndMissingDeviceWords) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
-        EXPECT_EQ(DeviceTransport(c.code), c.transport);
-        EXPECT_EQ(MissingDeviceWord(c.code), c.word);
+        EXPECT_EQ(DeviceTypeOf(c.code).transport, c.transport);
+        EXPECT_EQ(DeviceTypeOf(c.code).MissingWord(), c.word);
     }
 }
 
-TEST(Catalogue, LineProfiles) {
-    EXPECT_EQ(DeviceLineProfile(2), 0);  // Sylvac simplex has profile 0, not its code
-    for (int code = 0; code <= kLastDeviceType; ++code) {
-        SCOPED_TRACE(code);
-        if (code == 2) continue;
-        EXPECT_EQ(DeviceLineProfile(code), IsSerialType(code) ? code : kNoLineProfile);
+// Every serial row can be opened and read; no other row has serial settings,
+// so a generic loop can trust the row.
+TEST(Catalogue, SerialRowsAreComplete) {
+    for (const DeviceType& t : DeviceTypes()) {
+        SCOPED_TRACE(t.code);
+        const bool serial = t.transport == Transport::SerialCom;
+        EXPECT_EQ(t.line.valid(), serial);
+        EXPECT_EQ(t.reader != nullptr, serial);
+        EXPECT_EQ(t.status != nullptr, t.transport != Transport::None && t.transport != Transport::Text);
+        if (t.request.action == RequestAction::Write) {
+            EXPECT_FALSE(t.request.bytes.empty());
+        }
+    }
+    // Sylvac simplex raises RTS where the duplex lowers it.
+    EXPECT_EQ(DeviceTypeOf(2).line.after[0], serial::LineAction::SetRts);
+    EXPECT_EQ(DeviceTypeOf(1).line.after[0], serial::LineAction::ClearRts);
+}
+
+TEST(Catalogue, SettleTimes) {
+    struct Case {
+        int code;
+        int ms;
+    };
+    const Case cases[] = {{0, 0},   {1, 200},  {2, 300},  {7, 200}, {9, 200},  {10, 100}, {11, 50},
+                          {23, 50}, {24, 10},  {26, 10},  {29, 50}, {39, 50},  {40, 10},  {48, 100},
+                          {50, 10}, {51, 100}, {56, 100}, {57, 300}, {58, 100}, {900, 100}, {-1, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(DeviceTypeOf(c.code).settleMs, c.ms);
     }
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "export/export_record.h"
 #include "export/pending_records.h"
 #include "platform/text_encoding.h"
@@ -195,7 +195,7 @@ class ExportTypeTest : public CsvExportTest, public ::testing::WithParamInterfac
 TEST_P(ExportTypeTest, ThreeRecords) {
     const TypeCase& c = GetParam();
     g_run.ExportType = c.type;
-    window.texts[app::kFileNameField] = L"AB_12_3.csv";
+    window.texts[kFileNameField] = L"AB_12_3.csv";
     for (const wchar_t* value : {L"1", L"2", L"3"}) {
         Record(L"AB 12/3", value);
         ExportRecord(window);
@@ -238,7 +238,7 @@ TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
 
 TEST_F(CsvExportTest, IdFileNameFieldIsReadAtMost254Characters) {
     g_run.ExportType = 4;
-    window.texts[app::kFileNameField] = std::wstring(254, L'n') + L"-tail";
+    window.texts[kFileNameField] = std::wstring(254, L'n') + L"-tail";
     EXPECT_EQ(CsvTargetPath(window), g_run.ExportPath.str() + std::wstring(254, L'n'));
 }
 

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "export/csv_export.h"
 #include "export/export_record.h"
 #include "support/fake_window.h"

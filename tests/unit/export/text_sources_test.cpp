@@ -11,10 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/run_state.h"
-#include "app/window_port.h"
-#include "devices/read_dispatch.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #include "export/csv_export.h"
 #include "export/text_source_file.h"
 #include "support/fake_window.h"
@@ -64,14 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class TextSourceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetRunState();
-        app::SetMainWindow(&window);
-    }
-    void TearDown() override {
-        app::SetMainWindow(nullptr);
-        devices::SetTextSlotReader(nullptr);
-    }
+    void SetUp() override { ResetRunState(); }
 
     // Entry e reads field n of the file "list.csv".
     void UseFile(int entry, int n) {
@@ -105,9 +97,9 @@ TEST_P(IdFromFileTest, Reads) {
     ReadIdText(window);
     EXPECT_EQ(g_run.TextLast[kIdEntry].str(), c.text);
     if (c.field) {
-        EXPECT_EQ(window.texts[app::kIdField], *c.field);
+        EXPECT_EQ(window.texts[kIdField], *c.field);
     } else {
-        EXPECT_EQ(window.texts.count(app::kIdField), 0u);
+        EXPECT_EQ(window.texts.count(kIdField), 0u);
     }
     EXPECT_TRUE(g_run.ValueReady[kIdEntry]);
     EXPECT_FALSE(g_run.ValueError[kIdEntry]);
@@ -150,19 +142,19 @@ class UnreadableTest : public TextSourceTest,
 TEST_P(UnreadableTest, IdAndSlotStayAsTheyWere) {
     GetParam().prepare(dir);
     g_run.ExportType = 3;
-    window.texts[app::kIdField] = L"old id";
-    window.texts[app::kFileNameField] = L"old.csv";
+    window.texts[kIdField] = L"old id";
+    window.texts[kFileNameField] = L"old.csv";
     g_run.TextLast[kIdEntry] = L"old id";
     g_run.TextLast[2] = L"old text";
     UseFile(kIdEntry, 1);
     UseFile(2, 1);
 
     ReadIdText(window);
-    EXPECT_FALSE(ReadSlotText(2));
+    EXPECT_FALSE(ReadSlotText(2, window));
 
     EXPECT_EQ(g_run.TextLast[kIdEntry].str(), L"old id");
-    EXPECT_EQ(window.texts[app::kIdField], L"old id");
-    EXPECT_EQ(window.texts[app::kFileNameField], L"old.csv");
+    EXPECT_EQ(window.texts[kIdField], L"old id");
+    EXPECT_EQ(window.texts[kFileNameField], L"old.csv");
     EXPECT_FALSE(g_run.ValueReady[kIdEntry]);
     EXPECT_EQ(g_run.TextLast[2].str(), L"old text");
     EXPECT_FALSE(g_run.ValueReady[2]);
@@ -192,20 +184,20 @@ TEST_F(TextSourceTest, FileLockedByItsWriterIsStillRead) {
 TEST_F(TextSourceTest, KeyboardTakesTheIdFieldAndRefreshesTheFileName) {
     g_run.TextSource[kIdEntry] = 0;
     g_run.ExportType = 4;
-    window.texts[app::kIdField] = L"AB 12/3" + std::wstring(300, L'x');
+    window.texts[kIdField] = L"AB 12/3" + std::wstring(300, L'x');
     ReadIdText(window);
     EXPECT_EQ(g_run.TextLast[kIdEntry].str(),
               (L"AB 12/3" + std::wstring(300, L'x')).substr(0, 254));
-    EXPECT_EQ(window.texts[app::kFileNameField], IdFileName(window.texts[app::kIdField]));
-    EXPECT_EQ(window.texts[app::kFileNameField].substr(0, 8), L"AB_12_3x");
+    EXPECT_EQ(window.texts[kFileNameField], IdFileName(window.texts[kIdField]));
+    EXPECT_EQ(window.texts[kFileNameField].substr(0, 8), L"AB_12_3x");
     EXPECT_TRUE(g_run.ValueReady[kIdEntry]);
 }
 
 TEST_F(TextSourceTest, FileNameFieldFollowsOnlyForIdExportTypes) {
     g_run.ExportType = 2;
-    window.texts[app::kIdField] = L"P-17";
+    window.texts[kIdField] = L"P-17";
     ReadIdText(window);
-    EXPECT_EQ(window.texts.count(app::kFileNameField), 0u);
+    EXPECT_EQ(window.texts.count(kFileNameField), 0u);
 }
 
 TEST_F(TextSourceTest, IdSourceAboveNineGivesAnEmptyText) {
@@ -234,9 +226,9 @@ TEST_P(SlotTextTest, Reads) {
     dir.Write("list.csv", "1;22;3;4;5;6;7;8;9;tenth;eleventh\n");
     UseFile(3, c.source);
     g_run.TextLast[3] = L"old";
-    EXPECT_TRUE(ReadSlotText(3));
+    EXPECT_TRUE(ReadSlotText(3, window));
     EXPECT_EQ(g_run.TextLast[3].str(), c.text);
-    const int fieldId = app::kSlotTextFirst + 2;
+    const int fieldId = kSlotTextFirst + 2;
     if (c.field) {
         EXPECT_EQ(window.texts[fieldId], *c.field);
     } else {
@@ -253,16 +245,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SlotTextTest,
                                            SlotCase{"SourceBeyondTenLeavesTheText", 11, L"old",
                                                     std::nullopt}),
                          [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(TextSourceTest, ReadDispatchUsesTheInstalledReader) {
-    dir.Write("list.csv", "4711;Lot 5;\n");
-    g_run.DeviceType[1] = 0;
-    UseFile(1, 2);
-    InstallTextSources();
-    devices::ReadDispatch(1, false);
-    EXPECT_EQ(g_run.TextLast[1].str(), L"Lot 5");
-    EXPECT_EQ(window.texts[app::kSlotTextFirst], L"Lot 5");
-}
 
 }  // namespace
 }  // namespace karvelo::exports

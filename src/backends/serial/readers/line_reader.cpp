@@ -1,0 +1,173 @@
+#include "backends/serial/readers/line_reader.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "backends/serial/readers/reader_support.h"
+#include "platform/numbers.h"
+
+namespace karvelo::serial {
+namespace {
+
+using readers::ClearResults;
+using readers::StoreValue;
+
+constexpr char kCr = '\r';
+constexpr char kLf = '\n';
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+
+// Positions 1..10 of a Keyence reply are its header.
+constexpr int kHeaderEnd = 10;
+
+
+// The byte as the variant stores it at the next position; nullopt when the
+// variant drops it.
+std::optional<char> Filtered(const LineVariant& v, int nextPos, char c) {
+    switch (v.filter) {
+        case ByteFilter::None:
+            return c;
+        case ByteFilter::PlusAsBlank:
+            return c == '+' ? ' ' : c;
+        case ByteFilter::DropMarkAndComma:
+            if (c == 'M' || c == ',') return std::nullopt;
+            return c;
+        case ByteFilter::BlankHeader:
+            return (nextPos <= kHeaderEnd || c == '+') ? ' ' : c;
+        case ByteFilter::DropXonXoff:
+            if (c == kXon || c == kXoff) return std::nullopt;
+            return c;
+    }
+    return c;
+}
+
+// Stores one received byte through the variant's filter; false when the line
+// would grow past the variant's maximum.
+bool Store(const LineVariant& v, LineBuffer& line, std::uint8_t byte) {
+    const std::optional<char> c = Filtered(v, line.count() + 1, static_cast<char>(byte));
+    if (!c) return true;
+    if (line.count() >= std::min(v.maxLength, LineBuffer::kMaxStored)) return false;
+    return line.Append(*c);
+}
+
+ReaderResult Fail(RunState& run, int s, const LineVariant& v, ReaderResult code) {
+    const bool keep = v.keepResultsOnReject && (code == kMalformed || code == kErrorMarker);
+    if (!keep) ClearResults(run, s);
+    return code;
+}
+
+bool ContainsAnyOf(std::string_view text, std::string_view bytes) {
+    return !bytes.empty() && text.find_first_of(bytes) != std::string_view::npos;
+}
+
+// Keeps only the nine characters before the last two ahead of the terminator.
+void KeepFixedPosition(LineBuffer& line) {
+    const int n = line.count();
+    line.Blank(n - 2, n - 1);
+    line.Blank(0, n - 12);
+}
+
+double ConvertSeparateSign(LineBuffer& line) {
+    bool negative = false;
+    const std::string_view text = line.text();
+    if (const auto minus = text.find('-'); minus != std::string_view::npos) {
+        line.at(static_cast<int>(minus)) = ' ';
+        negative = true;
+    }
+    if (const auto plus = text.find('+'); plus != std::string_view::npos) {
+        line.at(static_cast<int>(plus)) = ' ';
+        negative = false;
+    }
+    const double magnitude = platform::ParseDoubleNarrow(line.text());
+    return negative ? -magnitude : magnitude;
+}
+
+}  // namespace
+
+void LineBuffer::Blank(int first, int lastPos) {
+    first = std::max(first, 0);
+    lastPos = std::min(lastPos, n_);
+    for (int i = first; i <= lastPos; ++i) bytes_[static_cast<std::size_t>(i)] = ' ';
+}
+
+ProbeOutcome ProbeLine(SerialLine& port, bool requested) {
+    // A disturbed line may still carry a reply, so the reader goes on to read it.
+    if (requested || port.LineError()) return {ProbeOutcome::NotProbed, 0};
+    const std::optional<std::uint8_t> b = port.ReadByte();
+    if (!b) return {ProbeOutcome::Silent, 0};
+    return {ProbeOutcome::Byte, *b};
+}
+
+ReaderResult ReceiveLine(const ReadContext& ctx, int s, bool requested, const LineVariant& v,
+                         LineBuffer& line) {
+    RunState& run = ctx.run;
+    SerialLine* port = ctx.PortOf(s);
+    if (port == nullptr) return kNotOpen;
+    line.Clear();
+
+    const ProbeOutcome probe = ProbeLine(*port, requested);
+    if (probe.kind == ProbeOutcome::Silent) return kNoAnswer;
+    // The probed byte is the first of the line and goes through the same
+    // filter: a Millimar's leading 'M' or a Keyence header byte would
+    // otherwise end up in the number.
+    if (probe.kind == ProbeOutcome::Byte) Store(v, line, probe.byte);
+
+    // The probed byte never ends the line; a dropped byte does not either,
+    // because the test looks at the last stored byte.
+    do {
+        const std::optional<std::uint8_t> b = port->ReadByte();
+        if (!b) return Fail(run, s, v, kNoAnswer);
+        if (!Store(v, line, *b)) return Fail(run, s, v, kNoAnswer);
+    } while (line.last() != v.terminator);
+
+    if (v.conversion == Conversion::FixedPosition) KeepFixedPosition(line);
+    if (line.count() < v.minLength) return Fail(run, s, v, kMalformed);
+    line.Terminate();
+    if (ContainsAnyOf(line.text(), v.errorMarkers)) return Fail(run, s, v, kErrorMarker);
+    return kLineReceived;
+}
+
+ReaderResult ReadNumberLine(const ReadContext& ctx, int s, bool requested) {
+    RunState& run = ctx.run;
+    const LineVariant& v = ctx.type.frame;
+    LineBuffer line;
+    const ReaderResult r = ReceiveLine(ctx, s, requested, v, line);
+    if (r != kLineReceived) return r;
+
+    const double raw = v.conversion == Conversion::SeparateSign
+                           ? ConvertSeparateSign(line)
+                           : platform::ParseDoubleNarrow(line.text());
+    const std::optional<double> value = readers::Scaled(run, s, raw);
+    if (!value) return Fail(run, s, v, kMalformed);
+    StoreValue(run, s, *value);
+    return kValueStored;
+}
+
+ReaderResult ReadThermometer(const ReadContext& ctx, int s, bool requested) {
+    RunState& run = ctx.run;
+    SerialLine* port = ctx.PortOf(s);
+    if (port == nullptr) return kNotOpen;
+
+    std::optional<std::uint8_t> high;
+    const ProbeOutcome probe = ProbeLine(*port, requested);
+    if (probe.kind == ProbeOutcome::Silent) return kNoAnswer;
+    if (probe.kind == ProbeOutcome::Byte) high = probe.byte;
+
+    ClearResults(run, s);
+    // While polling on a disturbed line the high byte was never read; the pair
+    // cannot be told apart any more.
+    if (requested) high = port->ReadByte();
+    if (!high) return kMalformed;
+    const std::optional<std::uint8_t> low = port->ReadByte();
+    if (!low) return kMalformed;
+
+    const auto count = static_cast<std::int16_t>((*high << 8) | *low);
+    // The instrument's offset is taken off in 16 bits, as it counts.
+    const auto tenths = static_cast<std::int16_t>(count - 1000);
+    const std::optional<double> value = readers::Scaled(run, s, tenths / 10.0);
+    if (!value) return kMalformed;
+    StoreValue(run, s, *value);
+    return kValueStored;
+}
+
+}  // namespace karvelo::serial

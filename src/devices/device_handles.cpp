@@ -1,7 +1,0 @@
-#include "devices/device_handles.h"
-
-namespace karvelo::devices {
-
-DeviceHandles g_devices;
-
-}  // namespace karvelo::devices

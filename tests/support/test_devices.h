@@ -1,0 +1,35 @@
+#pragma once
+// The station's device set with every back-end of the registry, except that
+// serial ports come from the test: scripted ports handed to slots directly, or
+// a factory that stands in for opening them.
+
+#include <memory>
+#include <utility>
+
+#include "backends/registry.h"
+#include "backends/serial/serial_backend.h"
+#include "devices/device_set.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
+
+namespace karvelo::testing {
+
+// A factory that never opens a port.
+inline serial::PortFactory NoPorts() {
+    return [](const serial::LineProfile&, int) { return std::unique_ptr<serial::SerialLine>(); };
+}
+
+class TestDevices {
+  public:
+    TestDevices(RunState& run, WindowPort& window, serial::PortFactory openPort = NoPorts(),
+                devices::DeviceSet::TextSlotReader textReader = {})
+        : set(run, backends::StationBackends(run, window, std::move(openPort)), std::move(textReader)) {}
+
+    serial::PortTable& ports() {
+        return static_cast<serial::SerialBackend&>(*set.BackendFor(devices::Transport::SerialCom)).ports();
+    }
+
+    devices::DeviceSet set;
+};
+
+}  // namespace karvelo::testing
