@@ -193,7 +193,7 @@ class Station {
         const std::wstring cfg = Wide(dir_.file("karvelo.cfg"));
         g_run.MainConfigFile = cfg;
         g_run.ActiveConfigFile = cfg;
-        g_run.ExportType = exportType;
+        g_run.ExportType = static_cast<ExportKind>(exportType);
         g_run.ExportPath = Wide(dir_.path().string()) + L"/";
         g_run.CsvFileName = L"records.csv";
         g_run.DeviceCount = count;
@@ -336,7 +336,7 @@ void BM_TriggerToCsvLine(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(offset(random)));
             const auto before = station.FileSize();
             const auto t0 = Clock::now();
-            g_run.SendTrigger = 1;
+            g_run.SendTrigger = TriggerStage::Pending;
             while (station.FileSize() == before && MsSince(t0) < 10000) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }

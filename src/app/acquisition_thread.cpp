@@ -62,10 +62,10 @@ struct Triggers {
 // expiry during the cycle is served by it: the send timer restarts at its end.
 Triggers TakeTriggers() {
     Triggers t;
-    std::int16_t pressed = 1;
-    t.key = g_run.KeyTrigger.compare_exchange_strong(pressed, 2);
-    t.button = g_run.SendTrigger.exchange(0) == 1;
-    t.timer = g_run.TimerTrigger.load() == 1;
+    TriggerStage pressed = TriggerStage::Pending;
+    t.key = g_run.KeyTrigger.compare_exchange_strong(pressed, TriggerStage::Taken);
+    t.button = g_run.SendTrigger.exchange(TriggerStage::Idle) == TriggerStage::Pending;
+    t.timer = g_run.TimerTrigger.load() == TriggerStage::Pending;
     return t;
 }
 
@@ -155,11 +155,11 @@ void AcquisitionThread::RunCycle() {
         ReadPass(slotCount, trigger);
     }
 
-    if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType >= 1) HandOverRecord();
+    if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType != ExportKind::None) HandOverRecord();
 
     platform::PumpWait(devices_.SettleDelayMs());
     if (trigger) {
-        g_run.TimerTrigger = 0;
+        g_run.TimerTrigger = TriggerStage::Idle;
         // The next timer trigger comes one full period after this cycle.
         const double period = g_run.TimerPeriod;
         if (period > 0.0) window_.StartTimer(kSendTimer, SendTimerMs(period));

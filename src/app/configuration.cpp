@@ -82,20 +82,20 @@ void LoadIdSource(const ProfileDocument& doc) {
 // What the disabled file-name field shows for each export type; type 0 keeps its text.
 void ShowExportFileName(WindowPort& window) {
     switch (g_run.ExportType) {
-        case 1:
-        case 2: window.SetControlText(kFileNameField, g_run.CsvFileName.str()); break;
-        case 3:
-        case 4: window.SetControlText(kFileNameField, L"ID.csv"); break;
-        case 5:
-        case 6: window.SetControlText(kFileNameField, g_run.XlsFileName.str()); break;
+        case ExportKind::CsvSingle:
+        case ExportKind::CsvMulti: window.SetControlText(kFileNameField, g_run.CsvFileName.str()); break;
+        case ExportKind::IdCsvSingle:
+        case ExportKind::IdCsvMulti: window.SetControlText(kFileNameField, L"ID.csv"); break;
+        case ExportKind::Workbook:
+        case ExportKind::WorkbookNoTexts: window.SetControlText(kFileNameField, g_run.XlsFileName.str()); break;
         default: break;
     }
     window.EnableControl(kFileNameField, false);
 }
 
 void LoadExport(const ProfileDocument& doc, WindowPort& window) {
-    g_run.ExportType = ParseInt(doc.ReadString(L"EXPORT", L"exporttype", L"0"));
-    window.SetListSelection(kExportTypeList, g_run.ExportType);
+    g_run.ExportType = static_cast<ExportKind>(ParseInt(doc.ReadString(L"EXPORT", L"exporttype", L"0")));
+    window.SetListSelection(kExportTypeList, static_cast<int>(g_run.ExportType.load()));
     g_run.ExportPath = doc.ReadString(L"EXPORT", L"path", L"");
     g_run.CsvFileName = doc.ReadString(L"EXPORT", L"file_csv", L"");
     g_run.XlsFileName = doc.ReadString(L"EXPORT", L"file_xls", L"");
@@ -277,7 +277,7 @@ void SelectConfigSetFiles(int set, WindowPort& window) {
 
 void WriteDeviceCount() { WriteActiveKey(L"WINDOW", L"maxno", FormatInt(g_run.DeviceCount)); }
 
-void WriteExportType() { WriteActiveKey(L"EXPORT", L"exporttype", FormatInt(g_run.ExportType)); }
+void WriteExportType() { WriteActiveKey(L"EXPORT", L"exporttype", FormatInt(static_cast<int>(g_run.ExportType.load()))); }
 
 void WriteExportTarget() {
     WriteActiveKey(L"EXPORT", L"path", g_run.ExportPath.str());

@@ -35,36 +35,36 @@ KeyPollThread& StartKeyPollThread(platform::KeyState& keys) {
 }
 
 void KeyPollThread::Poll() {
-    const std::int16_t trigger = g_run.KeyTrigger;
-    if (trigger == 1) {  // pressed, not yet taken
+    const TriggerStage trigger = g_run.KeyTrigger;
+    if (trigger == TriggerStage::Pending) {
         Count();
         return;
     }
     const int key = g_run.SendKey;
     if (key == kNoSendKey) {
-        g_run.KeyTrigger = 0;
+        g_run.KeyTrigger = TriggerStage::Idle;
         held_ = 0;
         return;
     }
     if (key < kFirstSendKey || key > kLastSendKey) {
         // Not a key this station can watch.
-        if (trigger > 0) Count();
+        if (trigger != TriggerStage::Idle) Count();
         return;
     }
     if (!keys_.IsDownOrWasPressed(key)) {
-        g_run.KeyTrigger = 0;
+        g_run.KeyTrigger = TriggerStage::Idle;
         held_ = 0;
         return;
     }
-    // A trigger already taken (2) stays taken while the key is held.
-    std::int16_t idle = 0;
-    g_run.KeyTrigger.compare_exchange_strong(idle, 1);
+    // A trigger already taken stays taken while the key is held.
+    TriggerStage idle = TriggerStage::Idle;
+    g_run.KeyTrigger.compare_exchange_strong(idle, TriggerStage::Pending);
     Count();
 }
 
 void KeyPollThread::Count() {
     if (held_ >= kHeldLimit) {
-        g_run.KeyTrigger = 0;
+        g_run.KeyTrigger = TriggerStage::Idle;
         held_ = 0;
     } else {
         ++held_;

@@ -42,7 +42,7 @@ std::string ConfigurationReport() {
     r.Int("DeviceCount", rs.DeviceCount);
     r.Int("WindowX", rs.WindowX);
     r.Int("WindowY", rs.WindowY);
-    r.Int("ExportType", rs.ExportType);
+    r.Int("ExportType", static_cast<int>(rs.ExportType.load()));
     r.Text("ExportPath", rs.ExportPath);
     r.Text("CsvFileName", rs.CsvFileName);
     r.Text("XlsFileName", rs.XlsFileName);

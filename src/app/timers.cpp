@@ -81,7 +81,7 @@ void OnExportWatchdog(WindowPort& window) {
 
 void OnSendTimer(WindowPort& window) {
     window.StopTimer(kSendTimer);
-    g_run.TimerTrigger = 1;
+    g_run.TimerTrigger = TriggerStage::Pending;
 }
 
 void OnIdTimer(WindowPort&) {

@@ -55,13 +55,13 @@ void AppendField(std::wstring& line, std::wstring_view text) {
 // Where the file name of an export type comes from.
 enum class NameSource { None, CsvFileName, FileNameField };
 
-NameSource NameSourceOf(int exportType) {
+NameSource NameSourceOf(ExportKind exportType) {
     switch (exportType) {
-        case 1:
-        case 2:
+        case ExportKind::CsvSingle:
+        case ExportKind::CsvMulti:
             return NameSource::CsvFileName;
-        case 3:
-        case 4:
+        case ExportKind::IdCsvSingle:
+        case ExportKind::IdCsvMulti:
             return NameSource::FileNameField;
         default:
             return NameSource::None;

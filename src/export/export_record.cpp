@@ -11,20 +11,18 @@ namespace {
 
 enum class Target { None, CsvSingle, CsvMulti, WorkbookWithTexts, WorkbookWithoutTexts };
 
-// By ExportType 0..6; any other number exports nothing.
-constexpr std::array<Target, 7> kTargets = {
-    Target::None,
-    Target::CsvSingle,
-    Target::CsvMulti,
-    Target::CsvSingle,
-    Target::CsvMulti,
-    Target::WorkbookWithTexts,
-    Target::WorkbookWithoutTexts,
-};
-
-Target TargetOf(int exportType) {
-    if (exportType < 0 || exportType >= static_cast<int>(kTargets.size())) return Target::None;
-    return kTargets[static_cast<std::size_t>(exportType)];
+// A number outside the list (a hand-edited file) exports nothing.
+Target TargetOf(ExportKind exportType) {
+    switch (exportType) {
+        case ExportKind::CsvSingle:
+        case ExportKind::IdCsvSingle: return Target::CsvSingle;
+        case ExportKind::CsvMulti:
+        case ExportKind::IdCsvMulti: return Target::CsvMulti;
+        case ExportKind::Workbook: return Target::WorkbookWithTexts;
+        case ExportKind::WorkbookNoTexts: return Target::WorkbookWithoutTexts;
+        case ExportKind::None: break;
+    }
+    return Target::None;
 }
 
 // The workbook export joins here once it exists; until then types 5 and 6

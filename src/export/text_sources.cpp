@@ -123,8 +123,8 @@ void ReadIdText(WindowPort& window) {
             break;
     }
     MarkReady(kIdEntry);
-    const int type = g_run.ExportType;
-    if (type == 3 || type == 4) {
+    const ExportKind type = g_run.ExportType;
+    if (type == ExportKind::IdCsvSingle || type == ExportKind::IdCsvMulti) {
         window.SetControlText(kFileNameField,
                               IdFileName(window.GetControlText(kIdField)));
     }

@@ -23,10 +23,10 @@ void ClearRunTimeFields() {
     rs.ConfigPauseRequest = false;
     rs.ExportPauseRequest = false;
     rs.ClosePauseRequest = false;
-    rs.KeyTrigger = 0;
-    rs.SendTrigger = 0;
-    rs.TimerTrigger = 0;
-    rs.ExportType = 0;
+    rs.KeyTrigger = TriggerStage::Idle;
+    rs.SendTrigger = TriggerStage::Idle;
+    rs.TimerTrigger = TriggerStage::Idle;
+    rs.ExportType = ExportKind::None;
     for (int s = 0; s <= kMaxSlots; ++s) {
         rs.SlotState[s] = SlotStage::Idle;
         rs.ValueReady[s] = false;

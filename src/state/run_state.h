@@ -49,6 +49,25 @@ enum class SendModeKind : std::int32_t {
     Timer = 3,      // "Timer(s)": as F-Key/Print, triggered by the send timer
 };
 
+// Where records go (ExportType, key `exporttype`). The number is the entry of
+// the window's export list; the workbook without text slots has none.
+enum class ExportKind : std::int32_t {
+    None = 0,             // "-"
+    CsvSingle = 1,        // "*.csv single"
+    CsvMulti = 2,         // "*.csv multi"
+    IdCsvSingle = 3,      // "ID.csv single"
+    IdCsvMulti = 4,       // "ID.csv multi"
+    Workbook = 5,         // "EXCEL-cells"
+    WorkbookNoTexts = 6,  // workbook cells without the text slots
+};
+
+// A trigger flag (KeyTrigger, SendTrigger, TimerTrigger).
+enum class TriggerStage : std::int16_t {
+    Idle = 0,
+    Pending = 1,  // raised and not taken yet
+    Taken = 2,    // the send key only: taken, and still held down
+};
+
 template <typename T>
 using PerSlot = T[kSlotEntries];
 template <typename T>
@@ -88,9 +107,9 @@ struct RunState {
     Flag ConfigPauseRequest;
     Flag ExportPauseRequest;
     Flag ClosePauseRequest;
-    Int16 KeyTrigger;    // 0 idle, 1 pressed and not taken, 2 taken
-    Int16 SendTrigger;
-    Int16 TimerTrigger;
+    std::atomic<TriggerStage> KeyTrigger;
+    std::atomic<TriggerStage> SendTrigger;
+    std::atomic<TriggerStage> TimerTrigger;
     Flag IdReadRequest;
     Flag RecordReady;
     Flag ExportStarted;
@@ -110,7 +129,7 @@ struct RunState {
     Int32 ConfigSlot;
 
     // Export settings (section EXPORT).
-    Int32 ExportType;
+    std::atomic<ExportKind> ExportType;
     LongText ExportPath;
     MediumText CsvFileName;
     MediumText XlsFileName;

@@ -108,7 +108,7 @@ TEST_P(ExportTypeChange, ChoosingATypeRelaysTheWindowAndWritesIt) {
     }
 
     EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"exporttype"), std::to_wstring(c.type));
-    EXPECT_EQ(g_run.ExportType.load(), c.type);
+    EXPECT_EQ(static_cast<int>(g_run.ExportType.load()), c.type);
     EXPECT_EQ(list->currentIndex(), c.listIndex);
     EXPECT_EQ(Shown(kSendButton), c.exportControls);
     EXPECT_EQ(Shown(kFileNameField), c.exportControls);
@@ -294,8 +294,8 @@ TEST_F(StationWindowTest, SendSetsOnlyTheSendTrigger) {
     Open("[EXPORT]\r\nexporttype=1\r\n");
     window->show();
     QTest::keyClick(Control(kIdField), Qt::Key_Return);
-    EXPECT_EQ(g_run.SendTrigger.load(), 1);
-    EXPECT_EQ(g_run.KeyTrigger.load(), 0);
+    EXPECT_EQ(g_run.SendTrigger.load(), TriggerStage::Pending);
+    EXPECT_EQ(g_run.KeyTrigger.load(), TriggerStage::Idle);
     EXPECT_EQ(ends, 0);
 }
 
@@ -369,7 +369,7 @@ TEST_F(StationWindowTest, ExportTypeChosenWhileACommandWaitsIsNotShownAsChosen) 
     });
     window->ChooseExportTarget();  // batch mode: the chooser is cancelled
 
-    EXPECT_EQ(g_run.ExportType.load(), 2);
+    EXPECT_EQ(g_run.ExportType.load(), ExportKind::CsvMulti);
     EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"exporttype"), L"2");
     EXPECT_EQ(list->currentIndex(), 2);
 }

@@ -84,7 +84,7 @@ TEST_F(WindowPortTest, TimersRunTheirHandlerUntilStopped) {
 
     // The send timer stops itself and raises its trigger once.
     port.StartTimer(kSendTimer, 5);
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_run.TimerTrigger.load() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return g_run.TimerTrigger.load() == TriggerStage::Pending; }, 2000));
     EXPECT_FALSE(dynamic_cast<QtWindowPort&>(port).TimerRunning(kSendTimer));
 }
 

@@ -168,7 +168,7 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
 }
 
 bool IsShown(Shown rule, int slot) {
-    const int exportType = g_run.ExportType;
+    const ExportKind exportType = g_run.ExportType;
     switch (rule) {
         case Shown::Always:
             return true;
@@ -179,9 +179,9 @@ bool IsShown(Shown rule, int slot) {
         case Shown::TextSlot:
             return slot <= g_run.DeviceCount && g_run.DeviceType[slot] == 0;
         case Shown::ExportOn:
-            return exportType != 0;
+            return exportType != ExportKind::None;
         case Shown::WorkbookExport:
-            return exportType == 5 || exportType == 6;
+            return exportType == ExportKind::Workbook || exportType == ExportKind::WorkbookNoTexts;
     }
     return false;
 }
@@ -439,10 +439,10 @@ void MainDialog::ChangeExportType(int index) {
     CommandScope scope(*this);
     if (!scope.entered()) {
         // The list must not show a type the export does not use.
-        SelectListEntry(kExportTypeList, g_run.ExportType);
+        SelectListEntry(kExportTypeList, static_cast<int>(g_run.ExportType.load()));
         return;
     }
-    g_run.ExportType = index;
+    g_run.ExportType = static_cast<ExportKind>(index);
     WriteExportType();
     LoadConfiguration(*port_);
 }
@@ -452,8 +452,8 @@ void MainDialog::ChooseExportTarget() {
     if (!scope.entered()) return;
     PauseFor(g_run.ExportPauseRequest);
     switch (g_run.ExportType) {
-        case 1:
-        case 2: {
+        case ExportKind::CsvSingle:
+        case ExportKind::CsvMulti: {
             const auto file = ChooseExistingCsvFile(this, FromWide(g_run.ExportPath.str()));
             if (!file) break;
             const qsizetype cut = file->lastIndexOf(QLatin1Char('/')) + 1;
@@ -463,8 +463,8 @@ void MainDialog::ChooseExportTarget() {
             SetControlText(kFileNameField, *file);
             break;
         }
-        case 3:
-        case 4: {
+        case ExportKind::IdCsvSingle:
+        case ExportKind::IdCsvMulti: {
             const auto folder = ChooseFolder(this, QStringLiteral("Please choose a folder."),
                                              FromWide(g_run.ExportPath.str()));
             if (!folder) break;
@@ -474,8 +474,8 @@ void MainDialog::ChooseExportTarget() {
             SetControlText(kFileNameField, withSeparator + QStringLiteral("ID.csv"));
             break;
         }
-        case 5:
-        case 6:
+        case ExportKind::Workbook:
+        case ExportKind::WorkbookNoTexts:
             if (hooks_.configureExport) hooks_.configureExport();
             SetControlText(kFileNameField, FromWide(g_run.XlsFileName.str()));
             break;
@@ -486,7 +486,7 @@ void MainDialog::ChooseExportTarget() {
 }
 
 void MainDialog::Send() {
-    g_run.SendTrigger = 1;
+    g_run.SendTrigger = TriggerStage::Pending;
 }
 
 void MainDialog::CloseWindow() {

@@ -36,13 +36,13 @@ void Pull(Trigger t) {
         case Trigger::None:
             break;
         case Trigger::Key:
-            g_run.KeyTrigger = 1;
+            g_run.KeyTrigger = TriggerStage::Pending;
             break;
         case Trigger::Button:
-            g_run.SendTrigger = 1;
+            g_run.SendTrigger = TriggerStage::Pending;
             break;
         case Trigger::Timer:
-            g_run.TimerTrigger = 1;
+            g_run.TimerTrigger = TriggerStage::Pending;
             break;
     }
 }
@@ -103,7 +103,7 @@ TEST_F(AcquisitionTest, SendModes) {
         SCOPED_TRACE(c.name);
         ResetRunState();
         g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
-        g_run.ExportType = 2;
+        g_run.ExportType = ExportKind::CsvMulti;
         RecordLog::Instance().Clear();
         ScriptedPort port;
         g_run.DeviceCount = 1;
@@ -146,7 +146,7 @@ TEST_F(AcquisitionTest, ThreeAutomaticSlotsAndOneKeyPressGiveOneRecordOfThatCycl
     EXPECT_TRUE(Records().empty());
     EXPECT_EQ(g_run.TextLast[2].str(), L"23.000");  // values update every cycle
 
-    g_run.KeyTrigger = 1;
+    g_run.KeyTrigger = TriggerStage::Pending;
     acquisition.RunCycle();
     acquisition.RunCycle();
 
@@ -155,7 +155,7 @@ TEST_F(AcquisitionTest, ThreeAutomaticSlotsAndOneKeyPressGiveOneRecordOfThatCycl
     EXPECT_EQ(records[0].texts[1], L"14.000");
     EXPECT_EQ(records[0].texts[2], L"24.000");
     EXPECT_EQ(records[0].texts[3], L"34.000");
-    EXPECT_EQ(g_run.KeyTrigger, 2);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Taken);
     EXPECT_EQ(g_run.TextLast[3].str(), L"35.000");
 }
 
@@ -176,7 +176,7 @@ TEST_F(AcquisitionTest, HandOverHidesTheButtonAndRestartsTheSendTimerAfterTheExp
         EXPECT_FALSE(g_run.AcquisitionPaused);
         EXPECT_FALSE(g_run.RecordReady);
     }
-    EXPECT_EQ(g_run.TimerTrigger, 0);
+    EXPECT_EQ(g_run.TimerTrigger, TriggerStage::Idle);
 
     window.ClearLog();
     acquisition.RunCycle();  // no trigger: the send timer runs on
@@ -186,10 +186,10 @@ TEST_F(AcquisitionTest, HandOverHidesTheButtonAndRestartsTheSendTimerAfterTheExp
 TEST_F(AcquisitionTest, WithoutExportTypeTheRecordWaitsForOne) {
     ScriptedPort port;
     g_run.DeviceCount = 1;
-    g_run.ExportType = 0;
+    g_run.ExportType = ExportKind::None;
     Instrument(1, kSylvac, 1, &port);
     AnswerEveryRequest(port, "+1.000\r");
-    g_run.SendTrigger = 1;
+    g_run.SendTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
     EXPECT_TRUE(g_run.RecordReady);
@@ -200,7 +200,7 @@ TEST_F(AcquisitionTest, WithoutExportTypeTheRecordWaitsForOne) {
     // cycle hands over what the slots hold at that moment.
     port.Waiting("+3.000\r");
     acquisition.RunCycle();
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     acquisition.RunCycle();
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
@@ -214,17 +214,17 @@ TEST_F(AcquisitionTest, TriggerThatArrivesDuringACycleWaitsForTheNext) {
     // The button is pressed while the key-triggered cycle talks to the gauge.
     port.OnWrite([](ScriptedPort& p, std::string_view) {
         p.Waiting("+1.000\r");
-        g_run.SendTrigger = 1;
+        g_run.SendTrigger = TriggerStage::Pending;
     });
-    g_run.KeyTrigger = 1;
+    g_run.KeyTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
-    EXPECT_EQ(g_run.KeyTrigger, 2);
-    EXPECT_EQ(g_run.SendTrigger, 1);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Taken);
+    EXPECT_EQ(g_run.SendTrigger, TriggerStage::Pending);
 
     port.OnWrite([](ScriptedPort& p, std::string_view) { p.Waiting("+2.000\r"); });
     acquisition.RunCycle();
-    EXPECT_EQ(g_run.SendTrigger, 0);
+    EXPECT_EQ(g_run.SendTrigger, TriggerStage::Idle);
     ASSERT_EQ(Records().size(), 2u);
     EXPECT_EQ(Records()[1].texts[1], L"2.000");
 }
@@ -236,12 +236,12 @@ TEST_F(AcquisitionTest, SendTimerExpiringDuringATriggeredCycleIsServedByIt) {
     Instrument(1, kSylvac, 3, &port);
     port.OnWrite([](ScriptedPort& p, std::string_view) {
         p.Waiting("+1.000\r");
-        g_run.TimerTrigger = 1;
+        g_run.TimerTrigger = TriggerStage::Pending;
     });
-    g_run.KeyTrigger = 1;
+    g_run.KeyTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
-    EXPECT_EQ(g_run.TimerTrigger, 0);
+    EXPECT_EQ(g_run.TimerTrigger, TriggerStage::Idle);
     EXPECT_EQ(window.RunningTimer(kSendTimer), 2500);  // a full period from now
     acquisition.RunCycle();
     EXPECT_EQ(Records().size(), 1u);
@@ -274,7 +274,7 @@ TEST_F(AcquisitionTest, SharedInstrumentIsReadRightAfterItsRequest) {
         port.OnWrite([](ScriptedPort& p, std::string_view written) {
             p.Waiting(written == "1\r" ? "+1.111\r" : "+2.222\r");
         });
-        g_run.SendTrigger = 1;
+        g_run.SendTrigger = TriggerStage::Pending;
 
         acquisition.RunCycle();
 
@@ -315,7 +315,7 @@ TEST_F(AcquisitionTest, SiblingFilledByAReplyGetsItsRecordTextInTheSameCycle) {
     Instrument(2, kSd1, 0, &port, 3, /*channel*/ 2, /*decimals*/ 3);
     g_run.TextLast[2] = L"stale";
     AnswerEveryRequest(port, "1.5;2.5\r");
-    g_run.KeyTrigger = 1;
+    g_run.KeyTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
 
@@ -340,7 +340,7 @@ TEST_F(AcquisitionTest, KeyboardTextSlotTakesItsFieldCutAt249Characters) {
     g_run.TextLast[3] = L"kept";
     window.SetControlText(kSlotTextFirst + 1, std::wstring(300, L'x'));
     window.SetControlText(kSlotTextFirst + 2, L"ignored");
-    g_run.SendTrigger = 1;
+    g_run.SendTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
 
@@ -367,7 +367,7 @@ TEST_F(AcquisitionTest, IdTextIsReadOnlyWhenAsked) {
     EXPECT_EQ(g_run.TextLast[0].str(), L"LOT-42");
 
     window.SetControlText(kIdField, L"LOT-43");
-    g_run.SendTrigger = 1;
+    g_run.SendTrigger = TriggerStage::Pending;
     acquisition.RunCycle();
     EXPECT_EQ(g_run.SlotState[0], SlotStage::Idle);
     ASSERT_EQ(Records().size(), 1u);
@@ -380,14 +380,14 @@ TEST_F(AcquisitionTest, PausedThreadTouchesNothing) {
     Instrument(1, kSylvac, 0, &port);
     g_run.AcquisitionPaused = true;
     g_run.SlotState[1] = SlotStage::Read;
-    g_run.KeyTrigger = 1;
+    g_run.KeyTrigger = TriggerStage::Pending;
     g_run.IdReadRequest = true;
 
     acquisition.RunCycle();
 
     EXPECT_TRUE(port.actions().empty());
     EXPECT_EQ(g_run.SlotState[1], SlotStage::Read);
-    EXPECT_EQ(g_run.KeyTrigger, 1);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Pending);
     EXPECT_TRUE(g_run.IdReadRequest);
     EXPECT_TRUE(window.log().empty());
 }
@@ -419,7 +419,7 @@ TEST_F(AcquisitionTest, LateExportLeavesAPauseThatACommandHolds) {
     Instrument(1, kSylvac, 1, &port);
     AnswerEveryRequest(port, "+1.000\r");
     clock.onSleep = nullptr;  // the export does not come while the thread waits
-    g_run.SendTrigger = 1;
+    g_run.SendTrigger = TriggerStage::Pending;
     g_run.ClosePauseRequest = true;
 
     acquisition.RunCycle();  // gives up waiting, then pauses for the window close
@@ -553,7 +553,7 @@ TEST_F(ThreadedAcquisitionTest, RecordIsHeldStillWhileItIsExported) {
     {
         CycleRunner runner(acquisition);
         for (int n = 1; n <= 3; ++n) {
-            g_run.SendTrigger = 1;
+            g_run.SendTrigger = TriggerStage::Pending;
             ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, n));
             OnTimerEvent(kExportTimer, window);
         }
@@ -583,14 +583,14 @@ TEST_F(ThreadedAcquisitionTest, HandOverDuringAnOpenExportIsQueuedNotNested) {
         auto& fake = static_cast<testing::ThreadedFakeWindow&>(w);
         OnTimerEvent(kExportWatchdogTimer, w);
         EXPECT_TRUE(fake.IsShown(kSendButton));
-        g_run.SendTrigger = 1;
+        g_run.SendTrigger = TriggerStage::Pending;
         ASSERT_TRUE(fake.WaitForTimerStarts(kExportTimer, 2));
         OnTimerEvent(kExportTimer, w);
     };
 
     {
         CycleRunner runner(acquisition);
-        g_run.SendTrigger = 1;
+        g_run.SendTrigger = TriggerStage::Pending;
         ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
         OnTimerEvent(kExportTimer, window);
         // The queued record is written when the first export has returned,
@@ -639,7 +639,7 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
         OnTimerEvent(kExportTimer, window);
         // The trigger is taken (2), then let go by the poll once the key is up.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (g_run.KeyTrigger != 0 && std::chrono::steady_clock::now() < deadline) {
+        while (g_run.KeyTrigger != TriggerStage::Idle && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
@@ -648,7 +648,7 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].texts[1], L"4.250");
     EXPECT_EQ(window.TimerStarts(kExportTimer), 1);
-    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(ConfigurationTest, NewInstallationReadsDefaults) {
     Load();
     EXPECT_EQ(g_run.DeviceCount, 1);
     EXPECT_EQ(g_run.DeviceType[1], 0);
-    EXPECT_EQ(g_run.ExportType, 0);
+    EXPECT_EQ(g_run.ExportType, ExportKind::None);
     EXPECT_EQ(g_run.WindowX, 663);
     EXPECT_EQ(g_run.WindowY, 405);
     EXPECT_EQ(g_run.ConfigSet, 0);
@@ -355,7 +355,7 @@ TEST_F(ConfigurationTest, CommandWritesUseTheActiveFile) {
     Load();
     g_run.DeviceCount = 4;
     WriteDeviceCount();
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     WriteExportType();
     g_run.ExportPath = L"/data/out/";
     g_run.CsvFileName = L"parts.csv";

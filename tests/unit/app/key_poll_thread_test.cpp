@@ -38,9 +38,9 @@ class KeyPollTest : public ::testing::Test {
         std::vector<int> triggers;
         for (int i = 1; i <= polls; ++i) {
             poll.Poll();
-            if (g_run.KeyTrigger == 1) {
+            if (g_run.KeyTrigger == TriggerStage::Pending) {
                 triggers.push_back(i);
-                g_run.KeyTrigger = 2;
+                g_run.KeyTrigger = TriggerStage::Taken;
             }
         }
         return triggers;
@@ -53,21 +53,21 @@ class KeyPollTest : public ::testing::Test {
 TEST_F(KeyPollTest, PressTriggersAndReleaseLetsGo) {
     keys.down = true;
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 1);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Pending);
     EXPECT_THAT(keys.asked, ElementsAre(5));
 
-    g_run.KeyTrigger = 2;  // taken
+    g_run.KeyTrigger = TriggerStage::Taken;  // taken
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 2);  // still held: no new trigger
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Taken);  // still held: no new trigger
 
     keys.down = false;
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
     EXPECT_EQ(poll.held(), 0);
 
     keys.down = true;  // pressed again
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 1);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Pending);
 }
 
 TEST_F(KeyPollTest, HeldKeyRepeatsEvery52Polls) {
@@ -81,9 +81,9 @@ TEST_F(KeyPollTest, PressNotTakenIsDroppedAfter52Polls) {
     poll.Poll();
     keys.down = false;
     for (int i = 2; i <= 51; ++i) poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 1);  // the acquisition is paused and has not taken it
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Pending);  // the acquisition is paused and has not taken it
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
     EXPECT_EQ(keys.asked.size(), 1u);  // a pending trigger is not asked again
 }
 
@@ -91,8 +91,8 @@ TEST_F(KeyPollTest, SendKeySettings) {
     struct Case {
         const char* name;
         int sendKey;
-        std::int16_t before;
-        std::int16_t after;
+        int before;  // KeyTrigger, as TriggerStage numbers
+        int after;
         bool asked;
     };
     const Case cases[] = {
@@ -107,10 +107,10 @@ TEST_F(KeyPollTest, SendKeySettings) {
         keys.down = true;
         keys.asked.clear();
         g_run.SendKey = c.sendKey;
-        g_run.KeyTrigger = c.before;
+        g_run.KeyTrigger = static_cast<TriggerStage>(c.before);
         KeyPollThread fresh(keys);
         fresh.Poll();
-        EXPECT_EQ(g_run.KeyTrigger, c.after);
+        EXPECT_EQ(g_run.KeyTrigger, static_cast<TriggerStage>(c.after));
         EXPECT_EQ(!keys.asked.empty(), c.asked);
         if (c.asked) {
             EXPECT_EQ(keys.asked[0], c.sendKey);
@@ -120,11 +120,11 @@ TEST_F(KeyPollTest, SendKeySettings) {
 
 TEST_F(KeyPollTest, UnknownKeyLetsATakenTriggerGoAfter52Polls) {
     g_run.SendKey = 99;
-    g_run.KeyTrigger = 2;
+    g_run.KeyTrigger = TriggerStage::Taken;
     for (int i = 1; i <= 51; ++i) poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 2);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Taken);
     poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, 0);
+    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
     EXPECT_TRUE(keys.asked.empty());
 }
 

@@ -102,7 +102,7 @@ class StationTest : public ::testing::Test {
         ResetAcquisitionState();
         g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
         g_run.MainConfigFile = g_run.ActiveConfigFile.str();
-        g_run.ExportType = 2;
+        g_run.ExportType = ExportKind::CsvMulti;
         platform::SetWaitClock(&clock);
         SetRecordExporter(&CaptureRecord);
         RecordLog::Instance().Clear();

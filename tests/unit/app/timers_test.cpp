@@ -156,18 +156,18 @@ TEST_F(TimersTest, ExportTimerInsideAnOpenExportRunsAfterIt) {
 TEST_F(TimersTest, SendAndIdTimersSetTheirTriggers) {
     OnTimerEvent(kSendTimer, window);
     EXPECT_THAT(window.log(), ElementsAre("stop 3"));
-    EXPECT_EQ(g_run.TimerTrigger, 1);
+    EXPECT_EQ(g_run.TimerTrigger, TriggerStage::Pending);
 
     window.ClearLog();
     OnTimerEvent(kIdTimer, window);
     EXPECT_TRUE(window.log().empty());  // periodic: keeps running
     EXPECT_TRUE(g_run.IdReadRequest);
 
-    g_run.TimerTrigger = 0;
+    g_run.TimerTrigger = TriggerStage::Idle;
     g_run.IdReadRequest = false;
     OnTimerEvent(7, window);
     EXPECT_TRUE(window.log().empty());
-    EXPECT_EQ(g_run.TimerTrigger, 0);
+    EXPECT_EQ(g_run.TimerTrigger, TriggerStage::Idle);
     EXPECT_FALSE(g_run.IdReadRequest);
 }
 

@@ -81,7 +81,7 @@ class CsvExportTest : public ::testing::Test {
 };
 
 TEST_F(CsvExportTest, RecordLineHasThirteenSeparatorsAndCrLf) {
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     Record(L"P-17", L"12.345");
     ASSERT_TRUE(WriteCsvMulti(window));
     EXPECT_EQ(Out("data.csv"), "P-17;09.12.2026;08:05:03;12.345;;;;;;;;;;\r\n");
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CsvExportTest, WithoutLocalTimeTheRecordIsWrittenUndated) {
     g_clockWorks = false;
-    g_run.ExportType = 1;
+    g_run.ExportType = ExportKind::CsvSingle;
     Record(L"P-17", L"1");
     ASSERT_TRUE(WriteCsvSingle(window));
     EXPECT_EQ(Out("data.csv"), "P-17;;;1;;;;;;;;;;\r\n");
@@ -194,7 +194,7 @@ class ExportTypeTest : public CsvExportTest, public ::testing::WithParamInterfac
 
 TEST_P(ExportTypeTest, ThreeRecords) {
     const TypeCase& c = GetParam();
-    g_run.ExportType = c.type;
+    g_run.ExportType = static_cast<ExportKind>(c.type);
     window.texts[kFileNameField] = L"AB_12_3.csv";
     for (const wchar_t* value : {L"1", L"2", L"3"}) {
         Record(L"AB 12/3", value);
@@ -226,10 +226,10 @@ TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
     dir.Write("out/single.csv", "an older and much longer line\r\n");
     dir.Write("out/multi.csv", "kept\r\n");
     Record(L"X", L"1");
-    g_run.ExportType = 1;
+    g_run.ExportType = ExportKind::CsvSingle;
     g_run.CsvFileName = L"single.csv";
     ExportRecord(window);
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     g_run.CsvFileName = L"multi.csv";
     ExportRecord(window);
     EXPECT_EQ(Out("single.csv"), "X;09.12.2026;08:05:03;1;;;;;;;;;;\r\n");
@@ -237,7 +237,7 @@ TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
 }
 
 TEST_F(CsvExportTest, IdFileNameFieldIsReadAtMost254Characters) {
-    g_run.ExportType = 4;
+    g_run.ExportType = ExportKind::IdCsvMulti;
     window.texts[kFileNameField] = std::wstring(254, L'n') + L"-tail";
     EXPECT_EQ(CsvTargetPath(window), g_run.ExportPath.str() + std::wstring(254, L'n'));
 }

@@ -55,7 +55,7 @@ class PendingTest : public ::testing::Test {
         g_run.ConfigDir = W(cfg() + "/");
         g_run.ExportPath = W(dir.file("out/sub") + "/");  // missing until a test creates it
         g_run.CsvFileName = L"data.csv";
-        g_run.ExportType = 2;
+        g_run.ExportType = ExportKind::CsvMulti;
         ReloadPendingRecords();
         SetLocalClock(NoonClock);
     }
@@ -128,7 +128,7 @@ void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 class LockTest : public PendingTest, public ::testing::WithParamInterface<LockCase> {};
 
 TEST_P(LockTest, FileLockedByAnotherWriterCountsAsNotOpened) {
-    g_run.ExportType = GetParam().exportType;
+    g_run.ExportType = static_cast<ExportKind>(GetParam().exportType);
     CreateFolder();
     dir.Write("out/sub/data.csv", "X\r\n");
     // flock belongs to the open file description, so this descriptor conflicts
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LockTest,
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PendingTest, SingleFileKeepsNothing) {
-    g_run.ExportType = 1;
+    g_run.ExportType = ExportKind::CsvSingle;
     Export("A");
     EXPECT_NE(window.exportProblem.find(W(target())), std::wstring::npos);
     EXPECT_EQ(SpoolFiles(), 0);
@@ -182,7 +182,7 @@ class ShortWriteTest : public PendingTest, public ::testing::WithParamInterface<
 
 TEST_P(ShortWriteTest, NoHalfLineIsLeft) {
     const ShortWriteCase& c = GetParam();
-    g_run.ExportType = c.exportType;
+    g_run.ExportType = static_cast<ExportKind>(c.exportType);
     CreateFolder();
     dir.Write("out/sub/data.csv", c.fileBefore);
     rlimit old{};
@@ -263,7 +263,7 @@ TEST_F(PendingTest, RecordsWaitingForAnEarlierFileAreWrittenWhenItCanBe) {
               std::wstring::npos);
 
     CreateFolder();
-    g_run.ExportType = 0;  // even without a CSV export the kept records go out
+    g_run.ExportType = ExportKind::None;  // even without a CSV export the kept records go out
     Export("C");
     EXPECT_EQ(Contents(), Line("A"));
     EXPECT_EQ(window.exportProblem, L"");
@@ -272,13 +272,13 @@ TEST_F(PendingTest, RecordsWaitingForAnEarlierFileAreWrittenWhenItCanBe) {
 TEST_F(PendingTest, KeptLinesDoNotGoIntoAFileThatHoldsOnlyTheNewestRecord) {
     Export("A");  // kept for the collecting file
     CreateFolder();
-    g_run.ExportType = 1;  // the same file now holds only the newest record
+    g_run.ExportType = ExportKind::CsvSingle;  // the same file now holds only the newest record
     Export("B");
     EXPECT_EQ(Contents(), Line("B"));
     EXPECT_NE(window.exportProblem.find(L"1 record waiting for " + W(target())),
               std::wstring::npos);
 
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     Export("C");
     EXPECT_EQ(Contents(), Line("B") + Line("A") + Line("C"));
     EXPECT_EQ(window.exportProblem, L"");

@@ -141,7 +141,7 @@ class UnreadableTest : public TextSourceTest,
 
 TEST_P(UnreadableTest, IdAndSlotStayAsTheyWere) {
     GetParam().prepare(dir);
-    g_run.ExportType = 3;
+    g_run.ExportType = ExportKind::IdCsvSingle;
     window.texts[kIdField] = L"old id";
     window.texts[kFileNameField] = L"old.csv";
     g_run.TextLast[kIdEntry] = L"old id";
@@ -183,7 +183,7 @@ TEST_F(TextSourceTest, FileLockedByItsWriterIsStillRead) {
 
 TEST_F(TextSourceTest, KeyboardTakesTheIdFieldAndRefreshesTheFileName) {
     g_run.TextSource[kIdEntry] = 0;
-    g_run.ExportType = 4;
+    g_run.ExportType = ExportKind::IdCsvMulti;
     window.texts[kIdField] = L"AB 12/3" + std::wstring(300, L'x');
     ReadIdText(window);
     EXPECT_EQ(g_run.TextLast[kIdEntry].str(),
@@ -194,7 +194,7 @@ TEST_F(TextSourceTest, KeyboardTakesTheIdFieldAndRefreshesTheFileName) {
 }
 
 TEST_F(TextSourceTest, FileNameFieldFollowsOnlyForIdExportTypes) {
-    g_run.ExportType = 2;
+    g_run.ExportType = ExportKind::CsvMulti;
     window.texts[kIdField] = L"P-17";
     ReadIdText(window);
     EXPECT_EQ(window.texts.count(kFileNameField), 0u);
