@@ -5,6 +5,7 @@
 
 #include "state/control_ids.h"
 #include "state/run_state.h"
+#include "state/slot_settings.h"
 #include "state/window_port.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -14,69 +15,20 @@ namespace karvelo::app {
 namespace {
 
 using platform::FormatInt;
-using platform::ParseDouble;
 using platform::ParseInt;
 using platform::ProfileDocument;
 
 constexpr std::array<std::wstring_view, kConfigSetCount> kSetFiles = {
     L"karvelo.cfg", L"karvelo1.cfg", L"karvelo2.cfg", L"karvelo3.cfg", L"karvelo4.cfg", L"karvelo5.cfg"};
 
-// Titles are read with a 49-character buffer: at most 48 characters reach the field.
-constexpr std::size_t kTitleChars = 48;
-
 constexpr double kNoTimerPeriod = 100000.0;
-
-// The file also knows "Timer(min)"; the record holds it as seconds.
-constexpr int kTimerMinutesCode = 4;
 
 std::string MainFile() { return platform::FsPath(g_run.MainConfigFile.str()); }
 std::string ActiveFile() { return platform::FsPath(g_run.ActiveConfigFile.str()); }
 
-std::wstring SlotSection(int s) { return L"DEVICE" + FormatInt(s); }
-
-// One key of a DEVICE section: its name, default text and where its value goes.
-struct SlotKey {
-    std::wstring_view key;
-    std::wstring_view defaultValue;
-    void (*store)(int slot, const std::wstring& value);
-};
-
-// In the order the keys are read; `sendtime` relies on `sendmode` coming first.
-const std::array<SlotKey, 17> kSlotKeys = {{
-    {L"typ", L"0", [](int s, const std::wstring& v) { g_run.DeviceType[s] = ParseInt(v); }},
-    {L"typ_txt", L"", [](int s, const std::wstring& v) { g_run.TypeText[s] = v; }},
-    {L"port", L"0", [](int s, const std::wstring& v) { g_run.Port[s] = ParseInt(v); }},
-    {L"port_txt", L"", [](int s, const std::wstring& v) { g_run.PortText[s] = v; }},
-    {L"sn", L"", [](int s, const std::wstring& v) { g_run.SerialNo[s] = v; }},
-    {L"ch", L"1", [](int s, const std::wstring& v) { g_run.Channel[s] = ParseInt(v); }},
-    {L"parameter", L"0", [](int s, const std::wstring& v) { g_run.Parameter[s] = ParseInt(v); }},
-    {L"sendmode", L"0", [](int s, const std::wstring& v) { g_run.SendMode[s] = static_cast<SendModeKind>(ParseInt(v)); }},
-    {L"textsource", L"0", [](int s, const std::wstring& v) { g_run.TextSource[s] = ParseInt(v); }},
-    {L"textpath", L"", [](int s, const std::wstring& v) { g_run.TextPath[s] = v; }},
-    {L"textfile", L"", [](int s, const std::wstring& v) { g_run.TextFile[s] = v; }},
-    {L"textlast", L"", [](int s, const std::wstring& v) { g_run.TextLast[s] = v; }},
-    {L"sendtime", L"60",
-     [](int s, const std::wstring& v) {
-         g_run.SendTime[s] = ParseDouble(v);
-         // The record knows only seconds: minutes become seconds here.
-         if (static_cast<int>(g_run.SendMode[s].load()) == kTimerMinutesCode) {
-             g_run.SendMode[s] = SendModeKind::Timer;
-             g_run.SendTime[s] = g_run.SendTime[s] * 60.0;
-         }
-     }},
-    {L"format", L"", [](int s, const std::wstring& v) { g_run.Decimals[s] = ParseInt(v); }},
-    {L"factor", L"1.0", [](int s, const std::wstring& v) { g_run.Factor[s] = ParseDouble(v); }},
-    {L"offset", L"0.0", [](int s, const std::wstring& v) { g_run.Offset[s] = ParseDouble(v); }},
-    {L"title", L"",
-     [](int s, const std::wstring& v) { g_run.Title[s] = std::wstring_view(v).substr(0, kTitleChars); }},
-}};
-
 // The ID entry (index 0 of the text-source fields) in section IDNR.
 void LoadIdSource(const ProfileDocument& doc) {
-    g_run.TextSource[kIdEntry] = ParseInt(doc.ReadString(L"IDNR", L"textsource", L"0"));
-    g_run.TextPath[kIdEntry] = doc.ReadString(L"IDNR", L"textpath", L"");
-    g_run.TextFile[kIdEntry] = doc.ReadString(L"IDNR", L"textfile", L"");
-    g_run.TextLast[kIdEntry] = doc.ReadString(L"IDNR", L"textlast", L"");
+    LoadTextSource(g_run, doc, kIdEntry, /*withLast*/ true);
 }
 
 // What the disabled file-name field shows for each export type; type 0 keeps its text.
@@ -137,10 +89,7 @@ void LoadExcel(const ProfileDocument& doc) {
 }
 
 void LoadSlots(const ProfileDocument& doc) {
-    for (int s = 1; s <= kMaxSlots; ++s) {
-        const std::wstring section = SlotSection(s);
-        for (const SlotKey& k : kSlotKeys) k.store(s, doc.ReadString(section, k.key, k.defaultValue));
-    }
+    for (int s = 1; s <= kMaxSlots; ++s) LoadSlotSettings(g_run, doc, s);
 }
 
 void FillDeviceSummaries() {
@@ -244,8 +193,7 @@ void SaveTexts() {
     // of a record reach the file together or not at all.
     const std::string path = ActiveFile();
     ProfileDocument doc = ProfileDocument::Load(path);
-    doc.Set(L"IDNR", L"textlast", OneLine(g_run.TextLast[kIdEntry].str()));
-    for (int s = 1; s <= kMaxSlots; ++s) doc.Set(SlotSection(s), L"textlast", OneLine(g_run.TextLast[s].str()));
+    for (int e = 0; e <= kMaxSlots; ++e) WriteTextLast(doc, e, OneLine(g_run.TextLast[e].str()));
     doc.Save(path);
 }
 

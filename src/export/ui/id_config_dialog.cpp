@@ -8,6 +8,7 @@
 #include <string>
 
 #include "state/run_state.h"
+#include "state/slot_settings.h"
 #include "app/ui/batch_mode.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -23,14 +24,6 @@ constexpr std::size_t kFileNameChars = 255;
 
 std::string ActiveFile() {
     return platform::FsPath(g_run.ActiveConfigFile.str());
-}
-
-std::wstring ReadIdKey(std::wstring_view key, std::wstring_view defaultValue) {
-    return platform::ReadProfileString(L"IDNR", key, defaultValue, ActiveFile());
-}
-
-void WriteIdKey(std::wstring_view key, std::wstring_view value) {
-    platform::WriteProfileString(L"IDNR", key, value, ActiveFile());
 }
 
 }  // namespace
@@ -80,11 +73,9 @@ void IdConfigDialog::ShowFileControls(int choice) {
 }
 
 void IdConfigDialog::Open() {
-    g_run.TextSource[kIdEntry] = platform::ParseInt(ReadIdKey(L"textsource", L"0"));
+    LoadTextSource(g_run, platform::ProfileDocument::Load(ActiveFile()), kIdEntry, /*withLast*/ false);
     const int source = g_run.TextSource[kIdEntry];
     list_->setCurrentIndex(source >= 0 && source < list_->count() ? source : -1);
-    g_run.TextPath[kIdEntry] = ReadIdKey(L"textpath", L"");
-    g_run.TextFile[kIdEntry] = ReadIdKey(L"textfile", L"");
     fileField_->setText(QString::fromStdWString(g_run.TextFile[kIdEntry].str()));
     ShowFileControls(list_->currentIndex());
 }
@@ -95,7 +86,10 @@ int IdConfigDialog::Run() {
 }
 
 void IdConfigDialog::OnChoiceChanged(int index) {
-    WriteIdKey(L"textsource", platform::FormatInt(index));
+    const std::string path = ActiveFile();
+    platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
+    WriteTextSourceChoice(doc, kIdEntry, index);
+    doc.Save(path);
     ShowFileControls(index);
 }
 
@@ -120,9 +114,7 @@ void IdConfigDialog::accept() {
     // The three keys reach the file together or not at all.
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
-    doc.Set(L"IDNR", L"textsource", platform::FormatInt(choice));
-    doc.Set(L"IDNR", L"textpath", g_run.TextPath[kIdEntry].str());
-    doc.Set(L"IDNR", L"textfile", fileName);
+    WriteTextSource(doc, kIdEntry, choice, g_run.TextPath[kIdEntry].str(), fileName);
     doc.Save(path);
     QDialog::accept();
 }
