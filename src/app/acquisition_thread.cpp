@@ -20,6 +20,7 @@ namespace karvelo::app {
 namespace {
 
 using devices::IsSendRequest;
+using devices::StoredValue;
 using devices::ReadOutcome;
 constexpr SlotStage kIdle = SlotStage::Idle;
 constexpr SlotStage kRequested = SlotStage::Requested;
@@ -79,6 +80,17 @@ bool BelongTogether(int s, int j) {
     return g_run.DeviceType[j].load() == g_run.DeviceType[s].load() &&
            g_run.Port[j].load() == g_run.Port[s].load() &&
            g_run.SerialNo[j].Get() == g_run.SerialNo[s].Get();
+}
+
+// An earlier slot served by the same fan-out instrument has been requested in
+// this cycle. Shared-request types read right after each request and are left
+// to that.
+bool RequestedWithSibling(int s, const devices::DeviceType& type) {
+    if (!type.Has(devices::kFanOutReader) || type.Has(devices::kSharedRequest)) return false;
+    for (int j = 1; j < s; ++j) {
+        if (BelongTogether(s, j) && g_run.SlotState[j] != kIdle) return true;
+    }
+    return false;
 }
 
 int SlotCount() {
@@ -196,7 +208,10 @@ void AcquisitionThread::RequestPass(int slotCount, bool trigger) {
         if (mode != SendModeKind::Automatic && !trigger) continue;
 
         if (g_run.SlotState[s] == kIdle) {
-            devices_.Request(s);
+            // One reply of a fan-out instrument serves all its slots: a second
+            // request in the same cycle would leave a second reply behind, read
+            // in the next cycle as if the instrument had sent it by itself.
+            if (!RequestedWithSibling(s, type)) devices_.Request(s);
             g_run.SlotState[s] = kRequested;
         }
         if (!type.Has(devices::kSharedRequest)) continue;
@@ -237,11 +252,13 @@ void AcquisitionThread::ReadPass(int slotCount, bool trigger) {
             if (r != ReadOutcome::NothingNew) RaiseRecord();
         }
         if (g_run.SlotState[s] != kIdle) continue;
-        // Not requested in this cycle: poll for a value the instrument sent by itself.
+        // Not requested in this cycle: poll for a value the instrument sent by
+        // itself. Only a value it sent completes a record; a status word (a port
+        // that is not open, noise on the line) is shown and nothing more.
         const ReadOutcome r = ReadAndFormat(s, false);
         if (r != ReadOutcome::NothingNew) {
             Invalidate();
-            if (mode != SendModeKind::FKey) RaiseRecord();
+            if (mode != SendModeKind::FKey && StoredValue(r)) RaiseRecord();
         } else {
             g_run.StatusText[s] = WaitWord(mode);
             Invalidate();

@@ -15,7 +15,7 @@ ProbeOutcome ProbeSlot(int s, WindowPort& window, devices::DeviceSet& devices) {
         devices.Request(s);
         g_run.SlotState[s] = SlotStage::Requested;
     }
-    out.result = static_cast<int>(devices.Read(s, true));
+    out.result = devices::ResultNumber(devices.Read(s, true));
 
     out.report = "Slot" + std::to_string(s) + ".Result=" + std::to_string(out.result) + "\n";
     FormatSlotValue(s);

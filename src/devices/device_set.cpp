@@ -93,13 +93,13 @@ ReadOutcome DeviceSet::Read(int s, bool requested) {
         run_.StatusText[s] = L"stored";
         run_.ValueReady[s] = true;
         run_.ValueError[s] = false;
-        return ReadOutcome::Shown;
+        return ReadOutcome::StatusShown;
     }
     if (code <= 0) {
         const std::string_view word = StatusWordFor(type, code);
         if (!word.empty()) ShowWord(s, word);
     }
-    return ReadOutcome::Shown;
+    return ReadOutcome::StatusShown;
 }
 
 int DeviceSet::SettleDelayMs() const {

@@ -16,17 +16,28 @@
 
 namespace karvelo::devices {
 
-// What a read gave the acquisition thread. The numbers are printed by --probe.
+// What a read gave the acquisition thread.
 enum class ReadOutcome : int {
     NothingNew = -1,  // no answer while polling, a text slot, a free code
-    Shown = 1,        // a value or a status word
+    Shown = 1,        // a value
     SendFlag1 = 2,    // a value and the instrument's own send request
     SendFlag2 = 3,
+    StatusShown = 4,  // no value: a status word ("com error", "invalid", "stored", ...)
 };
 
 // The instrument itself asked for a record (its send key).
 inline bool IsSendRequest(ReadOutcome r) {
     return r == ReadOutcome::SendFlag1 || r == ReadOutcome::SendFlag2;
+}
+
+// The read stored a value (and so may complete a record by itself).
+inline bool StoredValue(ReadOutcome r) {
+    return r == ReadOutcome::Shown || IsSendRequest(r);
+}
+
+// The dispatch's result number as --probe prints it: 1 for anything shown.
+inline int ResultNumber(ReadOutcome r) {
+    return r == ReadOutcome::StatusShown ? 1 : static_cast<int>(r);
 }
 
 // The word the dispatch writes for a reader code of a type; empty when the

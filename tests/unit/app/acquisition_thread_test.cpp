@@ -129,6 +129,87 @@ TEST_F(AcquisitionTest, SendModes) {
     }
 }
 
+// An unrequested poll completes a record only when the instrument sent a
+// value. A port that is not open or noise on the line shows its status word,
+// cycle after cycle, and writes nothing.
+TEST_F(AcquisitionTest, UnrequestedPollsRaiseARecordOnlyForAValue) {
+    struct Case {
+        const char* name;
+        int mode;
+        bool portOpen;
+        std::string waiting;  // what the gauge has sent by itself
+        std::size_t records;
+        const wchar_t* status;
+    };
+    const Case cases[] = {
+        {"F-Key/Print, port not open", 2, false, "", 0, L"com error"},
+        {"Timer, port not open", 3, false, "", 0, L"com error"},
+        {"F-Key/Print, noise", 2, true, std::string("\x13\xff#\x01\r", 5), 0, L"invalid"},
+        {"Timer, error marker", 3, true, "Error\r", 0, L"error"},
+        {"F-Key/Print, a value", 2, true, "+2.000\r", 1, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetRunState();
+        g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
+        g_run.ExportType = ExportKind::CsvMulti;
+        RecordLog::Instance().Clear();
+        ScriptedPort port;
+        g_run.DeviceCount = 1;
+        Instrument(1, kSylvac, c.mode, c.portOpen ? &port : nullptr);
+        if (!c.waiting.empty()) port.Waiting(c.waiting);
+
+        acquisition.RunCycle();
+        EXPECT_EQ(g_run.StatusText[1].str(), c.status);
+        for (int cycle = 0; cycle < 4; ++cycle) acquisition.RunCycle();
+        EXPECT_EQ(Records().size(), c.records);
+        EXPECT_TRUE(port.writes().empty()) << "nothing asked the gauge to measure";
+        devices.ports().SlotPort[1] = nullptr;
+    }
+}
+
+// Two slots on one fan-out instrument: one trigger sends one request, and the
+// reply fills both slots of one record. A second request would leave a second
+// reply that the next cycle takes for the instrument's own send.
+TEST_F(AcquisitionTest, OneTriggerGivesOneRecordPerFanOutInstrument) {
+    struct Case {
+        const char* name;
+        int type;
+        std::string reply;
+        const wchar_t* first;
+        const wchar_t* second;
+    };
+    const Case cases[] = {
+        {"SD1", kSd1, "1.500;2.500\r", L"1.500", L"2.500"},
+        {"ALMEMO", 9, "s\r\n12:30:45\r\n01: +001.50mV\r\n02: +002.50mV\r\n", L"1.500", L"2.500"},
+        {"PU41/42", kPu4142, "$PRI,+1.500,+2.500,0*3E\r", L"1.500", L"2.500"},
+    };
+    for (const Case& c : cases) {
+        for (Trigger t : {Trigger::Timer, Trigger::Key}) {
+            SCOPED_TRACE(c.name);
+            ResetRunState();
+            g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
+            g_run.ExportType = ExportKind::CsvMulti;
+            RecordLog::Instance().Clear();
+            ScriptedPort port;
+            g_run.DeviceCount = 2;
+            Instrument(1, c.type, 3, &port, 4, /*channel*/ 1);
+            Instrument(2, c.type, 3, &port, 4, /*channel*/ 2);
+            AnswerEveryRequest(port, c.reply);
+            Pull(t);
+
+            for (int cycle = 0; cycle < 4; ++cycle) acquisition.RunCycle();
+
+            EXPECT_EQ(port.writes().size(), 1u);
+            const auto records = Records();
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].texts[1], c.first);
+            EXPECT_EQ(records[0].texts[2], c.second);
+            devices.ports().SlotPort[1] = devices.ports().SlotPort[2] = nullptr;
+        }
+    }
+}
+
 TEST_F(AcquisitionTest, ThreeAutomaticSlotsAndOneKeyPressGiveOneRecordOfThatCycle) {
     ScriptedPort ports[3];
     int answers[3] = {0, 0, 0};

@@ -123,7 +123,10 @@ TEST_F(ReadDispatchTest, ResultCodesBecomeWordsByTypeGroup) {
         g_run.DeviceType[3] = c.type;
         g_code = static_cast<ReaderResult>(c.code);
         Prime();
-        EXPECT_EQ(static_cast<int>(ReadDispatch(3, c.requested)), c.result);
+        const ReadOutcome r = ReadDispatch(3, c.requested);
+        EXPECT_EQ(ResultNumber(r), c.result);
+        // Only a stored value may complete a record by itself; status words never do.
+        EXPECT_EQ(StoredValue(r), c.result >= 1 && c.code >= 1 && c.status != nullptr && c.status[0] == 0);
         EXPECT_EQ(g_run.StatusText[3].str(), c.status ? c.status : L"before");
         EXPECT_EQ(g_run.ValueReady[3].load(), c.ready);
         EXPECT_EQ(g_run.ValueError[3].load(), c.error);
@@ -180,10 +183,10 @@ TEST(DeviceSetSerial, SerialGaugeThroughItsReader) {
     EXPECT_EQ(devices.set.Read(3, false), ReadOutcome::NothingNew);
     EXPECT_DOUBLE_EQ(g_run.Value[3], 25.19);
     // A request without an answer.
-    EXPECT_EQ(devices.set.Read(3, true), ReadOutcome::Shown);
+    EXPECT_EQ(devices.set.Read(3, true), ReadOutcome::StatusShown);
     EXPECT_EQ(g_run.StatusText[3].str(), L"unavailable");
     devices.ports().SlotPort[3] = nullptr;
-    EXPECT_EQ(devices.set.Read(3, true), ReadOutcome::Shown);
+    EXPECT_EQ(devices.set.Read(3, true), ReadOutcome::StatusShown);
     EXPECT_EQ(g_run.StatusText[3].str(), L"com error");
     ResetRunState();
 }
@@ -204,7 +207,7 @@ TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
     g_run.Offset[3] = 1.0;
 
     Prime();
-    EXPECT_EQ(ReadDispatch(3, true), ReadOutcome::Shown) << "library not ready";
+    EXPECT_EQ(ReadDispatch(3, true), ReadOutcome::StatusShown) << "library not ready";
     EXPECT_EQ(g_run.StatusText[3].str(), L"error");
     EXPECT_EQ(ReadDispatch(3, false), ReadOutcome::NothingNew) << "never read while polling";
 
@@ -221,7 +224,7 @@ TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
     karvelo::testing::FakeWaitClock clock;
     karvelo::testing::TestDevices unanswered(g_run, silent);
     Prime();
-    EXPECT_EQ(unanswered.set.Read(3, true), ReadOutcome::Shown);
+    EXPECT_EQ(unanswered.set.Read(3, true), ReadOutcome::StatusShown);
     EXPECT_EQ(g_run.StatusText[3].str(), L"pci error");
     EXPECT_EQ(clock.elapsed(), 100000u);
     EXPECT_EQ(silent.timers[kMarpossTimer], 10);

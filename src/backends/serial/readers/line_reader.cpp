@@ -134,6 +134,12 @@ ReaderResult ReadNumberLine(const ReadContext& ctx, int s, bool requested) {
     const ReaderResult r = ReceiveLine(ctx, s, requested, v, line);
     if (r != kLineReceived) return r;
 
+    // Noise on the line can frame a plausible line; without a single digit it
+    // is no reading, whatever the text-to-number rules would make of it.
+    const std::string_view text = line.text();
+    if (std::none_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return Fail(run, s, v, kMalformed);
+    }
     const double raw = v.conversion == Conversion::SeparateSign
                            ? ConvertSeparateSign(line)
                            : platform::ParseDoubleNarrow(line.text());
