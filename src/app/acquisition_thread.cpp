@@ -110,8 +110,12 @@ void HonourPauseRequests() {
 
 // Waits about 5 seconds at most for the export of the handed-over record. A
 // watchdog that has given up on the export lets the acquisition go on at once.
-void WaitForExport() {
-    const auto settled = [] { return g_run.ExportDone.load() || !g_run.AcquisitionPaused.load(); };
+// Only the export of this very hand-over counts: a late one of an earlier
+// record does not.
+void WaitForExport(std::uint64_t handOver) {
+    const auto settled = [handOver] {
+        return HandOverExported(handOver) || !g_run.AcquisitionPaused.load();
+    };
     for (int i = 0; i < kExportWaitSteps && !settled(); ++i) platform::SleepMs(kExportWaitStepMs);
 }
 
@@ -128,6 +132,7 @@ void LiftExportPause() {
 
 void ResetAcquisitionState() {
     g_pausedForCommand = false;
+    ResetExportState();
 }
 
 AcquisitionThread::AcquisitionThread(WindowPort& window, devices::DeviceSet& devices)
@@ -287,10 +292,11 @@ void AcquisitionThread::HandOverRecord() {
     g_run.AcquisitionPaused = true;
     g_run.ExportStarted = true;
     g_run.ExportDone = false;
+    const std::uint64_t handOver = NextHandOver();
     window_.StartTimer(kExportTimer, TimerPeriodMs(kExportTimer));
     // An export that takes longer is left to finish on its own; the thread
     // stays paused until the export or its watchdog lets it go on.
-    WaitForExport();
+    WaitForExport(handOver);
 }
 
 void AcquisitionThread::Invalidate() {

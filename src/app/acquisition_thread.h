@@ -42,8 +42,9 @@ bool PausedForCommand();
 // request honoured at that very moment is never lifted.
 void LiftExportPause();
 
-// Forgets a pause held for a command. For a new station start in the same
-// process (tests), while no acquisition thread runs.
+// Forgets a pause held for a command and the export's hand-over numbers. For a
+// new station start in the same process (tests), while no acquisition thread
+// runs.
 void ResetAcquisitionState();
 
 class AcquisitionThread {

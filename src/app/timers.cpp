@@ -2,7 +2,11 @@
 
 #include <atomic>
 #include <cmath>
+#include <algorithm>
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
@@ -11,6 +15,8 @@
 #include "state/run_state.h"
 #include "state/window_port.h"
 #include "export/export_record.h"
+#include "platform/numbers.h"
+#include "platform/text_encoding.h"
 
 namespace karvelo::app {
 
@@ -25,6 +31,9 @@ struct ExportState {
     std::atomic<bool> running{false};        // timer 1's export is open
     std::atomic<bool> queued{false};         // a further hand-over came while it was open
     std::atomic<bool> watchdogFired{false};  // the open export has been given up on
+    std::atomic<std::uint64_t> handedOver{0};  // the newest hand-over's number
+    std::atomic<std::uint64_t> exported{0};    // the newest number an export has written
+    std::function<void()> afterExport;         // user-interface thread only
 };
 ExportState g_export;
 
@@ -45,12 +54,25 @@ void WriteRecord(WindowPort& window) {
     }
 }
 
+// Records handed over while an export was stuck and the acquisition ran on
+// share one queued export: only the newest of them is written. Say so.
+void ReportSkipped(WindowPort& window, std::uint64_t count) {
+    const std::wstring text = platform::FormatInt(static_cast<std::int64_t>(count)) +
+                              L" record(s) not written: an earlier export was still open";
+    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+    window.ShowExportProblem(text);
+}
+
 void OnExport(WindowPort& window) {
     window.StopTimer(kExportTimer);
     // A hand-over while an export is open (its message box dispatches the
     // window's events): the open export runs it when it returns, never nested.
     if (g_export.running.exchange(true)) {
         g_export.queued = true;
+        // The queued record gets a watchdog of its own: an export stuck in a
+        // message box must not hold the acquisition longer than any other.
+        g_export.watchdogFired = false;
+        window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
         return;
     }
     do {
@@ -58,7 +80,11 @@ void OnExport(WindowPort& window) {
         g_export.watchdogFired = false;
         g_run.ExportDone = false;
         window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
+        const std::uint64_t handOver = g_export.handedOver.load();
+        const std::uint64_t skipped = handOver - std::min(handOver, g_export.exported.load() + 1);
+        if (skipped > 0) ReportSkipped(window, skipped);
         WriteRecord(window);
+        g_export.exported = handOver;
         // The texts of the record just written survive a restart.
         SaveTexts();
     } while (g_export.queued.load());
@@ -69,6 +95,7 @@ void OnExport(WindowPort& window) {
     // After the watchdog the acquisition has run on: RecordReady and the pause
     // are no longer this record's, and clearing them would lose a newer record.
     if (!g_export.watchdogFired) ReleaseAcquisition(window);
+    if (g_export.afterExport) std::exchange(g_export.afterExport, nullptr)();
 }
 
 void OnExportWatchdog(WindowPort& window) {
@@ -162,6 +189,28 @@ void SetRecordExporter(RecordExporter exporter) {
 
 bool ExportInProgress() {
     return g_export.running.load();
+}
+
+std::uint64_t NextHandOver() {
+    return ++g_export.handedOver;
+}
+
+bool HandOverExported(std::uint64_t handOver) {
+    return g_export.exported.load() >= handOver;
+}
+
+void RunAfterExport(std::function<void()> work) {
+    if (!g_export.running) {
+        work();
+        return;
+    }
+    g_export.afterExport = std::move(work);
+}
+
+void ResetExportState() {
+    g_export.handedOver = 0;
+    g_export.exported = 0;
+    g_export.afterExport = nullptr;
 }
 
 void SetMarpossLibrary(MarpossValueRead read) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "state/control_ids.h"
 #include "state/window_port.h"
@@ -45,6 +46,21 @@ void SetRecordExporter(RecordExporter exporter);
 
 // True while timer 1's export runs (user-interface thread).
 bool ExportInProgress();
+
+// Hand-overs are numbered, so that the end of a late export is never taken
+// for a newer record's: the acquisition thread takes the next number when it
+// hands a record over and waits until an export has written it.
+std::uint64_t NextHandOver();
+bool HandOverExported(std::uint64_t handOver);
+
+// Runs `work` on the user-interface thread once no export is open: at once, or
+// right after the open export has returned (the end of the station must not
+// cut a record's export short).
+void RunAfterExport(std::function<void()> work);
+
+// Forgets the hand-over numbers and any work left waiting for an export. For a
+// new station start in the same process (tests).
+void ResetExportState();
 
 // The Marposs library's value read for a channel, installed by its back-end once
 // the library is loaded and initialised (nullptr: not ready, reads give -4).

@@ -147,10 +147,58 @@ TEST_F(TimersTest, ExportTimerInsideAnOpenExportRunsAfterIt) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].texts[1], L"first");
     EXPECT_EQ(records[1].texts[1], L"second");
-    EXPECT_THAT(window.log(), ElementsAre("stop 1", "start 2 2000", "export", "stop 1",
+    // The queued hand-over starts a watchdog of its own, then its export another.
+    EXPECT_THAT(window.log(), ElementsAre("stop 1", "start 2 2000", "export", "stop 1", "start 2 2000",
                                           "start 2 2000", "export", "stop 2", "show 1 on"));
     EXPECT_TRUE(g_run.ExportDone);
     EXPECT_FALSE(g_run.AcquisitionPaused);
+}
+
+// An export stuck in a message box: its watchdog lets the acquisition go on, and
+// a record handed over then has a watchdog of its own, so the acquisition is
+// never held longer than one watchdog period. The end of the late export is not
+// taken for the newer record's.
+TEST_F(TimersTest, RecordQueuedBehindAStuckExportHasItsOwnWatchdog) {
+    HandOver();
+    const std::uint64_t first = NextHandOver();
+    std::uint64_t second = 0;
+    g_exportBody = [&](WindowPort& w) {
+        if (RecordLog::Instance().size() != 1) return;
+        OnTimerEvent(kExportWatchdogTimer, w);  // the first record's watchdog
+        ASSERT_FALSE(g_run.AcquisitionPaused);
+        // The acquisition hands the next record over while the first is open.
+        g_run.AcquisitionPaused = true;
+        g_run.RecordReady = true;
+        second = NextHandOver();
+        OnTimerEvent(kExportTimer, w);
+        EXPECT_FALSE(HandOverExported(second));
+        OnTimerEvent(kExportWatchdogTimer, w);  // the queued record's watchdog
+        EXPECT_FALSE(g_run.AcquisitionPaused) << "the acquisition is not held by a queued record";
+    };
+
+    OnTimerEvent(kExportTimer, window);
+
+    EXPECT_TRUE(HandOverExported(first));
+    EXPECT_TRUE(HandOverExported(second));
+    EXPECT_EQ(RecordLog::Instance().size(), 2u);
+}
+
+// The end of the station waits for an open export to return: a record is
+// never cut short by SIGTERM or FINISH / EXIT.
+TEST_F(TimersTest, WorkAfterTheExportWaitsForTheOpenExport) {
+    HandOver();
+    bool ended = false;
+    g_exportBody = [&](WindowPort&) {
+        RunAfterExport([&] { ended = true; });
+        EXPECT_FALSE(ended) << "the export is still open";
+    };
+    OnTimerEvent(kExportTimer, window);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(RecordLog::Instance().size(), 1u);
+
+    bool atOnce = false;
+    RunAfterExport([&] { atOnce = true; });
+    EXPECT_TRUE(atOnce) << "no export open: the work runs at once";
 }
 
 TEST_F(TimersTest, SendAndIdTimersSetTheirTriggers) {
