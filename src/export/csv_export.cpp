@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <system_error>
 
 #include "state/control_ids.h"
@@ -29,6 +30,7 @@ constexpr std::size_t kFieldNameChars =
     254;  // the file-name and ID fields are read with this limit
 
 std::atomic<LocalClock> g_clock{nullptr};
+std::atomic<DataSync> g_sync{nullptr};
 
 std::string ErrnoText(int error) {
     return std::error_code(error, std::generic_category()).message();
@@ -53,7 +55,7 @@ void AppendField(std::wstring& line, std::wstring_view text) {
 }
 
 // Where the file name of an export type comes from.
-enum class NameSource { None, CsvFileName, FileNameField };
+enum class NameSource { None, CsvFileName, FileNameField, XlsFileName };
 
 NameSource NameSourceOf(ExportKind exportType) {
     switch (exportType) {
@@ -63,9 +65,48 @@ NameSource NameSourceOf(ExportKind exportType) {
         case ExportKind::IdCsvSingle:
         case ExportKind::IdCsvMulti:
             return NameSource::FileNameField;
+        case ExportKind::Workbook:
+        case ExportKind::WorkbookNoTexts:
+            return NameSource::XlsFileName;
         default:
             return NameSource::None;
     }
+}
+
+bool IsCsvType(ExportKind exportType) {
+    const NameSource source = NameSourceOf(exportType);
+    return source == NameSource::CsvFileName || source == NameSource::FileNameField;
+}
+
+// The folder part of a path, with its separator ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Makes a file's new name durable: the data sync of the file does not cover
+// the folder entry, and a power cut could otherwise take the whole file away.
+void SyncFolderOf(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+}
+
+// Waits until the file's data is on the disk, so that a power cut right after
+// a record cannot take it. A file that cannot be synced at all (a pipe, a
+// device) counts as written.
+bool SyncData(int fd, std::string& problem) {
+    const DataSync sync = g_sync.load();
+    int r;
+    do {
+        r = sync != nullptr ? sync(fd) : ::fdatasync(fd);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0 || errno == EINVAL || errno == EROFS) return true;
+    problem = "cannot be saved to the disk: " + ErrnoText(errno);
+    return false;
 }
 
 // A file opened for the writers, with the exclusive advisory lock that keeps
@@ -73,7 +114,18 @@ NameSource NameSourceOf(ExportKind exportType) {
 class LockedFile {
   public:
     LockedFile(const std::string& path, int flags) {
-        fd_ = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+        constexpr int kOpen = O_CLOEXEC | O_NOCTTY;
+        // Opened first without creating it, so that a new file is known as new.
+        for (;;) {
+            fd_ = ::open(path.c_str(), flags | kOpen);
+            if (fd_ >= 0 || errno != ENOENT) break;
+            fd_ = ::open(path.c_str(), flags | kOpen | O_CREAT | O_EXCL, 0666);
+            if (fd_ >= 0) {
+                created_ = true;
+                break;
+            }
+            if (errno != EEXIST) break;  // else another program has just made it
+        }
         if (fd_ < 0) {
             problem_ = ErrnoText(errno);
             return;
@@ -98,6 +150,8 @@ class LockedFile {
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     const std::string& problem() const { return problem_; }
+    // Whether this open made the file.
+    bool created() const { return created_; }
 
     // Closes the file; false with errno when the system reports a late error.
     bool Close() {
@@ -108,6 +162,7 @@ class LockedFile {
 
   private:
     int fd_ = -1;
+    bool created_ = false;
     std::string problem_;
 };
 
@@ -152,9 +207,13 @@ std::wstring RecordCount(int n) {
     return FormatInt(n) + (n == 1 ? L" record" : L" records");
 }
 
-std::wstring WaitingText(const std::wstring& path, const PendingLines& lines) {
-    std::wstring text =
-        RecordCount(lines.Records()) + L" waiting for " + path + L" (" + Wide(lines.problem) + L")";
+std::wstring WaitingText(const std::string& target, const PendingLines& lines) {
+    std::wstring text = RecordCount(lines.Records());
+    if (target == kUnnamedTarget) {
+        text += L" waiting for a CSV file to be chosen with \">>\" (\"*.csv multi\")";
+    } else {
+        text += L" waiting for " + Wide(target) + L" (" + Wide(lines.problem) + L")";
+    }
     if (!lines.persisted) {
         text += L"; not saved for a restart (" + Wide(lines.spoolProblem) + L")";
     }
@@ -169,6 +228,15 @@ bool AppendWithWaiting(const std::string& path, const std::string& line, std::st
     const PendingLines* found = store.Find(path);
     PendingLines waiting = found != nullptr ? *found : PendingLines{};
     if (waiting.bytes.empty() && line.empty()) return true;
+    if (path == kUnnamedTarget) {
+        problem = "no file chosen";
+        if (!line.empty()) {
+            waiting.bytes += line;
+            waiting.problem = problem;
+            store.Keep(path, std::move(waiting));
+        }
+        return false;
+    }
 
     // Reading is needed only to look for lines that may already be there.
     const int access = waiting.checkLength > 0 ? O_RDWR : O_WRONLY;
@@ -226,9 +294,10 @@ bool AppendWithWaiting(const std::string& path, const std::string& line, std::st
         store.Keep(path, std::move(waiting));
         return false;
     }
-    if (!file.Close()) {
+    const bool synced = SyncData(file.fd(), problem);
+    if (!file.Close() || !synced) {
         // The data may or may not be on disk: the next attempt looks for it.
-        problem = ErrnoText(errno);
+        if (synced) problem = ErrnoText(errno);
         waiting.checkOffset = before;
         waiting.checkLength = data.size();
         waiting.bytes = std::move(data);
@@ -236,6 +305,7 @@ bool AppendWithWaiting(const std::string& path, const std::string& line, std::st
         store.Keep(path, std::move(waiting));
         return false;
     }
+    if (file.created()) SyncFolderOf(path);
     store.Clear(path);
     if (earlier > 0) {
         std::fprintf(stderr, "karvelo: %d kept record(s) written to %s\n", earlier, path.c_str());
@@ -264,10 +334,13 @@ bool ReplaceWith(const std::string& path, const std::string& line, std::string& 
         }
         return false;
     }
+    if (!SyncData(file.fd(), problem)) return false;
+    const bool created = file.created();
     if (!file.Close()) {
         problem = ErrnoText(errno);
         return false;
     }
+    if (created) SyncFolderOf(path);
     return true;
 }
 
@@ -275,14 +348,16 @@ void ReportNow(const std::wstring& text) {
     std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
 }
 
+using MaybePath = std::optional<std::string>;
+
 // Retries every waiting file but `skipPath` and shows the operator `problem`
 // followed by whatever still waits (except for `reportedPath`, which `problem`
 // covers).
-void RetryAndShow(WindowPort& window, const std::string& skipPath,
-                  const std::string& reportedPath, const std::wstring& problem) {
+void RetryAndShow(WindowPort& window, const MaybePath& skipPath, const MaybePath& reportedPath,
+                  const std::wstring& problem) {
     PendingStore& store = PendingRecords();
     for (const std::string& target : store.Targets()) {
-        if (target == skipPath) continue;
+        if (target == skipPath || target == kUnnamedTarget) continue;
         std::string ignored;
         AppendWithWaiting(target, {}, ignored);
     }
@@ -290,10 +365,37 @@ void RetryAndShow(WindowPort& window, const std::string& skipPath,
     for (const std::string& target : store.Targets()) {
         if (target == reportedPath) continue;
         if (!text.empty()) text += L'\n';
-        text += WaitingText(Wide(target), *store.Find(target));
+        text += WaitingText(target, *store.Find(target));
     }
     window.ShowExportProblem(text);
 }
+
+// Lines kept while "*.csv multi" had no file name go to the file it has now,
+// before the new record. They are handed over only once that file has nothing
+// else waiting, so that each line stays in one place.
+void TakeOverUnnamedLines(const std::string& path) {
+    PendingStore& store = PendingRecords();
+    if (store.Find(kUnnamedTarget) == nullptr) return;
+    std::string problem;
+    if (store.Find(path) != nullptr && !AppendWithWaiting(path, {}, problem)) return;
+    store.Move(kUnnamedTarget, path);
+}
+
+// "... (problem): N records kept, ..." for a collecting file's failed record.
+std::wstring KeptText(const std::string& target) {
+    const PendingLines* waiting = PendingRecords().Find(target);
+    if (waiting == nullptr) return L"the record could not be kept";
+    std::wstring text = RecordCount(waiting->Records()) + L" kept";
+    text += target == kUnnamedTarget
+                ? L", to be written to the file chosen next with \">>\""
+                : L", to be written when the file can be written again";
+    if (!waiting->persisted) {
+        text += L"; not saved for a restart (" + Wide(waiting->spoolProblem) + L")";
+    }
+    return text;
+}
+
+constexpr std::wstring_view kNoFileChosen = L"No CSV file chosen (choose one with \">>\")";
 
 }  // namespace
 
@@ -305,6 +407,10 @@ bool SystemLocalTime(std::tm& local) {
 
 void SetLocalClock(LocalClock clock) {
     g_clock.store(clock);
+}
+
+void SetDataSync(DataSync sync) {
+    g_sync.store(sync);
 }
 
 void StampRecordTime() {
@@ -345,69 +451,116 @@ std::string CsvRecordLine() {
     return bytes;
 }
 
-std::wstring CsvTargetPath(WindowPort& window) {
-    std::wstring path;
+std::wstring ExportFilePath(std::wstring_view fileNameField) {
+    std::wstring name;
     switch (NameSourceOf(g_run.ExportType)) {
         case NameSource::None:
             return {};
         case NameSource::CsvFileName:
-            path = g_run.ExportPath.str() + g_run.CsvFileName.str();
+            name = g_run.CsvFileName.str();
             break;
         case NameSource::FileNameField: {
-            const std::wstring name = window.GetControlText(kFileNameField);
-            path = g_run.ExportPath.str() + name.substr(0, std::min(name.size(), kFieldNameChars));
+            // The field names the file; should it ever show a folder as well,
+            // that folder is not put in front of ExportPath a second time.
+            const std::size_t slash = fileNameField.rfind(L'/');
+            if (slash != std::wstring_view::npos) fileNameField.remove_prefix(slash + 1);
+            name = fileNameField.substr(0, std::min(fileNameField.size(), kFieldNameChars));
             break;
         }
+        case NameSource::XlsFileName:
+            name = g_run.XlsFileName.str();
+            break;
     }
+    std::wstring path = g_run.ExportPath.str() + name;
+    // A path that ends in a folder names no file.
+    if (path.empty() || path.back() == L'/') return {};
+    if (path.front() != L'/') path.insert(0, g_run.ConfigDir.str());
     return path;
+}
+
+std::wstring ExportFolder() {
+    std::wstring folder = g_run.ExportPath.str();
+    if (folder.empty() || folder.front() != L'/') folder.insert(0, g_run.ConfigDir.str());
+    return folder;
+}
+
+std::wstring CsvTargetPath(WindowPort& window) {
+    const ExportKind type = g_run.ExportType;
+    if (!IsCsvType(type)) return {};
+    if (NameSourceOf(type) == NameSource::FileNameField) {
+        return ExportFilePath(window.GetControlText(kFileNameField));
+    }
+    return ExportFilePath({});
 }
 
 bool WriteCsvSingle(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
-    if (path.empty()) return false;
     StampRecordTime();
     const std::string fsPath = platform::FsPath(path);
     std::string problem;
-    const bool written = ReplaceWith(fsPath, CsvRecordLine(), problem);
+    const bool written = !path.empty() && ReplaceWith(fsPath, CsvRecordLine(), problem);
     std::wstring text;
     if (!written) {
-        text = L"Cannot write to " + path + L" (" + Wide(problem) +
-               L"): this record is not in the file.";
+        text = path.empty() ? std::wstring(kNoFileChosen) + L": this record is not written."
+                            : L"Cannot write to " + path + L" (" + Wide(problem) +
+                                  L"): this record is not in the file.";
         ReportNow(text);
     }
     // Lines waiting for the same file from the appending types are not put
     // into a file that holds only the newest record.
-    RetryAndShow(window, fsPath, {}, text);
+    RetryAndShow(window, fsPath, std::nullopt, text);
     return written;
 }
 
 bool WriteCsvMulti(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
-    if (path.empty()) return false;
     StampRecordTime();
-    const std::string fsPath = platform::FsPath(path);
+    // Without a file name the line waits for the file the operator chooses.
+    const std::string target = path.empty() ? kUnnamedTarget : platform::FsPath(path);
+    if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) TakeOverUnnamedLines(target);
     std::string problem;
-    const bool written = AppendWithWaiting(fsPath, CsvRecordLine(), problem);
+    const bool written = AppendWithWaiting(target, CsvRecordLine(), problem);
     std::wstring text;
     if (!written) {
-        const PendingLines* waiting = PendingRecords().Find(fsPath);
-        text = L"Cannot write to " + path + L" (" + Wide(problem) + L"): ";
-        if (waiting != nullptr) {
-            text += RecordCount(waiting->Records()) +
-                    L" kept, to be written when the file can be written again";
-            if (!waiting->persisted) {
-                text += L"; not saved for a restart (" + Wide(waiting->spoolProblem) + L")";
-            }
-        }
-        text += L".";
+        text = path.empty() ? std::wstring(kNoFileChosen)
+                            : L"Cannot write to " + path + L" (" + Wide(problem) + L")";
+        text += L": " + KeptText(target) + L".";
         ReportNow(text);
     }
-    RetryAndShow(window, fsPath, written ? std::string() : fsPath, text);
+    RetryAndShow(window, target, written ? MaybePath() : MaybePath(target), text);
     return written;
 }
 
 void RetryPendingRecords(WindowPort& window) {
-    RetryAndShow(window, {}, {}, {});
+    RetryAndShow(window, std::nullopt, std::nullopt, {});
+}
+
+void ExportTargetChosen(WindowPort& window) {
+    const std::wstring path = CsvTargetPath(window);
+    if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) {
+        const std::string target = platform::FsPath(path);
+        TakeOverUnnamedLines(target);
+        std::string problem;
+        AppendWithWaiting(target, {}, problem);
+    }
+    RetryPendingRecords(window);
+}
+
+void ReportPendingRecords(WindowPort& window) {
+    RetryPendingRecords(window);
+    PendingStore& store = PendingRecords();
+    for (const std::string& target : store.Targets()) {
+        const PendingLines& lines = *store.Find(target);
+        std::wstring text = WaitingText(target, lines);
+        if (lines.persisted) text += L"; kept in " + Wide(store.SpoolPath(target));
+        ReportNow(text);
+    }
+}
+
+void ReportRecordNotWritten(WindowPort& window, std::wstring_view why) {
+    const std::wstring text(why);
+    ReportNow(text);
+    RetryAndShow(window, std::nullopt, std::nullopt, text);
 }
 
 }  // namespace karvelo::exports

@@ -20,6 +20,13 @@ bool SystemLocalTime(std::tm& local);
 // Replaces the clock StampRecordTime reads (tests); nullptr restores the system clock.
 void SetLocalClock(LocalClock clock);
 
+// Waits until a file's data is on the disk; 0 or -1 with errno, as fdatasync().
+using DataSync = int (*)(int fd);
+
+// Replaces the sync the writers call after each record (tests); nullptr
+// restores fdatasync().
+void SetDataSync(DataSync sync);
+
 // Sets RecordDate ("09.12.2026") and RecordTime ("08:05:03") from one reading of
 // the clock, so date and time always belong to the same second. Without a local
 // time both are empty and the record is still written.
@@ -37,25 +44,55 @@ std::wstring IdFileName(std::wstring_view idText);
 // line.
 std::string CsvRecordLine();
 
-// The file of the CSV export types: ExportPath followed by CsvFileName (types 1
-// and 2) or by the text of the window's file-name field (types 3 and 4, at most
-// 254 characters). Empty for the other types.
+// The file that records of the current export type go to, as a full path:
+// ExportPath followed by CsvFileName (types 1, 2), by the file name shown in
+// `fileNameField` (types 3, 4: its last part only, at most 254 characters, as
+// the folder is always ExportPath) or by XlsFileName (types 5, 6). A relative
+// path is taken from the configuration folder, never from the folder the
+// station was started in. Empty when the type writes no file or no file name
+// has been chosen.
+std::wstring ExportFilePath(std::wstring_view fileNameField);
+
+// The export folder as a full path: ExportPath, taken from the configuration
+// folder when it is relative or empty.
+std::wstring ExportFolder();
+
+// ExportFilePath of the CSV types, with the window's file-name field; empty for
+// the other types.
 std::wstring CsvTargetPath(WindowPort& window);
 
-// Stamps the record and writes it as the only line of its file (types 1, 3).
-// A record that cannot be written is reported and not kept: only the newest
-// record counts in such a file. Returns whether the line was written.
+// Stamps the record and writes it as the only line of its file (types 1, 3),
+// synced to the disk before it returns. A record that cannot be written (no
+// file chosen included) is reported and not kept: only the newest record
+// counts in such a file. Returns whether the line was written.
 bool WriteCsvSingle(WindowPort& window);
 
 // Stamps the record and appends it to its file (types 2, 4), after the lines
-// still waiting for that file, in one write. A record that cannot be written is
-// reported and kept (also across a restart) until the file can be written.
-// Returns whether the line was written.
+// still waiting for that file, in one write, synced to the disk before it
+// returns. A record that cannot be written is reported and kept (also across a
+// restart) until the file can be written; without a file name (type 2) it is
+// kept for the file the operator chooses next. Returns whether the line was
+// written.
 bool WriteCsvMulti(WindowPort& window);
 
 // Tries again to write the lines waiting for any file and shows the operator
 // what still waits (an empty text when nothing does). The writers do this after
-// every record; the station may also call it at start.
+// every record.
 void RetryPendingRecords(WindowPort& window);
+
+// After the operator has chosen an export target: lines kept while
+// "*.csv multi" had no file name go into the file it names now, every waiting
+// file is tried again, and the window shows what still waits.
+void ExportTargetChosen(WindowPort& window);
+
+// RetryPendingRecords, and for each file still waiting a line on standard
+// error that names the spool file holding its lines: what the station does at
+// start, so that lines kept by an earlier run never wait unseen.
+void ReportPendingRecords(WindowPort& window);
+
+// Tells the operator, in the window and on standard error, that the current
+// record is not written and why (an export that writes no file), then retries
+// and shows the lines still waiting for a file as the writers do.
+void ReportRecordNotWritten(WindowPort& window, std::wstring_view why);
 
 }  // namespace karvelo::exports

@@ -1,17 +1,18 @@
 #include "export/export_record.h"
 
-#include <array>
+#include <string>
 
 #include "state/run_state.h"
 #include "state/window_port.h"
 #include "export/csv_export.h"
+#include "platform/numbers.h"
 
 namespace karvelo::exports {
 namespace {
 
-enum class Target { None, CsvSingle, CsvMulti, WorkbookWithTexts, WorkbookWithoutTexts };
+enum class Target { None, CsvSingle, CsvMulti, WorkbookWithTexts, WorkbookWithoutTexts, Unknown };
 
-// A number outside the list (a hand-edited file) exports nothing.
+// A number outside the list comes only from a hand-edited file.
 Target TargetOf(ExportKind exportType) {
     switch (exportType) {
         case ExportKind::CsvSingle:
@@ -20,14 +21,18 @@ Target TargetOf(ExportKind exportType) {
         case ExportKind::IdCsvMulti: return Target::CsvMulti;
         case ExportKind::Workbook: return Target::WorkbookWithTexts;
         case ExportKind::WorkbookNoTexts: return Target::WorkbookWithoutTexts;
-        case ExportKind::None: break;
+        case ExportKind::None: return Target::None;
     }
-    return Target::None;
+    return Target::Unknown;
 }
 
-// The workbook export joins here once it exists; until then types 5 and 6
-// write nothing.
-void ExportToWorkbook(WindowPort& /*window*/, bool /*withTextSlots*/) {}
+// The workbook export joins here once it exists. Until then a record of types
+// 5 and 6 is lost, and the operator is told so rather than left believing it
+// went into the workbook.
+void ExportToWorkbook(WindowPort& window, bool /*withTextSlots*/) {
+    ReportRecordNotWritten(window, L"The workbook export (\"EXCEL-cells\") is not available in "
+                                   L"this version: this record is not written.");
+}
 
 }  // namespace
 
@@ -41,10 +46,15 @@ void ExportRecord(WindowPort& window) {
             return;
         case Target::WorkbookWithTexts:
             ExportToWorkbook(window, true);
-            break;
+            return;
         case Target::WorkbookWithoutTexts:
             ExportToWorkbook(window, false);
-            break;
+            return;
+        case Target::Unknown:
+            ReportRecordNotWritten(
+                window, L"Export type " + platform::FormatInt(static_cast<int>(g_run.ExportType.load())) +
+                            L" is not known (key exporttype): this record is not written.");
+            return;
         case Target::None:
             break;
     }

@@ -25,6 +25,7 @@ constexpr std::string_view kMagicLine = "karvelo pending records";
 constexpr std::string_view kTargetKey = "target ";
 constexpr std::string_view kCheckKey = "check ";
 constexpr std::size_t kNameChars = 64;  // of the target's file name, to stay within NAME_MAX
+constexpr std::string_view kUnnamedSpoolName = "no-file-chosen";
 
 std::string ErrnoText(int error) {
     return std::error_code(error, std::generic_category()).message();
@@ -98,6 +99,14 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
+void SyncFolder(const std::string& folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 // Replaces `path` with `data` in one step: a temporary file beside it, synced,
 // then renamed over it. Empty on success, else what went wrong.
 std::string ReplaceFileAtomically(const std::string& folder, const std::string& path,
@@ -123,11 +132,7 @@ std::string ReplaceFileAtomically(const std::string& folder, const std::string& 
         ::unlink(temp.c_str());
         return ErrnoText(error);
     }
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);  // the rename is done; this only makes it durable sooner
-        ::close(dir);
-    }
+    SyncFolder(folder);  // the rename is done; this only makes it durable sooner
     return {};
 }
 
@@ -167,7 +172,7 @@ bool ParseSpool(std::string_view text, std::string& target, PendingLines& lines)
     lines.checkLength = offset < 0 ? 0 : static_cast<std::size_t>(length);
     lines.problem = "kept from an earlier run";
     lines.persisted = true;
-    return !target.empty() && !lines.bytes.empty();
+    return !lines.bytes.empty();
 }
 
 }  // namespace
@@ -196,6 +201,7 @@ std::string PendingStore::SpoolPath(const std::string& target) const {
     if (folder_.empty()) return {};
     const std::size_t slash = target.rfind('/');
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (target == kUnnamedTarget) name = kUnnamedSpoolName;
     // Only plain characters in the name: the hash tells the targets apart.
     for (char& c : name) {
         const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
@@ -244,6 +250,55 @@ void PendingStore::Clear(const std::string& target) {
                  ErrnoText(errno).c_str());
 }
 
+bool PendingStore::Move(const std::string& from, const std::string& to) {
+    const auto it = lines_.find(from);
+    if (it == lines_.end() || from == to) return true;
+    if (lines_.count(to) != 0) return false;
+    PendingLines lines = it->second;
+    // A check belongs to the file the lines were appended to.
+    lines.checkOffset = -1;
+    lines.checkLength = 0;
+    if (!lines.persisted) {
+        lines_.erase(it);
+        Keep(to, std::move(lines));
+        const std::string oldSpool = SpoolPath(from);
+        if (!oldSpool.empty()) ::unlink(oldSpool.c_str());
+        return true;
+    }
+    if (to.find('\n') != std::string::npos) return false;
+    const std::string oldSpool = SpoolPath(from);
+    const std::string newSpool = SpoolPath(to);
+    // First the contents name the new target (the loader takes such a file in
+    // under its new name), then the name follows.
+    if (!ReplaceFileAtomically(folder_, oldSpool, SpoolText(to, lines)).empty()) return false;
+    if (::rename(oldSpool.c_str(), newSpool.c_str()) != 0) {
+        const int error = errno;
+        if (ReplaceFileAtomically(folder_, oldSpool, SpoolText(from, it->second)).empty()) {
+            return false;
+        }
+        // Neither renamed nor restored: the lines stay in memory only, for
+        // `to`, and the file that names `to` under the old name goes.
+        ::unlink(oldSpool.c_str());
+        lines.persisted = false;
+        lines.spoolProblem = ErrnoText(error);
+        lines_.erase(it);
+        lines_[to] = std::move(lines);
+        return true;
+    }
+    SyncFolder(folder_);
+    lines_.erase(it);
+    lines_[to] = std::move(lines);
+    return true;
+}
+
+bool PendingStore::AdoptMisnamedSpool(const std::string& path, const std::string& target) {
+    const std::string proper = SpoolPath(target);
+    if (lines_.count(target) != 0 || ::access(proper.c_str(), F_OK) == 0) return false;
+    if (::rename(path.c_str(), proper.c_str()) != 0) return false;
+    SyncFolder(folder_);
+    return true;
+}
+
 void PendingStore::LoadSpools() {
     if (folder_.empty()) return;
     DIR* dir = ::opendir(folder_.c_str());
@@ -255,10 +310,18 @@ void PendingStore::LoadSpools() {
         std::string text;
         std::string target;
         PendingLines lines;
-        if (!ReadWholeFile(path, text) || !ParseSpool(text, target, lines) ||
-            SpoolPath(target) != path) {
+        if (!ReadWholeFile(path, text) || !ParseSpool(text, target, lines)) {
             std::fprintf(stderr, "karvelo: ignoring unreadable spool file %s\n", path.c_str());
             continue;
+        }
+        if (SpoolPath(target) != path) {
+            // Should the listing show the renamed file again, it is read again
+            // with the same lines.
+            if (!AdoptMisnamedSpool(path, target)) {
+                std::fprintf(stderr, "karvelo: ignoring spool file %s: it is not the one for %s\n",
+                             path.c_str(), target.c_str());
+                continue;
+            }
         }
         lines_[target] = std::move(lines);
     }

@@ -16,6 +16,9 @@
 // appended at that offset, or when it is unknown whether an append reached the
 // disk: the next attempt looks for them there and does not write them twice.
 //
+// The target kUnnamedTarget (an empty path) holds the lines of a collecting
+// export that has no file name yet; they go to the file the operator names.
+//
 // User-interface thread only.
 
 #include <cstddef>
@@ -25,6 +28,9 @@
 #include <vector>
 
 namespace karvelo::exports {
+
+// Lines waiting for a file that has not been named yet.
+inline const std::string kUnnamedTarget;
 
 struct PendingLines {
     std::string bytes;              // complete lines, oldest first
@@ -58,12 +64,21 @@ class PendingStore {
     void SetProblem(const std::string& target, const std::string& problem);
     // The lines are in the target now: forgets them and removes the spool file.
     void Clear(const std::string& target);
+    // Hands the lines waiting for `from` over to `to`, which must have none;
+    // they then go out with `to`'s next append. The spool file is rewritten in
+    // place and renamed, so a stop halfway leaves the lines under one target,
+    // never under both. False (nothing changed) when `to` has lines already or
+    // the spool cannot be changed.
+    bool Move(const std::string& from, const std::string& to);
 
     // The spool file of a target; empty without a folder.
     std::string SpoolPath(const std::string& target) const;
 
   private:
     void LoadSpools();
+    // Takes in a spool file found under another target's name (a Move that
+    // stopped between its two steps); false when it cannot be.
+    bool AdoptMisnamedSpool(const std::string& path, const std::string& target);
 
     std::string folder_;
     std::map<std::string, PendingLines> lines_;

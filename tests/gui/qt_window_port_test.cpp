@@ -109,10 +109,12 @@ TEST_F(WindowPortTest, ExportProblemShowsWithoutBlockingAndGoesAway) {
     EXPECT_TRUE(returned.load());
     EXPECT_EQ(window->exportProblem(),
               QStringLiteral("/data/run.csv: Permission denied\n1 record waits"));
-    EXPECT_EQ(Control(kFileNameField)->toolTip(), window->exportProblem());
+    // The field's tip names the file (none is chosen here), then the problem.
+    EXPECT_EQ(Control(kFileNameField)->toolTip(),
+              QStringLiteral("No file chosen\n\n") + window->exportProblem());
     window->port().ShowExportProblem(L"");
     EXPECT_TRUE(window->exportProblem().isEmpty());
-    EXPECT_TRUE(Control(kFileNameField)->toolTip().isEmpty());
+    EXPECT_EQ(Control(kFileNameField)->toolTip(), QStringLiteral("No file chosen"));
 }
 
 TEST_F(WindowPortTest, WindowRectIsTheFramesPosition) {

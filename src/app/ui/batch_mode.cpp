@@ -41,6 +41,24 @@ std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& fol
     return files.front();
 }
 
+std::optional<QString> ChooseCsvExportFile(QWidget* parent, const QString& folder,
+                                           const QString& name) {
+    if (BatchMode()) return std::nullopt;
+    QFileDialog chooser(parent);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setOption(QFileDialog::DontConfirmOverwrite);
+    chooser.setNameFilter(QStringLiteral("CSV (*.csv*)"));
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    chooser.setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+    chooser.setDirectory(StartFolder(folder));
+    if (!name.isEmpty()) chooser.selectFile(name);
+    if (chooser.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = chooser.selectedFiles();
+    if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
+    return QDir::cleanPath(files.front());
+}
+
 std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& folder) {
     if (BatchMode()) return std::nullopt;
     const QString chosen = QFileDialog::getExistingDirectory(parent, title, StartFolder(folder),

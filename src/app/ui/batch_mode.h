@@ -17,6 +17,13 @@ bool BatchMode();
 // cancelled (always in batch mode).
 std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& folder);
 
+// A CSV file to write records to: an existing file or the name of a new one,
+// starting in `folder` with `name` proposed; nullopt when cancelled (always in
+// batch mode). An existing file is taken as it is, without asking whether to
+// replace it: the export appends to it or replaces only its record.
+std::optional<QString> ChooseCsvExportFile(QWidget* parent, const QString& folder,
+                                           const QString& name);
+
 // An existing folder, starting at `folder`; nullopt when cancelled (always in
 // batch mode). The result has no trailing separator unless it is the root.
 std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& folder);

@@ -454,7 +454,9 @@ void MainDialog::ChooseExportTarget() {
     switch (g_run.ExportType) {
         case ExportKind::CsvSingle:
         case ExportKind::CsvMulti: {
-            const auto file = ChooseExistingCsvFile(this, FromWide(g_run.ExportPath.str()));
+            // A new file may be named as well as an existing one chosen.
+            const auto file = ChooseCsvExportFile(this, FromWide(exports::ExportFolder()),
+                                                  FromWide(g_run.CsvFileName.str()));
             if (!file) break;
             const qsizetype cut = file->lastIndexOf(QLatin1Char('/')) + 1;
             g_run.ExportPath = file->left(cut).toStdWString();
@@ -466,12 +468,16 @@ void MainDialog::ChooseExportTarget() {
         case ExportKind::IdCsvSingle:
         case ExportKind::IdCsvMulti: {
             const auto folder = ChooseFolder(this, QStringLiteral("Please choose a folder."),
-                                             FromWide(g_run.ExportPath.str()));
+                                             FromWide(exports::ExportFolder()));
             if (!folder) break;
             const QString withSeparator =
                 folder->endsWith(QLatin1Char('/')) ? *folder : *folder + QLatin1Char('/');
             g_run.ExportPath = withSeparator.toStdWString();
-            SetControlText(kFileNameField, withSeparator + QStringLiteral("ID.csv"));
+            // The field names the file only (its folder is ExportPath, shown in
+            // the field's tip): the current ID's file, where a record goes
+            // until the next ID read names it again.
+            SetControlText(kFileNameField, FromWide(exports::IdFileName(
+                                               ControlText(kIdField).toStdWString())));
             break;
         }
         case ExportKind::Workbook:
@@ -482,6 +488,9 @@ void MainDialog::ChooseExportTarget() {
         default:
             break;
     }
+    // Lines kept for want of a file may go to the one chosen now, and the
+    // problem line shows what still waits.
+    exports::ExportTargetChosen(*port_);
     Resume(g_run.ExportPauseRequest);
 }
 
@@ -538,7 +547,7 @@ void MainDialog::LoadInitialState() {
 void MainDialog::StartAcquisition(platform::KeyState& keys) {
     // Records left waiting by an earlier run get their chance, and the
     // operator sees at once what still waits.
-    exports::RetryPendingRecords(*port_);
+    exports::ReportPendingRecords(*port_);
     devices_->OpenAll(*port_);
     StartKeyPollThread(keys);
     StartAcquisitionThread(*port_, *devices_);
@@ -581,6 +590,7 @@ void MainDialog::LayoutControls() {
     }
     problemLine_->setGeometry(5, kRowPitch * rows + kProblemLineTop, kWindowWidth - 10,
                               kProblemLineHeight);
+    UpdateFileNameTip();
 }
 
 void MainDialog::SelectListEntry(int id, int index) {
@@ -599,6 +609,22 @@ void MainDialog::SetControlText(int id, const QString& text) {
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(text);
     }
+    if (id == kFileNameField) UpdateFileNameTip();
+}
+
+void MainDialog::UpdateFileNameTip() {
+    // The field shows only the file's name; its tip says where the file is.
+    QString tip;
+    if (g_run.ExportType != ExportKind::None) {
+        const std::wstring path =
+            exports::ExportFilePath(ControlText(kFileNameField).toStdWString());
+        tip = path.empty() ? QStringLiteral("No file chosen") : FromWide(path);
+    }
+    if (!problemText_.isEmpty()) {
+        if (!tip.isEmpty()) tip += QStringLiteral("\n\n");
+        tip += problemText_;
+    }
+    control(kFileNameField)->setToolTip(tip);
 }
 
 QString MainDialog::ControlText(int id) const {
@@ -613,10 +639,10 @@ QString MainDialog::ControlText(int id) const {
 void MainDialog::ShowExportProblem(const QString& text) {
     problemText_ = text;
     auto* field = static_cast<QLineEdit*>(control(kFileNameField));
+    UpdateFileNameTip();
     if (text.isEmpty()) {
         problemLine_->hide();
         field->setStyleSheet(QString());
-        field->setToolTip(QString());
         return;
     }
     const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
@@ -626,7 +652,6 @@ void MainDialog::ShowExportProblem(const QString& text) {
     problemLine_->show();
     problemLine_->raise();
     field->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
-    field->setToolTip(text);
 }
 
 QString MainDialog::exportProblem() const {

@@ -115,6 +115,9 @@ class MainDialog : public QDialog {
     void StartSendTimer();
     void MirrorFileSourcedId();
     void PlaceControl(int id, QWidget* widget);
+    // The file-name field's tip: the export file's full path, then any
+    // export problem.
+    void UpdateFileNameTip();
 
     Hooks hooks_;
     std::map<int, QWidget*> controls_;

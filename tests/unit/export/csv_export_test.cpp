@@ -180,11 +180,13 @@ INSTANTIATE_TEST_SUITE_P(
                       IdNameCase{L"M\u00fcller", L"M_ller.csv"},
                       IdNameCase{std::wstring(300, L'a'), std::wstring(254, L'a') + L".csv"}));
 
-// Three records through the export dispatch, by export type.
+// Three records through the export dispatch, by export type. A type that
+// writes no file says so for every record, in the window and on standard error.
 struct TypeCase {
     int type;
     const char* file;      // nullptr: no file is written
     const char* expected;  // the file's contents after the three records
+    const char* notWritten = nullptr;  // what the operator is told, for a type that writes nothing
 };
 
 // Test listings name the case, not its bytes.
@@ -196,17 +198,26 @@ TEST_P(ExportTypeTest, ThreeRecords) {
     const TypeCase& c = GetParam();
     g_run.ExportType = static_cast<ExportKind>(c.type);
     window.texts[kFileNameField] = L"AB_12_3.csv";
+    ::testing::internal::CaptureStderr();
     for (const wchar_t* value : {L"1", L"2", L"3"}) {
         Record(L"AB 12/3", value);
         ExportRecord(window);
     }
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
     if (c.file == nullptr) {
         EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
     } else {
         EXPECT_EQ(Out(c.file), c.expected);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "out"), {}), 1);
     }
-    EXPECT_EQ(window.exportProblem, L"");
+    if (c.notWritten == nullptr) {
+        EXPECT_EQ(window.exportProblem, L"");
+        EXPECT_EQ(stderrText, "");
+    } else {
+        EXPECT_EQ(window.exportProblem, W(c.notWritten));
+        const std::string line = std::string("karvelo: ") + c.notWritten + "\n";
+        EXPECT_EQ(stderrText, line + line + line) << "once for every record";
+    }
 }
 
 constexpr const char* kThree =
@@ -214,13 +225,20 @@ constexpr const char* kThree =
     "AB 12/3;09.12.2026;08:05:03;2;;;;;;;;;;\r\n"
     "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
 constexpr const char* kLast = "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
+constexpr const char* kWorkbookMissing =
+    "The workbook export (\"EXCEL-cells\") is not available in this version: this record is not "
+    "written.";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExportTypeTest,
     ::testing::Values(TypeCase{0, nullptr, nullptr}, TypeCase{1, "data.csv", kLast},
                       TypeCase{2, "data.csv", kThree}, TypeCase{3, "AB_12_3.csv", kLast},
-                      TypeCase{4, "AB_12_3.csv", kThree}, TypeCase{5, nullptr, nullptr},
-                      TypeCase{6, nullptr, nullptr}, TypeCase{7, nullptr, nullptr}));
+                      TypeCase{4, "AB_12_3.csv", kThree},
+                      TypeCase{5, nullptr, nullptr, kWorkbookMissing},
+                      TypeCase{6, nullptr, nullptr, kWorkbookMissing},
+                      TypeCase{7, nullptr, nullptr,
+                               "Export type 7 is not known (key exporttype): this record is not "
+                               "written."}));
 
 TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
     dir.Write("out/single.csv", "an older and much longer line\r\n");
