@@ -1,6 +1,8 @@
 #include "app/configuration.h"
 
+#include <algorithm>
 #include <array>
+#include <map>
 #include <string>
 
 #include "state/control_ids.h"
@@ -22,6 +24,14 @@ constexpr std::array<std::wstring_view, kConfigSetCount> kSetFiles = {
     L"karvelo.cfg", L"karvelo1.cfg", L"karvelo2.cfg", L"karvelo3.cfg", L"karvelo4.cfg", L"karvelo5.cfg"};
 
 constexpr double kNoTimerPeriod = 100000.0;
+
+// Window systems place windows within 16-bit coordinates (X11 carries them as
+// such). A hand-edited extreme is taken as the nearest of these, so that the
+// window's own arithmetic (its right edge is left + width) cannot overflow.
+constexpr int kMinWindowCoordinate = -32768;
+constexpr int kMaxWindowCoordinate = 32767;
+
+constexpr std::wstring_view kMessageCaption = L"KARVELO";
 
 std::string MainFile() { return platform::FsPath(g_run.MainConfigFile.str()); }
 std::string ActiveFile() { return platform::FsPath(g_run.ActiveConfigFile.str()); }
@@ -128,6 +138,38 @@ void WriteActiveKey(std::wstring_view section, std::wstring_view key, std::wstri
     platform::WriteProfileString(section, key, value, ActiveFile());
 }
 
+int WindowCoordinate(int value) {
+    return std::clamp(value, kMinWindowCoordinate, kMaxWindowCoordinate);
+}
+
+// What was said about each configuration file that could not be read. The
+// configuration is loaded again after every device or set change and after
+// "++" and "--": the operator hears of a file once, and again only when its
+// problem changes or comes back after it was fixed.
+std::map<std::wstring, std::wstring>& ToldProblems() {
+    static std::map<std::wstring, std::wstring> told;
+    return told;
+}
+
+void ReportUnreadable(const ProfileDocument& doc, const std::wstring& file, WindowPort& window) {
+    std::map<std::wstring, std::wstring>& told = ToldProblems();
+    const std::wstring problem = doc.Problem();
+    if (problem.empty()) {
+        told.erase(file);
+        return;
+    }
+    const auto [it, fresh] = told.try_emplace(file, problem);
+    if (!fresh) {
+        if (it->second == problem) return;
+        it->second = problem;
+    }
+    window.MessageBox(kMessageCaption,
+                      L"Cannot read the configuration file " + file + L" (" + problem +
+                          L"). The station uses the default settings instead and does not "
+                          L"write to this file.",
+                      MessageIcon::Error);
+}
+
 }  // namespace
 
 std::wstring_view ConfigSetFileName(int set) {
@@ -169,13 +211,15 @@ double ComputeTimerPeriod() {
 
 void LoadConfiguration(WindowPort& window) {
     const ProfileDocument mainDoc = ProfileDocument::Load(MainFile());
-    g_run.WindowX = ParseInt(mainDoc.ReadString(L"WINDOW", L"X", L"663"));
-    g_run.WindowY = ParseInt(mainDoc.ReadString(L"WINDOW", L"Y", L"405"));
+    ReportUnreadable(mainDoc, g_run.MainConfigFile.str(), window);
+    g_run.WindowX = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"X", L"663")));
+    g_run.WindowY = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"Y", L"405")));
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);
 
     const bool sameFile = g_run.ActiveConfigFile == g_run.MainConfigFile.str();
     const ProfileDocument activeDoc = sameFile ? mainDoc : ProfileDocument::Load(ActiveFile());
+    if (!sameFile) ReportUnreadable(activeDoc, g_run.ActiveConfigFile.str(), window);
 
     g_run.DeviceCount = ParseInt(activeDoc.ReadString(L"WINDOW", L"maxno", L"1"));
     LoadIdSource(activeDoc);
@@ -201,8 +245,8 @@ void SaveWindowPosition(WindowPort& window) {
     const WindowRect r = window.GetWindowRect();
     const std::string path = MainFile();
     ProfileDocument doc = ProfileDocument::Load(path);
-    doc.Set(L"WINDOW", L"X", FormatInt(r.left));
-    doc.Set(L"WINDOW", L"Y", FormatInt(r.top));
+    doc.Set(L"WINDOW", L"X", FormatInt(WindowCoordinate(r.left)));
+    doc.Set(L"WINDOW", L"Y", FormatInt(WindowCoordinate(r.top)));
     doc.Save(path);
 }
 
@@ -221,6 +265,14 @@ void SelectConfigSetFiles(int set, WindowPort& window) {
     platform::WriteProfileString(L"MAIN", L"cfg", FormatInt(set), MainFile());
     if (set > 0) SetActiveFileFor(set);
     LoadConfiguration(window);
+}
+
+void RemoveStaleConfigurationTemporaries() {
+    for (int set = 0; set < kConfigSetCount; ++set) {
+        std::wstring path = g_run.ConfigDir.str();
+        path += ConfigSetFileName(set);
+        platform::RemoveStaleTemporaryFiles(platform::FsPath(path));
+    }
 }
 
 void WriteDeviceCount() { WriteActiveKey(L"WINDOW", L"maxno", FormatInt(g_run.DeviceCount)); }

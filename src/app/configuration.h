@@ -25,8 +25,14 @@ void DerivePaths(std::wstring_view programFile);
 // The same from the running program's own file.
 void DeriveProgramPaths();
 
-// Reads the current set into the run-time state and lays the window out.
+// Reads the current set into the run-time state and lays the window out. A
+// file that is there but cannot be read is reported in a message box, once
+// per file and problem; its keys read as their defaults.
 void LoadConfiguration(WindowPort& window);
+
+// Removes the hidden temporary files that configuration writes of a killed
+// station left beside the six configuration files (station start only).
+void RemoveStaleConfigurationTemporaries();
 
 // The send-timer period in seconds from the loaded slots: the shortest
 // SendTime of all ten timer slots with an instrument, 0 for none.

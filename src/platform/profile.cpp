@@ -1,6 +1,8 @@
 #include "platform/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace karvelo::platform {
@@ -140,18 +145,42 @@ std::size_t FindSection(const std::vector<std::wstring>& lines, std::wstring_vie
 // ---------------------------------------------------------------------------
 // Files
 
-enum class ReadResult { Read, Missing, Failed };
+struct FileRead {
+    ProfileSource source = ProfileSource::Read;
+    int error = 0;       // errno, for Unreadable
+    mode_t fileType = 0;  // for NotAFile
+};
 
-ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+FileRead Outcome(ProfileSource source, int error = 0, mode_t fileType = 0) {
+    FileRead r;
+    r.source = source;
+    r.error = error;
+    r.fileType = fileType;
+    return r;
+}
+
+FileRead ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
     // O_NONBLOCK so that a FIFO at the path cannot stall the caller; it has no
     // effect on regular files.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    if (fd < 0) {
+        return errno == ENOENT ? Outcome(ProfileSource::Missing)
+                               : Outcome(ProfileSource::Unreadable, errno);
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
         ::close(fd);
-        return ReadResult::Failed;
+        return Outcome(ProfileSource::Unreadable, error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Outcome(ProfileSource::NotAFile, 0, st.st_mode & S_IFMT);
+    }
+    if (st.st_size > static_cast<off_t>(kMaxProfileBytes)) {
+        ::close(fd);
+        return Outcome(ProfileSource::TooLarge);
     }
     if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
@@ -159,16 +188,40 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             out.append(buffer, static_cast<std::size_t>(n));
+            // A file that grows while it is read is held to the same limit.
+            if (out.size() > kMaxProfileBytes) {
+                ::close(fd);
+                out.clear();
+                return Outcome(ProfileSource::TooLarge);
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
+            const int error = errno;
             ::close(fd);
             out.clear();
-            return ReadResult::Failed;
+            return Outcome(ProfileSource::Unreadable, error);
         }
     }
     ::close(fd);
-    return ReadResult::Read;
+    return {};
+}
+
+// Text files hold no control characters but blanks and line ends. Anything
+// else is binary data, or text in an encoding that has no mark to tell it by
+// (UTF-16 without BOM shows as NULs): reading keys out of it would give
+// defaults without a word, and writing keys into it would damage it.
+bool IsText(const std::vector<std::wstring>& lines) {
+    for (const std::wstring& line : lines) {
+        for (const wchar_t c : line) {
+            if (ToChar32(c) < 0x20 && !IsBlank(c)) return false;
+        }
+    }
+    return true;
+}
+
+std::wstring ErrnoText(int error) {
+    return Utf8ToWide(std::error_code(error, std::generic_category()).message());
 }
 
 void SplitPath(const std::string& path, std::string& dir, std::string& base) {
@@ -222,7 +275,7 @@ bool ResolveLinks(std::string path, std::string& target) {
 // threads creating files).
 mode_t CurrentUmask() {
     std::string status;
-    if (ReadWholeFile("/proc/self/status", status) == ReadResult::Read) {
+    if (ReadWholeFile("/proc/self/status", status).source == ProfileSource::Read) {
         const std::size_t at = status.find("\nUmask:");
         if (at != std::string::npos) {
             std::size_t i = at + 7;
@@ -259,6 +312,52 @@ void SyncDirectory(const std::string& dir) {
     ::close(fd);
 }
 
+// The temporary file of a write is ".<name>.XXXXXX" beside its target, where
+// mkostemp fills in the six characters: a hidden name, short enough for
+// NAME_MAX whatever the target's length.
+constexpr std::size_t kTemporaryNameChars = 64;
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+
+std::string TemporaryPrefix(const std::string& base) {
+    return "." + base.substr(0, kTemporaryNameChars) + ".";
+}
+
+bool IsTemporaryName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + kTemporarySuffix.size() - 1 || !name.starts_with(prefix)) {
+        return false;
+    }
+    for (const char c : name.substr(prefix.size())) {
+        const bool fill = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!fill) return false;
+    }
+    return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A new temporary file for a write of dir/base, locked for as long as it is
+// open: the lock tells a cleanup in another process that the write is alive.
+// -1 when none can be made.
+int CreateLockedTemporary(const std::string& dir, const std::string& base, std::string& name) {
+    // A cleanup may remove the file between its creation and the lock; then
+    // the path no longer names it and a new one is made.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        name = dir + "/" + TemporaryPrefix(base) + std::string(kTemporarySuffix.substr(1));
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        struct stat mine {};
+        struct stat there {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &mine) == 0 &&
+            ::lstat(name.c_str(), &there) == 0 && SameFile(mine, there)) {
+            return fd;
+        }
+        ::close(fd);
+    }
+    return -1;
+}
+
 // Writes data to a new file next to target and renames it over target, so that
 // readers see either the old or the new contents, never a part. `old` holds the
 // current file's status, or nullptr when there is none.
@@ -268,9 +367,8 @@ bool ReplaceFile(const std::string& target, std::string_view data, const struct 
     SplitPath(target, dir, base);
     if (base.empty() || base == "." || base == "..") return false;
 
-    // A hidden name, short enough for NAME_MAX whatever the target's length.
-    std::string pattern = dir + "/." + base.substr(0, 64) + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = CreateLockedTemporary(dir, base, temporary);
     if (fd < 0) return false;
 
     bool ok = WriteAll(fd, data);
@@ -284,13 +382,15 @@ bool ReplaceFile(const std::string& target, std::string_view data, const struct 
     }
     const mode_t mode = old != nullptr ? (old->st_mode & 07777) : (0644 & ~CurrentUmask());
     ok = ok && ::fchmod(fd, mode) == 0;
+    // After a successful fsync the data is on disk, so what close() reports
+    // afterwards changes nothing.
     ok = ok && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    ok = ok && ::rename(pattern.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(pattern.c_str());
-        return false;
-    }
+    // Renamed while still open and locked, so that no cleanup takes it for a
+    // leftover between the two steps.
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    ::close(fd);
+    if (!ok) return false;
     SyncDirectory(dir);
     return true;
 }
@@ -299,16 +399,51 @@ bool ReplaceFile(const std::string& target, std::string_view data, const struct 
 
 ProfileDocument ProfileDocument::Load(const std::string& path) {
     std::string bytes;
-    if (ReadWholeFile(path, bytes) != ReadResult::Read) return ProfileDocument();
-    return Parse(bytes);
+    const FileRead read = ReadWholeFile(path, bytes);
+    ProfileDocument doc;
+    if (read.source != ProfileSource::Read) {
+        doc.source_ = read.source;
+        doc.error_ = read.error;
+        doc.fileType_ = read.fileType;
+        return doc;
+    }
+    doc = Parse(bytes);
+    if (!IsText(doc.lines_)) {
+        doc = ProfileDocument();
+        doc.source_ = ProfileSource::NotText;
+    }
+    return doc;
+}
+
+std::wstring ProfileDocument::Problem() const {
+    switch (source_) {
+        case ProfileSource::Missing:
+        case ProfileSource::Read:
+            return {};
+        case ProfileSource::Unreadable:
+            return ErrnoText(error_);
+        case ProfileSource::NotAFile:
+            if (fileType_ == S_IFDIR) return L"it is a folder";
+            if (fileType_ == S_IFIFO) return L"it is a named pipe";
+            return L"it is not a regular file";
+        case ProfileSource::TooLarge:
+            static_assert(kMaxProfileBytes == 16 * 1024 * 1024);
+            return L"it is larger than 16 MiB";
+        case ProfileSource::NotText:
+            return L"it is not a text file in UTF-8, UTF-16 with byte-order mark or "
+                   L"Windows-1252";
+    }
+    return {};
 }
 
 ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     ProfileDocument doc;
     doc.exists_ = true;
+    doc.source_ = ProfileSource::Read;
     // UTF-16 text is whole code units; a byte left over cannot be decoded but
     // must survive a write.
-    if (bytes.starts_with("\xFF\xFE") && bytes.size() % 2 != 0) {
+    if ((bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) &&
+        bytes.size() % 2 != 0) {
         doc.tail_ = std::string(bytes.substr(bytes.size() - 1));
         bytes.remove_suffix(1);
     }
@@ -469,20 +604,45 @@ std::wstring ReadProfileString(std::wstring_view section, std::wstring_view key,
 
 bool WriteProfileString(std::wstring_view section, std::wstring_view key, std::wstring_view value,
                         const std::string& path) {
-    std::string bytes;
-    ProfileDocument doc;
-    switch (ReadWholeFile(path, bytes)) {
-        case ReadResult::Read:
-            doc = ProfileDocument::Parse(bytes);
-            break;
-        case ReadResult::Missing:
-            break;
-        case ReadResult::Failed:
-            // Writing an empty document over a file that could not be read would
-            // throw its contents away.
-            return false;
-    }
+    ProfileDocument doc = ProfileDocument::Load(path);
+    // Writing an empty document over a file that could not be read would
+    // throw its contents away.
+    if (doc.source() != ProfileSource::Read && doc.source() != ProfileSource::Missing) return false;
     return doc.Set(section, key, value) && doc.Save(path);
+}
+
+int RemoveStaleTemporaryFiles(const std::string& path) {
+    std::string target;
+    if (path.empty() || !ResolveLinks(path, target)) return 0;
+    std::string dir;
+    std::string base;
+    SplitPath(target, dir, base);
+    if (base.empty() || base == "." || base == "..") return 0;
+    const std::string prefix = TemporaryPrefix(base);
+
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (IsTemporaryName(e->d_name, prefix)) names.emplace_back(e->d_name);
+        }
+        ::closedir(d);
+    }
+    int removed = 0;
+    for (const std::string& name : names) {
+        const std::string file = dir + "/" + name;
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st {};
+        struct stat there {};
+        // Unlocked means its writer is gone; the name must still be that file.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::lstat(file.c_str(), &there) == 0 && SameFile(st, there) &&
+            ::unlink(file.c_str()) == 0) {
+            ++removed;
+        }
+        ::close(fd);
+    }
+    return removed;
 }
 
 }  // namespace karvelo::platform

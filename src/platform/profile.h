@@ -11,12 +11,20 @@
 //  - A write replaces the value of an existing key in place, or appends the key
 //    after the last non-blank line of its section, or appends the section at the
 //    end of the file; a missing file is created (UTF-8 without BOM, CRLF).
-//  - Files are decoded as UTF-16LE with BOM, UTF-8 (with or without BOM) or
-//    Windows-1252 and written back in the encoding and line ends they had.
+//  - Files are decoded as UTF-16 with BOM (either byte order), UTF-8 (with or
+//    without BOM) or Windows-1252 and written back in the encoding and line
+//    ends they had.
+//  - A file that cannot be read as text (unreadable, not a regular file, too
+//    large, or holding control characters: binary data or an encoding without a
+//    mark such as UTF-16 without BOM) reads as empty and is never written: the
+//    loaded document says why.
 //  - Every write replaces the file atomically (temporary file in the same
 //    folder, then rename, keeping the permissions): a failed write leaves the
 //    old file exactly as it was and returns false.
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,19 +34,36 @@
 
 namespace karvelo::platform {
 
+// What loading a profile file found.
+enum class ProfileSource {
+    Missing,     // no file: every key reads as its default
+    Read,        // the file's contents
+    Unreadable,  // the file could not be opened or read (an errno value says why)
+    NotAFile,    // a folder, named pipe, device or socket
+    TooLarge,    // more than kMaxProfileBytes: no configuration file is that large
+    NotText,     // control characters: binary data or text in an encoding without a mark
+};
+
+inline constexpr std::size_t kMaxProfileBytes = 16 * 1024 * 1024;
+
 class ProfileDocument {
   public:
     // An empty document (as for a missing file): UTF-8, CRLF.
     ProfileDocument() = default;
 
-    // Loads a file. A missing, unreadable or non-regular file gives an empty
-    // document with exists() false.
+    // Loads a file. Anything but a readable text file gives an empty document
+    // with exists() false; source() tells what was found. Never waits for a
+    // named pipe.
     static ProfileDocument Load(const std::string& path);
-    // Parses file contents as they are on disk.
+    // Parses file contents as they are on disk, whatever they hold.
     static ProfileDocument Parse(std::string_view bytes);
 
     bool exists() const { return exists_; }
     TextEncoding encoding() const { return encoding_; }
+    ProfileSource source() const { return source_; }
+    // Why the file could not be used ("Permission denied", "it is a folder",
+    // ...); empty for a file that was read and for a missing one.
+    std::wstring Problem() const;
 
     // The value of the first matching key of the first matching section, blanks
     // trimmed and one pair of matching quotes removed; nullopt when the section
@@ -67,6 +92,9 @@ class ProfileDocument {
     std::vector<std::wstring> lines_;  // split at LF; the CR of a CRLF stays in the line
     std::string tail_;                 // undecodable trailing bytes kept as they were
     TextEncoding encoding_ = TextEncoding::Utf8;
+    ProfileSource source_ = ProfileSource::Missing;
+    int error_ = 0;      // errno for Unreadable
+    mode_t fileType_ = 0;  // S_IFMT bits for NotAFile
     bool crlf_ = true;             // line end used for lines this class writes
     bool finalNewline_ = true;     // whether the last line had a line end
     mutable bool exists_ = false;  // set by a successful Save as well
@@ -75,8 +103,15 @@ class ProfileDocument {
 // One-key operations on a file, as the configuration code and the dialogs use them.
 std::wstring ReadProfileString(std::wstring_view section, std::wstring_view key,
                                std::wstring_view defaultValue, const std::string& path);
-// Loads, edits and saves atomically; false when nothing was written.
+// Loads, edits and saves atomically; false when nothing was written (also when
+// the file is there but cannot be read as text).
 bool WriteProfileString(std::wstring_view section, std::wstring_view key, std::wstring_view value,
                         const std::string& path);
+
+// Removes the temporary files that writes of `path` left behind when their
+// process was killed: ".<name>.XXXXXX" beside the file that `path` leads to.
+// The temporary file of a write still running in another process is locked
+// and stays. Returns how many files were removed.
+int RemoveStaleTemporaryFiles(const std::string& path);
 
 }  // namespace karvelo::platform

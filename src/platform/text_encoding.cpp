@@ -154,12 +154,15 @@ void EncodeUtf8(std::string& out, std::wstring_view text, bool escapesAsBytes) {
     }
 }
 
-std::wstring DecodeUtf16Le(std::string_view s) {
+enum class ByteOrder { Little, Big };
+
+std::wstring DecodeUtf16(std::string_view s, ByteOrder order) {
     std::wstring out;
     out.reserve(s.size() / 2 + 1);
+    const std::size_t lowByte = order == ByteOrder::Little ? 0 : 1;
     const auto unit = [&](std::size_t i) {
-        return static_cast<char32_t>(static_cast<unsigned char>(s[i]) |
-                                     static_cast<unsigned char>(s[i + 1]) << 8);
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i + lowByte]) |
+                                     static_cast<unsigned char>(s[i + 1 - lowByte]) << 8);
     };
     const std::size_t even = s.size() & ~std::size_t{1};
     for (std::size_t i = 0; i < even; i += 2) {
@@ -180,22 +183,29 @@ std::wstring DecodeUtf16Le(std::string_view s) {
     return out;
 }
 
-void AppendUtf16Unit(std::string& out, char32_t u) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>((u >> 8) & 0xFF));
+void AppendUtf16Unit(std::string& out, char32_t u, ByteOrder order) {
+    const char low = static_cast<char>(u & 0xFF);
+    const char high = static_cast<char>((u >> 8) & 0xFF);
+    if (order == ByteOrder::Little) {
+        out.push_back(low);
+        out.push_back(high);
+    } else {
+        out.push_back(high);
+        out.push_back(low);
+    }
 }
 
-void EncodeUtf16Le(std::string& out, std::wstring_view text) {
+void EncodeUtf16(std::string& out, std::wstring_view text, ByteOrder order) {
     out.reserve(out.size() + 2 * text.size());
     for (const wchar_t wc : text) {
         const char32_t c = ToChar32(wc);
         if (c < 0x10000) {
-            AppendUtf16Unit(out, c);  // lone surrogates included, as they were read
+            AppendUtf16Unit(out, c, order);  // lone surrogates included, as they were read
         } else if (c <= 0x10FFFF) {
-            AppendUtf16Unit(out, 0xD800 + ((c - 0x10000) >> 10));
-            AppendUtf16Unit(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+            AppendUtf16Unit(out, 0xD800 + ((c - 0x10000) >> 10), order);
+            AppendUtf16Unit(out, 0xDC00 + ((c - 0x10000) & 0x3FF), order);
         } else {
-            AppendUtf16Unit(out, kReplacement);
+            AppendUtf16Unit(out, kReplacement, order);
         }
     }
 }
@@ -218,13 +228,18 @@ void EncodeCp1252(std::string& out, std::wstring_view text) {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 }  // namespace
 
 std::wstring DecodeFileText(std::string_view bytes, TextEncoding& detected) {
     if (bytes.starts_with(kUtf16LeBom)) {
         detected = TextEncoding::Utf16LeBom;
-        return DecodeUtf16Le(bytes.substr(kUtf16LeBom.size()));
+        return DecodeUtf16(bytes.substr(kUtf16LeBom.size()), ByteOrder::Little);
+    }
+    if (bytes.starts_with(kUtf16BeBom)) {
+        detected = TextEncoding::Utf16BeBom;
+        return DecodeUtf16(bytes.substr(kUtf16BeBom.size()), ByteOrder::Big);
     }
     if (bytes.starts_with(kUtf8Bom)) {
         detected = TextEncoding::Utf8Bom;
@@ -252,7 +267,11 @@ std::string EncodeFileText(std::wstring_view text, TextEncoding encoding) {
             break;
         case TextEncoding::Utf16LeBom:
             out.append(kUtf16LeBom);
-            EncodeUtf16Le(out, text);
+            EncodeUtf16(out, text, ByteOrder::Little);
+            break;
+        case TextEncoding::Utf16BeBom:
+            out.append(kUtf16BeBom);
+            EncodeUtf16(out, text, ByteOrder::Big);
             break;
         case TextEncoding::Windows1252:
             EncodeCp1252(out, text);

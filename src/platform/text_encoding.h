@@ -13,11 +13,12 @@ enum class TextEncoding {
     Utf8,         // no byte-order mark (also plain ASCII)
     Utf8Bom,      // EF BB BF
     Utf16LeBom,   // FF FE
+    Utf16BeBom,   // FE FF
     Windows1252,  // the fallback for bytes that are not valid UTF-8
 };
 
-// Decodes file contents, detecting the encoding: a UTF-16LE or UTF-8 byte-order
-// mark, else valid UTF-8, else Windows-1252. The mark is not part of the text.
+// Decodes file contents, detecting the encoding: a UTF-16 (either byte order)
+// or UTF-8 byte-order mark, else valid UTF-8, else Windows-1252. The mark is not part of the text.
 // After a UTF-8 mark, each byte that is not valid UTF-8 decodes as U+DC00 plus
 // the byte (a lone surrogate no valid UTF-8 produces), and EncodeFileText with
 // Utf8Bom writes it back as that byte. UTF-16 keeps unpaired surrogates; an odd

@@ -535,6 +535,9 @@ void MainDialog::LoadInitialState() {
     auto* list = static_cast<QComboBox*>(control(kExportTypeList));
     list->clear();
     for (const char* name : kExportTypeNames) list->addItem(QString::fromUtf8(name));
+    // A station killed in the middle of a configuration write left its
+    // temporary file; nothing else will ever remove it.
+    RemoveStaleConfigurationTemporaries();
     LoadConfiguration(*port_);
     setWindowTitle(FromWide(std::wstring(kVersionBanner)));
     LoadSharedLogo();

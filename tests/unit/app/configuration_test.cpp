@@ -367,5 +367,151 @@ TEST_F(ConfigurationTest, CommandWritesUseTheActiveFile) {
     EXPECT_EQ(Read("karvelo.cfg", L"WINDOW", L"maxno"), L"<missing>");
 }
 
+// A configuration file that is there but cannot be read is told once, with its
+// name and why, the station runs on defaults, and no write touches the file.
+TEST_F(ConfigurationTest, UnreadableFileIsToldOnceAndLeftAlone) {
+    struct Case {
+        const char* what;
+        void (*make)(const TempDir& d);
+        const wchar_t* why;
+    };
+    const Case cases[] = {
+        {"folder", [](const TempDir& d) { std::filesystem::create_directory(d.file("karvelo.cfg")); },
+         L"(it is a folder)"},
+        {"named pipe", [](const TempDir& d) { ::mkfifo(d.file("karvelo.cfg").c_str(), 0644); },
+         L"(it is a named pipe)"},
+        {"binary junk",
+         [](const TempDir& d) {
+             std::string junk = "[WINDOW]\r\nmaxno=4\r\n";
+             for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919) % 256));
+             d.Write("karvelo.cfg", junk);
+         },
+         L"(it is not a text file"},
+        {"UTF-16 without byte-order mark",
+         [](const TempDir& d) { d.Write("karvelo.cfg", std::string("[\0W\0]\0\r\0\n\0X\0=\0\x31\0", 16)); },
+         L"(it is not a text file"},
+    };
+    const std::wstring file = W(dir.file("karvelo.cfg"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make(dir);
+        const bool regular = std::filesystem::is_regular_file(dir.file("karvelo.cfg"));
+        const std::string before = regular ? dir.Read("karvelo.cfg") : std::string();
+        window.messages.clear();
+
+        Load();
+        ASSERT_EQ(window.messages.size(), 1u);
+        const std::wstring& message = window.messages[0];
+        EXPECT_NE(message.find(file), std::wstring::npos);
+        EXPECT_NE(message.find(c.why), std::wstring::npos);
+        EXPECT_NE(message.find(L"default settings"), std::wstring::npos);
+        EXPECT_EQ(g_run.DeviceCount, 1);
+        EXPECT_EQ(g_run.WindowX, 663);
+
+        // Reloads after "++", a dialog or a set switch do not say it again,
+        Load();
+        EXPECT_EQ(window.messages.size(), 1u);
+        // and nothing is written into the file.
+        g_run.DeviceCount = 3;
+        WriteDeviceCount();
+        WriteExportType();
+        window.rect = {5, 6, 7, 8};
+        SaveMainFileState(window);
+        SaveTexts();
+        if (regular) {
+            EXPECT_EQ(dir.Read("karvelo.cfg"), before);
+        }
+
+        // Once repaired, all is quiet; broken again, it is told again.
+        std::filesystem::remove_all(dir.file("karvelo.cfg"));
+        dir.Write("karvelo.cfg", "[WINDOW]\r\nmaxno=2\r\n");
+        Load();
+        EXPECT_EQ(g_run.DeviceCount, 2);
+        EXPECT_EQ(window.messages.size(), 1u);
+        std::filesystem::remove(dir.file("karvelo.cfg"));
+    }
+}
+
+TEST_F(ConfigurationTest, UnreadableSetFileIsToldByItsName) {
+    dir.Write("karvelo.cfg", "[MAIN]\ncfg=2\n[WINDOW]\nX=40\n");
+    std::filesystem::create_directory(dir.file("karvelo2.cfg"));
+    Load();
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_NE(window.messages[0].find(W(dir.file("karvelo2.cfg")) + L" (it is a folder)"),
+              std::wstring::npos);
+    EXPECT_EQ(g_run.WindowX, 40) << "the main file was read";
+    EXPECT_EQ(g_run.ConfigSet, 2);
+}
+
+// UTF-16 big-endian is read, and written back as it was, never with 8-bit keys.
+TEST_F(ConfigurationTest, Utf16BigEndianFileIsReadAndWrittenInItsEncoding) {
+    const auto utf16be = [](std::wstring_view text) {
+        std::string out = "\xFE\xFF";
+        for (const wchar_t c : text) {
+            out.push_back(static_cast<char>((c >> 8) & 0xFF));
+            out.push_back(static_cast<char>(c & 0xFF));
+        }
+        return out;
+    };
+    const std::wstring text = L"[WINDOW]\r\nmaxno=3\r\n[IDNR]\r\ntextlast=Los \u00B5\r\n";
+    dir.Write("karvelo.cfg", utf16be(text));
+    Load();
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(g_run.DeviceCount, 3);
+    EXPECT_EQ(g_run.TextLast[0].str(), L"Los \u00B5");
+
+    g_run.TextLast[0] = L"Los 2";
+    SaveTexts();
+    std::wstring expected = L"[WINDOW]\r\nmaxno=3\r\n[IDNR]\r\ntextlast=Los 2\r\n";
+    for (int s = 1; s <= 10; ++s) expected += L"[DEVICE" + std::to_wstring(s) + L"]\r\ntextlast=\r\n";
+    EXPECT_EQ(dir.Read("karvelo.cfg"), utf16be(expected));
+}
+
+TEST_F(ConfigurationTest, WindowCoordinatesAreClampedBeforeUse) {
+    struct Case {
+        const char* x;
+        const char* y;
+        int windowX;
+        int windowY;
+    };
+    const Case cases[] = {
+        {"2147483647", "-2147483648", 32767, -32768},
+        {"99999999999", "-99999999999", 32767, -32768},
+        {"32768", "-32769", 32767, -32768},
+        {"32767", "-32768", 32767, -32768},
+        {"-32000", "1200", -32000, 1200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.x);
+        dir.Write("karvelo.cfg", std::string("[WINDOW]\nX=") + c.x + "\nY=" + c.y + "\n");
+        Load();
+        EXPECT_EQ(g_run.WindowX, c.windowX);
+        EXPECT_EQ(g_run.WindowY, c.windowY);
+    }
+    // Whatever the window system reports, what is saved reads back the same.
+    window.rect = {2147483647, -2147483647 - 1, 0, 0};
+    SaveWindowPosition(window);
+    EXPECT_EQ(Read("karvelo.cfg", L"WINDOW", L"X"), L"32767");
+    EXPECT_EQ(Read("karvelo.cfg", L"WINDOW", L"Y"), L"-32768");
+}
+
+// A station killed during a configuration write leaves a hidden temporary
+// file; the next start removes those of the six configuration files only.
+TEST_F(ConfigurationTest, StaleTemporaryFilesOfTheConfigurationAreRemoved) {
+    dir.Write("karvelo.cfg", "[WINDOW]\nmaxno=2\n");
+    const std::vector<std::string> stale = {".karvelo.cfg.Ab12Cd", ".karvelo.cfg.x9Y8z7",
+                                            ".karvelo3.cfg.QQQQQQ", ".karvelo5.cfg.a1b2c3"};
+    const std::vector<std::string> kept = {".karvelo6.cfg.Ab12Cd", ".karvelo.csv.Ab12Cd",
+                                           ".karvelo.cfg.tmp", "karvelo.cfg"};
+    for (const std::string& name : stale) dir.Write(name, "[WINDOW]\nmax");
+    for (const std::string& name : kept) {
+        if (name != "karvelo.cfg") dir.Write(name, "x");
+    }
+    RemoveStaleConfigurationTemporaries();
+    for (const std::string& name : stale) EXPECT_FALSE(dir.Exists(name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(dir.Exists(name)) << name;
+    EXPECT_EQ(dir.Read("karvelo.cfg"), "[WINDOW]\nmaxno=2\n");
+}
+
 }  // namespace
 }  // namespace karvelo::app

@@ -1,6 +1,8 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +45,16 @@ std::string Utf16(std::wstring_view text) {
     for (const wchar_t c : text) {
         out.push_back(static_cast<char>(c & 0xFF));
         out.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    return out;
+}
+
+// UTF-16BE with mark, for BMP text.
+std::string Utf16Be(std::wstring_view text) {
+    std::string out = "\xFE\xFF";
+    for (const wchar_t c : text) {
+        out.push_back(static_cast<char>((c >> 8) & 0xFF));
+        out.push_back(static_cast<char>(c & 0xFF));
     }
     return out;
 }
@@ -342,6 +354,7 @@ TEST(ProfileEncoding, RoundTripOfRandomFilesIsByteExact) {
         const std::string inputs[] = {
             RandomProfileBytes(rng, size), "\xEF\xBB\xBF" + RandomProfileBytes(rng, size),
             "\xFF\xFE" + RandomProfileBytes(rng, size),  // odd sizes included
+            "\xFE\xFF" + RandomProfileBytes(rng, size),
         };
         for (const std::string& input : inputs) {
             ProfileDocument doc = ProfileDocument::Parse(input);
@@ -349,7 +362,8 @@ TEST(ProfileEncoding, RoundTripOfRandomFilesIsByteExact) {
 
             ASSERT_TRUE(doc.Set(L"zz new section", L"key", L"value"));
             const std::string out = doc.Serialize();
-            const bool oddTail = input.starts_with("\xFF\xFE") && input.size() % 2 == 1;
+            const bool oddTail = (input.starts_with("\xFF\xFE") || input.starts_with("\xFE\xFF")) &&
+                                 input.size() % 2 == 1;
             const std::string kept = oddTail ? input.substr(0, input.size() - 1) : input;
             ASSERT_EQ(out.substr(0, kept.size()), kept) << Hex(input);
             if (oddTail) {
@@ -430,6 +444,8 @@ TEST_F(ProfileFileTest, EachEncodingIsWrittenBackInItsOwn) {
          "[Unit]\r\nsymbol=\xB5s\r\nlabel=\xB5\x80\r\n"},
         {"UTF-16LE", Utf16(L"[Unit]\nsymbol=\u00B5s\n"), TextEncoding::Utf16LeBom,
          Utf16(L"[Unit]\nsymbol=\u00B5s\nlabel=\u00B5\u20AC\n")},
+        {"UTF-16BE", Utf16Be(L"[Unit]\r\nsymbol=\u00B5s\r\n"), TextEncoding::Utf16BeBom,
+         Utf16Be(L"[Unit]\r\nsymbol=\u00B5s\r\nlabel=\u00B5\u20AC\r\n")},
     };
     for (const EncodingCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -561,6 +577,151 @@ TEST_F(ProfileFileTest, DocumentWithoutFileDoesNotReplaceOne) {
     ASSERT_TRUE(doc.Set(L"a", L"k", L"again"));
     ASSERT_TRUE(doc.Save(fresh));
     EXPECT_EQ(ReadBytes(fresh), "[a]\r\nk=again\r\n");
+}
+
+// Files that are there but cannot be read as text: nothing is read from them,
+// the document says why, and no write touches them.
+TEST_F(ProfileFileTest, FileThatCannotBeReadAsTextIsReportedAndLeftAlone) {
+    struct Case {
+        const char* what;
+        void (*make)(const std::string& path);
+        ProfileSource source;
+        const wchar_t* problem;  // part of Problem()
+    };
+    static const auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    };
+    const Case cases[] = {
+        {"folder", [](const std::string& p) { fs::create_directory(p); }, ProfileSource::NotAFile,
+         L"folder"},
+        {"named pipe", [](const std::string& p) { ::mkfifo(p.c_str(), 0644); },
+         ProfileSource::NotAFile, L"named pipe"},
+        {"loop of links", [](const std::string& p) { fs::create_symlink(p, p); },
+         ProfileSource::Unreadable, L"symbolic links"},
+        {"binary junk",
+         [](const std::string& p) {
+             std::mt19937 rng(11);
+             std::string junk;
+             for (int i = 0; i < 512; ++i) junk.push_back(static_cast<char>(rng()));
+             write(p, "[WINDOW]\r\nmaxno=3\r\n" + junk);
+         },
+         ProfileSource::NotText, L"not a text file"},
+        {"UTF-16LE without mark",
+         [](const std::string& p) { write(p, Utf16(L"[WINDOW]\r\nmaxno=3\r\n").substr(2)); },
+         ProfileSource::NotText, L"not a text file"},
+        {"UTF-32LE with mark",
+         [](const std::string& p) { write(p, "\xFF\xFE\0\0[\0\0\0a\0\0\0]\0\0\0"s); },
+         ProfileSource::NotText, L"not a text file"},
+        {"larger than any configuration",
+         [](const std::string& p) {
+             write(p, "[WINDOW]\r\nmaxno=3\r\n");
+             fs::resize_file(p, kMaxProfileBytes + 1);  // sparse: costs no disk
+         },
+         ProfileSource::TooLarge, L"larger than 16 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = PathOf("bad.ini");
+        c.make(path);
+        std::error_code ec;
+        const bool regular = fs::is_regular_file(path, ec);
+        const std::string before = regular ? ReadBytes(path) : std::string();
+
+        const ProfileDocument doc = ProfileDocument::Load(path);
+        EXPECT_EQ(doc.source(), c.source);
+        EXPECT_FALSE(doc.exists());
+        EXPECT_NE(doc.Problem().find(c.problem), std::wstring::npos)
+            << std::string(doc.Problem().begin(), doc.Problem().end());
+        EXPECT_EQ(doc.ReadString(L"WINDOW", L"maxno", L"dflt"), L"dflt");
+
+        EXPECT_FALSE(WriteProfileString(L"WINDOW", L"maxno", L"4", path));
+        ProfileDocument edited = doc;
+        ASSERT_TRUE(edited.Set(L"WINDOW", L"maxno", L"4"));
+        EXPECT_FALSE(edited.Save(path));
+        if (regular) {
+            EXPECT_EQ(ReadBytes(path), before);
+        }
+        EXPECT_EQ(Entries(), Names{"bad.ini"}) << "no temporary file left";
+
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+}
+
+TEST_F(ProfileFileTest, UnreadableFileSaysWhy) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const std::string path = PathOf("secret.ini");
+    WriteBytes(path, "[a]\nk=1\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    const ProfileDocument doc = ProfileDocument::Load(path);
+    EXPECT_EQ(doc.source(), ProfileSource::Unreadable);
+    EXPECT_EQ(doc.Problem(), L"Permission denied");
+    EXPECT_FALSE(WriteProfileString(L"a", L"k", L"2", path));
+}
+
+TEST_F(ProfileFileTest, ReadableFilesHaveNoProblem) {
+    const std::string missing = PathOf("missing.ini");
+    EXPECT_EQ(ProfileDocument::Load(missing).source(), ProfileSource::Missing);
+    EXPECT_EQ(ProfileDocument::Load(missing).Problem(), L"");
+    // Blanks and line ends that editors leave are text, also the DOS end-of-file mark.
+    const std::string path = PathOf("ok.ini");
+    WriteBytes(path, "[a]\r\n\tk = 1\v\f\r\n\x1A");
+    const ProfileDocument doc = ProfileDocument::Load(path);
+    EXPECT_EQ(doc.source(), ProfileSource::Read);
+    EXPECT_EQ(doc.Problem(), L"");
+    EXPECT_EQ(doc.Find(L"a", L"k"), L"1");
+}
+
+// What a write killed half way leaves behind is removed; the file of a write
+// still running (locked by its process) and everything else stays.
+TEST_F(ProfileFileTest, StaleTemporaryFilesAreRemoved) {
+    const std::string path = PathOf("karvelo.cfg");
+    WriteBytes(path, "[a]\nk=1\n");
+    const std::vector<std::string> stale = {".karvelo.cfg.Ab12Cd", ".karvelo.cfg.zzzzzz"};
+    const std::vector<std::string> kept = {
+        ".karvelo.cfg.Ab12C",   // not six characters
+        ".karvelo.cfg.Ab12Cd7", ".karvelo.cfg.Ab-2Cd", "karvelo.cfg.Ab12Cd",  // not hidden
+        ".karvelo1.cfg.Ab12Cd",                                           // another file's
+        ".karvelo.cfg.live01",                                            // being written
+    };
+    for (const std::string& name : stale) WriteBytes(PathOf(name), "[a]\nk=half");
+    for (const std::string& name : kept) WriteBytes(PathOf(name), "x");
+    fs::create_directory(PathOf(".karvelo.cfg.dir123"));
+    fs::create_symlink("karvelo.cfg", PathOf(".karvelo.cfg.link12"));
+
+    const int live = ::open(PathOf(".karvelo.cfg.live01").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    EXPECT_EQ(RemoveStaleTemporaryFiles(path), 2);
+    ::close(live);
+
+    Names expected(kept.begin(), kept.end());
+    expected.insert(expected.end(), {".karvelo.cfg.dir123", ".karvelo.cfg.link12", "karvelo.cfg"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(ReadBytes(path), "[a]\nk=1\n");
+
+    // Through a link, the leftovers are beside the file the link leads to.
+    const fs::path other = fs::path(PathOf("elsewhere"));
+    fs::create_directory(other);
+    WriteBytes((other / "real.cfg").string(), "[a]\n");
+    WriteBytes((other / ".real.cfg.Qw3rty").string(), "half");
+    fs::create_symlink(other / "real.cfg", PathOf("linked.cfg"));
+    EXPECT_EQ(RemoveStaleTemporaryFiles(PathOf("linked.cfg")), 1);
+    EXPECT_FALSE(fs::exists(other / ".real.cfg.Qw3rty"));
+}
+
+// A write holds its temporary file locked until it is renamed into place, so
+// that a cleanup running meanwhile in another station leaves it alone.
+TEST_F(ProfileFileTest, WriteIsNotDisturbedByACleanup) {
+    const std::string path = PathOf("karvelo.cfg");
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(WriteProfileString(L"a", L"k", std::to_wstring(i), path));
+        EXPECT_EQ(RemoveStaleTemporaryFiles(path), 0);
+    }
+    EXPECT_EQ(ReadProfileString(L"a", L"k", L"", path), L"49");
+    EXPECT_EQ(Entries(), Names{"karvelo.cfg"});
 }
 
 }  // namespace

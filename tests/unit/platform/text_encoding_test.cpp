@@ -20,6 +20,8 @@ const char* Name(TextEncoding e) {
             return "Utf8Bom";
         case TextEncoding::Utf16LeBom:
             return "Utf16LeBom";
+        case TextEncoding::Utf16BeBom:
+            return "Utf16BeBom";
         case TextEncoding::Windows1252:
             return "Windows1252";
     }
@@ -76,6 +78,12 @@ TEST(TextEncoding, DetectsAndDecodes) {
          "\xFF\xFE"
          "a\0b"s,
          TextEncoding::Utf16LeBom, L"a\uFFFD"},
+        {"UTF-16BE", "\xFE\xFF\0a\0\xB5\x20\xAC"s, TextEncoding::Utf16BeBom, L"a\u00B5\u20AC"},
+        {"UTF-16BE pair", "\xFE\xFF\xD8\x3D\xDE\x00"s, TextEncoding::Utf16BeBom, L"\U0001F600"},
+        {"UTF-16BE lone surrogates", "\xFE\xFF\xDC\x00\xD8\x00\0x"s, TextEncoding::Utf16BeBom,
+         L"\xDC00\xD800x"},
+        {"UTF-16BE odd byte", "\xFE\xFF\0ab"s, TextEncoding::Utf16BeBom, L"a\uFFFD"},
+        {"UTF-16BE mark only", "\xFE\xFF", TextEncoding::Utf16BeBom, L""},
     };
     for (const DetectCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -94,6 +102,9 @@ TEST(TextEncoding, EncodesWithMarkAndKeepsEscapedBytes) {
     EXPECT_EQ(EncodeFileText(text, TextEncoding::Utf16LeBom),
               "\xFF\xFE"
               "a\0\xB5\0\xAC\x20\x3D\xD8\x00\xDE"s);
+    EXPECT_EQ(EncodeFileText(text, TextEncoding::Utf16BeBom),
+              "\xFE\xFF"
+              "\0a\0\xB5\x20\xAC\xD8\x3D\xDE\x00"s);
     EXPECT_EQ(EncodeFileText(text, TextEncoding::Windows1252), "a\xB5\x80?");
 
     // A byte escape goes back as its byte only under a UTF-8 mark; in a file
@@ -179,6 +190,7 @@ TEST(TextEncoding, RoundTripIsByteExactForAnyInput) {
             RandomBytes(rng, size),
             "\xEF\xBB\xBF" + RandomBytes(rng, size),
             "\xFF\xFE" + RandomBytes(rng, size & ~std::size_t{1}),
+            "\xFE\xFF" + RandomBytes(rng, size & ~std::size_t{1}),
             RandomUtf8(rng, size),
             "\xEF\xBB\xBF" + RandomUtf8(rng, size),
         };
