@@ -5,7 +5,8 @@ BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
-FUZZ_SECONDS ?= 30
+FUZZ_SECONDS ?= 25
+FUZZ_TARGETS := serial_readers profile numbers text_source id_file_name spool
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -42,13 +43,17 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		$(CTEST) --test-dir $(TSAN_DIR) -j $(JOBS) --output-on-failure --timeout 300 -L unit
 
-# The libFuzzer targets (clang), each for FUZZ_SECONDS; the corpus grows in the build folder.
+# The libFuzzer targets (clang), each for FUZZ_SECONDS; the corpus grows in the
+# build folder, and an input that fails is kept there as crash-*.
 fuzz: deps
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -G Ninja -DKARVELO_FUZZ=ON -DKARVELO_BUILD_BENCH=OFF -DKARVELO_BUILD_GUI=OFF
-	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS) --target serial_readers_fuzz
-	mkdir -p $(FUZZ_DIR)/corpus/serial_readers
-	$(FUZZ_DIR)/tests/fuzz/serial_readers_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-		$(FUZZ_DIR)/corpus/serial_readers
+	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS) --target $(addsuffix _fuzz,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+		echo "== $${t}_fuzz, $(FUZZ_SECONDS) s"; \
+		mkdir -p $(FUZZ_DIR)/corpus/$$t || exit 1; \
+		$(FUZZ_DIR)/tests/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-close_fd_mask=2 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/$$t || exit 1; \
+	done
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -166,10 +167,13 @@ bool ParseSpool(std::string_view text, std::string& target, PendingLines& lines)
         static_cast<std::uint64_t>(length) > text.size()) {
         return false;
     }
+    // No file reaches past the largest offset, so a check that ends there
+    // cannot find its lines: they are written like unchecked ones.
+    const bool checked = offset >= 0 && offset <= std::numeric_limits<std::int64_t>::max() - length;
     target = std::string(targetLine.substr(kTargetKey.size()));
     lines.bytes = std::string(text);
-    lines.checkOffset = offset < 0 ? -1 : offset;
-    lines.checkLength = offset < 0 ? 0 : static_cast<std::size_t>(length);
+    lines.checkOffset = checked ? offset : -1;
+    lines.checkLength = checked ? static_cast<std::size_t>(length) : 0;
     lines.problem = "kept from an earlier run";
     lines.persisted = true;
     return !lines.bytes.empty();

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "state/run_state.h"
@@ -334,13 +335,36 @@ INSTANTIATE_TEST_SUITE_P(Cases, CheckTest,
                                            CheckCase{"NotThere", "X\r\n", 3,
                                                      "X\r\n" + Line("A") + Line("B")},
                                            CheckCase{"SomethingElseThere", "X\r\n" + Line("Q"), 3,
-                                                     "X\r\n" + Line("Q") + Line("A") + Line("B")}),
+                                                     "X\r\n" + Line("Q") + Line("A") + Line("B")},
+                                           // The check's end overflowed the offset type.
+                                           CheckCase{"BeyondTheLargestOffset", "X\r\n",
+                                                     std::numeric_limits<std::int64_t>::max() - 3,
+                                                     "X\r\n" + Line("A") + Line("B")}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PendingTest, DamagedSpoolFileIsIgnored) {
     dir.Write("cfg/karvelo-pending-x-0000000000000000.spool", "not a spool\n");
     ReloadPendingRecords();
     EXPECT_TRUE(PendingRecords().Targets().empty());
+}
+
+// A check whose end lies beyond the largest file offset cannot find its lines
+// anywhere: the lines are kept, to be written as unchecked ones.
+TEST_F(PendingTest, CheckBeyondTheLargestOffsetIsNoCheck) {
+    {
+        PendingStore earlierRun(cfg() + "/");
+        PendingLines lines;
+        lines.bytes = Line("A");
+        lines.checkOffset = std::numeric_limits<std::int64_t>::max() - 3;
+        lines.checkLength = lines.bytes.size();
+        ASSERT_TRUE(earlierRun.Keep(target(), lines));
+    }
+    ReloadPendingRecords();
+    const PendingLines* kept = PendingRecords().Find(target());
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->bytes, Line("A"));
+    EXPECT_EQ(kept->checkOffset, -1);
+    EXPECT_EQ(kept->checkLength, 0u);
 }
 
 }  // namespace
