@@ -12,6 +12,7 @@
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
+#include "app/ui/thread_handoff.h"
 #include "platform/text_encoding.h"
 
 namespace karvelo::app {
@@ -46,7 +47,7 @@ void QtWindowPort::Run(std::function<void()> work) {
         return;
     }
     // Dropped with this object if it goes away first.
-    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, Handed(std::move(work)), Qt::QueuedConnection);
 }
 
 void QtWindowPort::RunAndWait(const std::function<void()>& work) {
@@ -56,8 +57,12 @@ void QtWindowPort::RunAndWait(const std::function<void()>& work) {
     }
     // Safe: the user-interface thread never waits for another thread of the
     // station without dispatching its events.
-    QMetaObject::invokeMethod(
-        this, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(this, Handed([&work] {
+                                  work();
+                                  HandOff(&work);
+                              }),
+                              Qt::BlockingQueuedConnection);
+    TakeOver(&work);
 }
 
 void QtWindowPort::LayoutWindow() {
@@ -157,7 +162,7 @@ void QtWindowPort::MessageBox(std::wstring_view caption, std::wstring_view text,
 }
 
 void QtWindowPort::PostToUi(std::function<void()> work) {
-    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, Handed(std::move(work)), Qt::QueuedConnection);
 }
 
 void QtWindowPort::PumpMessages() {
