@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 
+#include "devices/catalogue.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
@@ -439,13 +440,25 @@ std::wstring IdFileName(std::wstring_view idText) {
     return name;
 }
 
+namespace {
+
+FixedText<kMediumText> RecordField(int s) {
+    // A measuring slot without a valid reading writes an empty field: "0.000"
+    // would claim a measurement that never happened. Text slots write their text.
+    const bool text = devices::DeviceTypeOf(g_run.DeviceType[s]).transport == devices::Transport::Text;
+    if (!text && (!g_run.ValueReady[s] || g_run.ValueError[s])) return {};
+    return g_run.TextLast[s].Get();
+}
+
+}  // namespace
+
 std::string CsvRecordLine() {
     std::wstring line;
     line.reserve(kSlotEntries * kMediumText + 32);
     AppendField(line, g_run.TextLast[kIdEntry].Get().view());
     AppendField(line, g_run.RecordDate.Get().view());
     AppendField(line, g_run.RecordTime.Get().view());
-    for (int s = 1; s <= kMaxSlots; ++s) AppendField(line, g_run.TextLast[s].Get().view());
+    for (int s = 1; s <= kMaxSlots; ++s) AppendField(line, RecordField(s).view());
     std::string bytes = platform::WideToLatin1(line);
     bytes += "\r\n";
     return bytes;

@@ -12,9 +12,11 @@
 #include <chrono>
 #include <ostream>
 #include <thread>
+#include <vector>
 
 #include "state/control_ids.h"
 #include "app/timers.h"
+#include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
 #include "state/window_port.h"
 #include "platform/profile.h"
@@ -356,6 +358,64 @@ TEST_F(StationWindowTest, SendTimerRestartedJustBeforeThePauseStaysStopped) {
     auto& port = dynamic_cast<QtWindowPort&>(window->port());
     EXPECT_EQ(g_run.ConfigSet.load(), 3);
     EXPECT_FALSE(port.TimerRunning(kSendTimer));
+}
+
+// Nothing is copied from one set to another: after a switch the ID and slot
+// fields, which the keyboard sources read into the records, hold the new set's
+// last texts, and switching back brings the first set's texts back.
+TEST_F(StationWindowTest, SwitchingSetsShowsTheNewSetsTexts) {
+    dir.Write("karvelo2.cfg", "[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=B-2\r\n"
+                              "[DEVICE2]\r\ntextlast=new text\r\n");
+    Open("[MAIN]\r\ncfg=0\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=4711\r\n"
+         "[DEVICE2]\r\ntextlast=old text\r\n");
+    ASSERT_EQ(window->ControlText(kIdField), QStringLiteral("4711"));
+    g_run.AcquisitionPaused = true;  // no acquisition thread here: the pause holds
+
+    window->SelectConfigSet(2);
+    EXPECT_EQ(window->ControlText(kIdField), QStringLiteral("B-2"));
+    EXPECT_EQ(window->ControlText(kSlotTextFirst + 1), QStringLiteral("new text"));
+
+    g_run.AcquisitionPaused = true;
+    window->SelectConfigSet(0);
+    EXPECT_EQ(window->ControlText(kIdField), QStringLiteral("4711"));
+    EXPECT_EQ(window->ControlText(kSlotTextFirst + 1), QStringLiteral("old text"));
+}
+
+std::vector<std::string> g_exportEvents;
+
+// SIGTERM (or FINISH / EXIT) while a record's export waits in a message box:
+// the box is answered, the record is written, and only then does the station end.
+TEST_F(StationWindowTest, EndDuringAnExportInAMessageBoxWritesTheRecordFirst) {
+    Open();
+    SetBatchMode(false);
+    g_exportEvents.clear();
+    SetRecordExporter([](WindowPort& w) {
+        g_exportEvents.push_back("box");
+        w.MessageBox(L"ERROR", L"the file is locked", MessageIcon::None);
+        g_exportEvents.push_back("written");
+    });
+    // The acquisition thread's part: it honours the end's pause request.
+    std::atomic<bool> stop{false};
+    std::thread acquisition([&stop] {
+        while (!stop) {
+            if (g_run.ClosePauseRequest.exchange(false)) g_run.AcquisitionPaused = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    QTimer::singleShot(100, [this] {
+        g_exportEvents.push_back("finish");
+        window->FinishStation();
+    });
+    g_run.AcquisitionPaused = true;
+    g_run.ExportStarted = true;
+    OnTimerEvent(kExportTimer, window->port());
+    stop = true;
+    acquisition.join();
+    SetRecordExporter(nullptr);
+    SetBatchMode(true);
+
+    EXPECT_EQ(g_exportEvents, (std::vector<std::string>{"box", "finish", "written"}));
+    EXPECT_EQ(ends, 1);
 }
 
 TEST_F(StationWindowTest, ExportTypeChosenWhileACommandWaitsIsNotShownAsChosen) {

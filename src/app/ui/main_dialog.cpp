@@ -2,10 +2,12 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -431,6 +433,9 @@ void MainDialog::SelectConfigSet(int set) {
     devices_->CloseAll();
     // The workbook is let go here once the workbook export exists.
     SelectConfigSetFiles(set, *port_);
+    // Nothing of the old set carries over: the ID and slot fields, which the
+    // keyboard sources read, show the new set's last texts.
+    ShowLoadedTexts();
     devices_->OpenAll(*port_);
     Resume(g_run.ConfigPauseRequest);
 }
@@ -511,7 +516,14 @@ void MainDialog::CloseWindow() {
 void MainDialog::FinishStation() {
     if (ending_) return;
     ending_ = true;
-    EndStation();
+    // A record whose export waits in a message box is written first: the box
+    // is answered, and the end follows as soon as the export has returned.
+    if (ExportInProgress()) {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->done(QMessageBox::Ok);
+        }
+    }
+    RunAfterExport([this] { EndStation(); });
 }
 
 void MainDialog::EndStation() {
@@ -541,6 +553,10 @@ void MainDialog::LoadInitialState() {
     LoadConfiguration(*port_);
     setWindowTitle(FromWide(std::wstring(kVersionBanner)));
     LoadSharedLogo();
+    ShowLoadedTexts();
+}
+
+void MainDialog::ShowLoadedTexts() {
     SetControlText(kIdField, FromWide(g_run.TextLast[kIdEntry].str()));
     for (int s = 1; s <= kMaxSlots; ++s) {
         SetControlText(kSlotTextFirst + s - 1, FromWide(g_run.TextLast[s].str()));

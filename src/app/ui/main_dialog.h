@@ -118,6 +118,8 @@ class MainDialog : public QDialog {
     // The file-name field's tip: the export file's full path, then any
     // export problem.
     void UpdateFileNameTip();
+    // Shows the loaded set's last ID and slot texts in their fields.
+    void ShowLoadedTexts();
 
     Hooks hooks_;
     std::map<int, QWidget*> controls_;

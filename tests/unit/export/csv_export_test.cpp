@@ -87,6 +87,36 @@ TEST_F(CsvExportTest, RecordLineHasThirteenSeparatorsAndCrLf) {
     EXPECT_EQ(Out("data.csv"), "P-17;09.12.2026;08:05:03;12.345;;;;;;;;;;\r\n");
 }
 
+// A failed reading is no measurement: its field stays empty, while a zeroed
+// gauge's valid 0.000 and a text slot's text are written as they are.
+TEST_F(CsvExportTest, MeasuringSlotsWriteOnlyValidReadings) {
+    struct Slot {
+        int type;
+        const wchar_t* text;
+        bool ready;
+        bool error;
+    };
+    const Slot slots[] = {
+        {0, L"Lot 5", false, false},   // text slot
+        {1, L"0.000", true, false},    // a zeroed gauge
+        {1, L"0.000", true, true},     // "com error"
+        {1, L"0.000", false, false},   // nothing read
+        {26, L"12.345", true, false},  // a channel of a list instrument
+        {7, L"0.000", false, false},   // a free code
+    };
+    for (int s = 1; s <= 6; ++s) {
+        const Slot& slot = slots[s - 1];
+        g_run.DeviceType[s] = slot.type;
+        g_run.TextLast[s] = slot.text;
+        g_run.ValueReady[s] = slot.ready;
+        g_run.ValueError[s] = slot.error;
+    }
+    g_run.TextLast[kIdEntry] = L"P-17";
+    StampRecordTime();
+    EXPECT_EQ(CsvRecordLine(), "P-17;09.12.2026;08:05:03;Lot 5;0.000;;;12.345;;;;;;\r\n");
+    EXPECT_EQ(g_run.TextLast[3].str(), L"0.000") << "the screen and the saved text stay as they are";
+}
+
 struct LineCase {
     const char* name;
     std::wstring id;
