@@ -1,6 +1,6 @@
-// Broken configuration files, as a bench may have them after a crash, a wrong
-// copy or a hand edit: the station (and --show-config) says what it cannot
-// read, keeps running on defaults and leaves the file alone.
+// Broken files beside the program, as a bench may have them after a crash, a
+// wrong copy or a hand edit: the station (and --show-config) says what it
+// cannot read, keeps running on defaults and leaves the file alone.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -180,6 +180,22 @@ TEST(ConfigurationFaults, StartRemovesStaleTemporaryFiles) {
     for (const std::string& name : stale) EXPECT_FALSE(install.Exists(name)) << name;
     EXPECT_TRUE(install.Exists(".karvelo.cfg.wr1t3s"));
     EXPECT_TRUE(install.Exists("notes.txt"));
+}
+
+// The spool files of kept records are read at start too: a named pipe under
+// such a name is passed over, not waited for.
+TEST(ConfigurationFaults, NamedPipeAmongTheSpoolFilesDoesNotHoldTheStart) {
+    TempDir install;
+    Install(install);
+    const std::string pipe = install.file("karvelo-pending-x.csv-0000000000000000.spool");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    Station station(install);
+    std::this_thread::sleep_for(kRunning);
+    EXPECT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
+    EXPECT_NE(install.Read("station.err").find("ignoring unreadable spool file " + pipe),
+              std::string::npos)
+        << install.Read("station.err");
+    EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
 TEST(ConfigurationFaults, ExtremeWindowPositionIsSavedBackClamped) {
