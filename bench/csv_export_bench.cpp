@@ -79,7 +79,8 @@ void BM_CsvRecord(benchmark::State& state) {
     app::NullWindow window;
     const bool multi = g_run.ExportType == ExportKind::CsvMulti;
     for (auto _ : state) {
-        const bool written = multi ? exports::WriteCsvMulti(window) : exports::WriteCsvSingle(window);
+        const bool written =
+            multi ? exports::WriteCsvMulti(window) : exports::WriteCsvSingle(window);
         if (!written) {
             state.SkipWithError("record not written");
             break;
@@ -87,7 +88,8 @@ void BM_CsvRecord(benchmark::State& state) {
     }
     exports::SetDataSync(nullptr);
     exports::ReloadPendingRecords();
-    state.SetLabel(std::string(multi ? "multi" : "single") + (synced ? ", synced" : ", not synced"));
+    state.SetLabel(std::string(multi ? "multi" : "single") +
+                   (synced ? ", synced" : ", not synced"));
 }
 BENCHMARK(BM_CsvRecord)
     ->ArgsProduct({{1, 2}, {0, 1}})

@@ -50,11 +50,13 @@ void ExportRecord(WindowPort& window) {
         case Target::WorkbookWithoutTexts:
             ExportToWorkbook(window, false);
             return;
-        case Target::Unknown:
-            ReportRecordNotWritten(
-                window, L"Export type " + platform::FormatInt(static_cast<int>(g_run.ExportType.load())) +
-                            L" is not known (key exporttype): this record is not written.");
+        case Target::Unknown: {
+            const int type = static_cast<int>(g_run.ExportType.load());
+            ReportRecordNotWritten(window, L"Export type " + platform::FormatInt(type) +
+                                               L" is not known (key exporttype): this record is "
+                                               L"not written.");
             return;
+        }
         case Target::None:
             break;
     }

@@ -62,7 +62,8 @@ class NoFileChosenTest : public ::testing::Test {
         install.Write("karvelo.cfg",
                       "[PORTS]\r\nCOM3=" + bench.file("ttyGauge") +
                           "\r\n[WINDOW]\r\nmaxno=1\r\n[IDNR]\r\ntextlast=LOT-9\r\n"
-                          "[EXPORT]\r\nexporttype=2\r\npath=\r\nfile_csv=" + csvFile +
+                          "[EXPORT]\r\nexporttype=2\r\npath=\r\nfile_csv=" +
+                          csvFile +
                           "\r\n[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\n"
                           "format=3\r\n");
     }
@@ -85,8 +86,8 @@ class NoFileChosenTest : public ::testing::Test {
 };
 
 TEST_F(NoFileChosenTest, RecordsAreKeptAndSaidToBeUntilAFileIsNamed) {
-    SimProcess sim(bench.path(), "[gauge]\nlink=" + bench.file("ttyGauge") +
-                                     "\ntype=1\nvalues=12.345\n");
+    SimProcess sim(bench.path(),
+                   "[gauge]\nlink=" + bench.file("ttyGauge") + "\ntype=1\nvalues=12.345\n");
     ASSERT_TRUE(sim.ready()) << sim.Log();
 
     // First run: no file name.

@@ -88,7 +88,9 @@ struct TipCase {
     const char* tip;  // "@" stands for the configuration folder
 };
 
-void PrintTo(const TipCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TipCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FileNameTip : public ExportTargetWindow, public ::testing::WithParamInterface<TipCase> {};
 

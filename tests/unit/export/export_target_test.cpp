@@ -120,9 +120,12 @@ struct PathCase {
     const char* expected;     // "@" stands for the configuration folder; "" for no file
 };
 
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-class ExportFilePathTest : public ExportTargetTest, public ::testing::WithParamInterface<PathCase> {};
+class ExportFilePathTest : public ExportTargetTest,
+                           public ::testing::WithParamInterface<PathCase> {};
 
 TEST_P(ExportFilePathTest, FullPath) {
     const PathCase& c = GetParam();
@@ -161,7 +164,9 @@ struct RelativeCase {
     const char* file;  // under cfg/
 };
 
-void PrintTo(const RelativeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RelativeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RelativeFolderTest : public ExportTargetTest,
                            public ::testing::WithParamInterface<RelativeCase> {};
@@ -198,7 +203,9 @@ struct NoFileCase {
     const char* told;
 };
 
-void PrintTo(const NoFileCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NoFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class NoFileTest : public ExportTargetTest, public ::testing::WithParamInterface<NoFileCase> {};
 
@@ -348,7 +355,9 @@ struct SyncCase {
     std::string afterFailureAndNext;  // the file after A, B (sync fails), C
 };
 
-void PrintTo(const SyncCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SyncCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SyncTest : public ExportTargetTest, public ::testing::WithParamInterface<SyncCase> {};
 
@@ -376,13 +385,12 @@ TEST_P(SyncTest, EveryRecordIsSyncedAndAFailedSyncIsAFailedWrite) {
     EXPECT_EQ(window.exportProblem, L"");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SyncTest,
-    // The record whose sync failed may be in the file already: a collecting
-    // file gets it once, a single file holds only the newest.
-    ::testing::Values(SyncCase{"Multi", 2, Line("A") + Line("B") + Line("C")},
-                      SyncCase{"Single", 1, Line("C")}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SyncTest,
+                         // The record whose sync failed may be in the file already: a collecting
+                         // file gets it once, a single file holds only the newest.
+                         ::testing::Values(SyncCase{"Multi", 2, Line("A") + Line("B") + Line("C")},
+                                           SyncCase{"Single", 1, Line("C")}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace karvelo::exports
