@@ -209,7 +209,7 @@ void AcquisitionThread::RequestPass(int slotCount, bool trigger) {
             continue;
         }
         // Negative codes and modes come only from a hand-edited file: nothing to do.
-        if (code < 0 || static_cast<int>(mode) < 0) continue;
+        if (!devices::IsInstrumentCode(code) || static_cast<int>(mode) < 0) continue;
         if (mode != SendModeKind::Automatic && !trigger) continue;
 
         if (g_run.SlotState[s] == kIdle) {
@@ -237,7 +237,7 @@ void AcquisitionThread::RequestPass(int slotCount, bool trigger) {
 void AcquisitionThread::ReadPass(int slotCount, bool trigger) {
     for (int s = 1; s <= slotCount; ++s) {
         const int code = g_run.DeviceType[s];
-        if (code < 0 || devices::DeviceTypeOf(code).transport == devices::Transport::Text) continue;
+        if (!devices::IsInstrumentCode(code)) continue;
         const SendModeKind mode = g_run.SendMode[s];
         if (mode == SendModeKind::Automatic) {
             if (g_run.SlotState[s] != kRequested) continue;

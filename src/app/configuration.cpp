@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "devices/catalogue.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "state/slot_settings.h"
@@ -200,7 +201,7 @@ void DeriveProgramPaths() { DerivePaths(platform::ProgramFilePath()); }
 double ComputeTimerPeriod() {
     double period = kNoTimerPeriod;
     for (int s = 1; s <= kMaxSlots; ++s) {
-        if (g_run.DeviceType[s] > 0 &&
+        if (devices::IsInstrumentCode(g_run.DeviceType[s]) &&
             g_run.SendMode[s] == SendModeKind::Timer &&
             g_run.SendTime[s] < period) {
             period = g_run.SendTime[s];

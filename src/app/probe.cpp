@@ -1,5 +1,6 @@
 #include "app/probe.h"
 
+#include "devices/catalogue.h"
 #include "state/run_state.h"
 #include "app/slot_format.h"
 #include "app/state_report.h"
@@ -11,7 +12,7 @@ ProbeOutcome ProbeSlot(int s, WindowPort& window, devices::DeviceSet& devices) {
     for (int d = 0; d <= kMaxSlots; ++d) g_run.SlotState[d] = SlotStage::Idle;
 
     ProbeOutcome out;
-    if (g_run.DeviceType[s] > 0) {
+    if (devices::IsInstrumentCode(g_run.DeviceType[s])) {
         devices.Request(s);
         g_run.SlotState[s] = SlotStage::Requested;
     }

@@ -1,12 +1,13 @@
 #include "app/slot_format.h"
 
+#include "devices/catalogue.h"
 #include "state/run_state.h"
 #include "platform/numbers.h"
 
 namespace karvelo::app {
 
 void FormatSlotValue(int s) {
-    if (g_run.DeviceType[s] == 0) return;
+    if (devices::IsTextType(g_run.DeviceType[s])) return;
     int decimals = g_run.Decimals[s];
     if (decimals < 0 || decimals > 7) decimals = 8;
     g_run.TextLast[s] = platform::FormatFixed(g_run.Value[s], decimals);

@@ -106,7 +106,7 @@ int DeviceSet::SettleDelayMs() const {
     int ms = 0;
     for (int s = 1; s <= kMaxSlots; ++s) {
         const int code = run_.DeviceType[s];
-        if (code > 0 && run_.SendMode[s] == SendModeKind::Automatic) {
+        if (IsInstrumentCode(code) && run_.SendMode[s] == SendModeKind::Automatic) {
             ms = std::max(ms, DeviceTypeOf(code).settleMs);
         }
     }

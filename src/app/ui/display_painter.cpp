@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <algorithm>
 
+#include "devices/catalogue.h"
 #include "state/run_state.h"
 #include "platform/numbers.h"
 #include "resources/artwork.h"
@@ -108,13 +109,12 @@ void PaintSlots(QPainter& painter, const DisplayFonts& fonts) {
     painter.setBackgroundMode(Qt::TransparentMode);
     const int count = std::min<int>(g_run.DeviceCount, kMaxSlots);
     for (int s = 1; s <= count; ++s) {
-        const int type = g_run.DeviceType[s];
-        if (type == 0) {
+        if (devices::IsTextType(g_run.DeviceType[s])) {
             // The slot's text is its edit field, which lies on the row and is
             // drawn over it by the toolkit.
             ClearRow(painter, s);
             PaintTitleLine(painter, fonts, s);
-        } else if (type > 0) {
+        } else if (devices::IsInstrumentCode(g_run.DeviceType[s])) {
             PaintMeasuringSlot(painter, fonts, s);
         }
     }

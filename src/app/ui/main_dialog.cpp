@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "devices/catalogue.h"
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
 #include "state/control_ids.h"
@@ -179,7 +180,7 @@ bool IsShown(Shown rule, int slot) {
         case Shown::SlotInUse:
             return slot <= g_run.DeviceCount;
         case Shown::TextSlot:
-            return slot <= g_run.DeviceCount && g_run.DeviceType[slot] == 0;
+            return slot <= g_run.DeviceCount && devices::IsTextType(g_run.DeviceType[slot]);
         case Shown::ExportOn:
             return exportType != ExportKind::None;
         case Shown::WorkbookExport:

@@ -12,8 +12,6 @@ namespace {
 using readers::ClearResults;
 using readers::StoreValue;
 
-constexpr char kCr = '\r';
-constexpr char kLf = '\n';
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
 
