@@ -11,7 +11,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
 
-.PHONY: all deps build run test test-asan test-tsan fuzz bench format clean
+.PHONY: all deps build run test test-asan test-tsan fuzz bench format format-check clean
 
 all: build
 
@@ -62,6 +62,10 @@ bench: build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Fails when a file of ours is not formatted as .clang-format says.
+format-check: deps
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

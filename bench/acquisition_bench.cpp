@@ -34,14 +34,14 @@
 
 #include "app/acquisition_thread.h"
 #include "app/key_poll_thread.h"
-#include "state/run_state.h"
-#include "app/timers.h"
 #include "app/null_window.h"
 #include "app/station_devices.h"
+#include "app/timers.h"
 #include "devices/catalogue.h"
 #include "platform/keystate.h"
 #include "platform/profile.h"
 #include "platform/wait.h"
+#include "state/run_state.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <thread>
 
-#include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "app/null_window.h"
 #include "backends/serial/zento_com.h"
-#include "support/test_devices.h"
+#include "devices/catalogue.h"
+#include "state/run_state.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
+#include "support/test_devices.h"
 
 namespace {
 
@@ -32,14 +32,14 @@ double ThreadCpuSeconds() {
 
 // Answers every "?\r" with "+012.345\r" as soon as it arrives.
 class InstantGauge {
-public:
+  public:
     explicit InstantGauge(int master) : master_(master), thread_([this] { Run(); }) {}
     ~InstantGauge() {
         stop_ = true;
         thread_.join();
     }
 
-private:
+  private:
     void Run() {
         std::string pending;
         while (!stop_) {
@@ -73,7 +73,8 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
     g_run.Factor[1] = 1.0;
 
     serial::zento_com port;
-    if (!port.open(devices::DeviceTypeOf(1).line, serial::ComDevicePath(3, g_run.MainConfigFile.str()))) {
+    if (!port.open(devices::DeviceTypeOf(1).line,
+                   serial::ComDevicePath(3, g_run.MainConfigFile.str()))) {
         state.SkipWithError("cannot open the pseudo-terminal");
         return;
     }
@@ -91,7 +92,8 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
         port.Write(kRequest);
         const auto r = station.set.Read(1, true);
         cpu += ThreadCpuSeconds() - before;
-        if (r != devices::ReadOutcome::Shown || g_run.Value[1] != 12.345) state.SkipWithError("no value read");
+        if (r != devices::ReadOutcome::Shown || g_run.Value[1] != 12.345)
+            state.SkipWithError("no value read");
     }
     state.counters["own_cpu_us_per_read"] =
         benchmark::Counter(cpu * 1e6 / static_cast<double>(state.iterations()));

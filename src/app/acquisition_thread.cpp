@@ -7,21 +7,21 @@
 #include <string>
 #include <thread>
 
-#include "state/control_ids.h"
-#include "state/run_state.h"
 #include "app/slot_format.h"
 #include "app/timers.h"
-#include "state/window_port.h"
 #include "devices/catalogue.h"
 #include "export/text_sources.h"
 #include "platform/wait.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 
 namespace karvelo::app {
 namespace {
 
 using devices::IsSendRequest;
-using devices::StoredValue;
 using devices::ReadOutcome;
+using devices::StoredValue;
 constexpr SlotStage kIdle = SlotStage::Idle;
 constexpr SlotStage kRequested = SlotStage::Requested;
 constexpr SlotStage kRead = SlotStage::Read;
@@ -35,10 +35,14 @@ constexpr std::size_t kSlotTextMaxChars = 249;
 // What a triggered slot shows while unrequested polls find nothing.
 const wchar_t* WaitWord(SendModeKind mode) {
     switch (mode) {
-        case SendModeKind::FKey: return L"wait....";
-        case SendModeKind::FKeyPrint: return L"wait...";
-        case SendModeKind::Timer: return L"wait...TIMER";
-        case SendModeKind::Automatic: break;
+        case SendModeKind::FKey:
+            return L"wait....";
+        case SendModeKind::FKeyPrint:
+            return L"wait...";
+        case SendModeKind::Timer:
+            return L"wait...TIMER";
+        case SendModeKind::Automatic:
+            break;
     }
     return L"";
 }
@@ -172,7 +176,8 @@ void AcquisitionThread::RunCycle() {
         ReadPass(slotCount, trigger);
     }
 
-    if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType != ExportKind::None) HandOverRecord();
+    if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType != ExportKind::None)
+        HandOverRecord();
 
     platform::PumpWait(devices_.SettleDelayMs());
     if (trigger) {
@@ -247,7 +252,8 @@ void AcquisitionThread::ReadPass(int slotCount, bool trigger) {
             continue;
         }
         // Other modes come only from a hand-edited file: requested, never read.
-        if (mode != SendModeKind::FKey && mode != SendModeKind::FKeyPrint && mode != SendModeKind::Timer) {
+        if (mode != SendModeKind::FKey && mode != SendModeKind::FKeyPrint &&
+            mode != SendModeKind::Timer) {
             continue;
         }
 

@@ -3,17 +3,17 @@
 #include <array>
 #include <string_view>
 
-#include "state/run_state.h"
 #include "platform/numbers.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {
 
 // Qt options that take a value: their value must not be read as ours.
 constexpr std::array<std::string_view, 12> kQtOptionsWithValue = {
-    "-platform", "-display",          "-geometry",      "-style",
-    "-stylesheet", "-qwindowgeometry", "-qwindowtitle",  "-qwindowicon",
-    "-session",  "-plugin",           "-platformpluginpath", "-platformtheme"};
+    "-platform",   "-display",         "-geometry",           "-style",
+    "-stylesheet", "-qwindowgeometry", "-qwindowtitle",       "-qwindowicon",
+    "-session",    "-plugin",          "-platformpluginpath", "-platformtheme"};
 
 bool IsQtOptionWithValue(std::string_view arg) {
     for (std::string_view q : kQtOptionsWithValue) {

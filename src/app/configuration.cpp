@@ -6,13 +6,13 @@
 #include <string>
 
 #include "devices/catalogue.h"
+#include "platform/numbers.h"
+#include "platform/profile.h"
+#include "platform/program_path.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "state/slot_settings.h"
 #include "state/window_port.h"
-#include "platform/numbers.h"
-#include "platform/profile.h"
-#include "platform/program_path.h"
 
 namespace karvelo::app {
 namespace {
@@ -22,7 +22,8 @@ using platform::ParseInt;
 using platform::ProfileDocument;
 
 constexpr std::array<std::wstring_view, kConfigSetCount> kSetFiles = {
-    L"karvelo.cfg", L"karvelo1.cfg", L"karvelo2.cfg", L"karvelo3.cfg", L"karvelo4.cfg", L"karvelo5.cfg"};
+    L"karvelo.cfg",  L"karvelo1.cfg", L"karvelo2.cfg",
+    L"karvelo3.cfg", L"karvelo4.cfg", L"karvelo5.cfg"};
 
 constexpr double kNoTimerPeriod = 100000.0;
 
@@ -34,8 +35,12 @@ constexpr int kMaxWindowCoordinate = 32767;
 
 constexpr std::wstring_view kMessageCaption = L"KARVELO";
 
-std::string MainFile() { return platform::FsPath(g_run.MainConfigFile.str()); }
-std::string ActiveFile() { return platform::FsPath(g_run.ActiveConfigFile.str()); }
+std::string MainFile() {
+    return platform::FsPath(g_run.MainConfigFile.str());
+}
+std::string ActiveFile() {
+    return platform::FsPath(g_run.ActiveConfigFile.str());
+}
 
 // The ID entry (index 0 of the text-source fields) in section IDNR.
 void LoadIdSource(const ProfileDocument& doc) {
@@ -46,18 +51,26 @@ void LoadIdSource(const ProfileDocument& doc) {
 void ShowExportFileName(WindowPort& window) {
     switch (g_run.ExportType) {
         case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti: window.SetControlText(kFileNameField, g_run.CsvFileName.str()); break;
+        case ExportKind::CsvMulti:
+            window.SetControlText(kFileNameField, g_run.CsvFileName.str());
+            break;
         case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti: window.SetControlText(kFileNameField, L"ID.csv"); break;
+        case ExportKind::IdCsvMulti:
+            window.SetControlText(kFileNameField, L"ID.csv");
+            break;
         case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts: window.SetControlText(kFileNameField, g_run.XlsFileName.str()); break;
-        default: break;
+        case ExportKind::WorkbookNoTexts:
+            window.SetControlText(kFileNameField, g_run.XlsFileName.str());
+            break;
+        default:
+            break;
     }
     window.EnableControl(kFileNameField, false);
 }
 
 void LoadExport(const ProfileDocument& doc, WindowPort& window) {
-    g_run.ExportType = static_cast<ExportKind>(ParseInt(doc.ReadString(L"EXPORT", L"exporttype", L"0")));
+    g_run.ExportType =
+        static_cast<ExportKind>(ParseInt(doc.ReadString(L"EXPORT", L"exporttype", L"0")));
     window.SetListSelection(kExportTypeList, static_cast<int>(g_run.ExportType.load()));
     g_run.ExportPath = doc.ReadString(L"EXPORT", L"path", L"");
     g_run.CsvFileName = doc.ReadString(L"EXPORT", L"file_csv", L"");
@@ -116,7 +129,9 @@ void FillDeviceSummaries() {
     }
 }
 
-bool IsConfigSet(int set) { return set >= 0 && set < kConfigSetCount; }
+bool IsConfigSet(int set) {
+    return set >= 0 && set < kConfigSetCount;
+}
 
 void SetActiveFileFor(int set) {
     std::wstring path = g_run.ConfigDir.str();
@@ -196,14 +211,15 @@ void DerivePaths(std::wstring_view programFile) {
     g_run.ActiveConfigFile = mainFile.view();
 }
 
-void DeriveProgramPaths() { DerivePaths(platform::ProgramFilePath()); }
+void DeriveProgramPaths() {
+    DerivePaths(platform::ProgramFilePath());
+}
 
 double ComputeTimerPeriod() {
     double period = kNoTimerPeriod;
     for (int s = 1; s <= kMaxSlots; ++s) {
         if (devices::IsInstrumentCode(g_run.DeviceType[s]) &&
-            g_run.SendMode[s] == SendModeKind::Timer &&
-            g_run.SendTime[s] < period) {
+            g_run.SendMode[s] == SendModeKind::Timer && g_run.SendTime[s] < period) {
             period = g_run.SendTime[s];
         }
     }
@@ -276,9 +292,13 @@ void RemoveStaleConfigurationTemporaries() {
     }
 }
 
-void WriteDeviceCount() { WriteActiveKey(L"WINDOW", L"maxno", FormatInt(g_run.DeviceCount)); }
+void WriteDeviceCount() {
+    WriteActiveKey(L"WINDOW", L"maxno", FormatInt(g_run.DeviceCount));
+}
 
-void WriteExportType() { WriteActiveKey(L"EXPORT", L"exporttype", FormatInt(static_cast<int>(g_run.ExportType.load()))); }
+void WriteExportType() {
+    WriteActiveKey(L"EXPORT", L"exporttype", FormatInt(static_cast<int>(g_run.ExportType.load())));
+}
 
 void WriteExportTarget() {
     WriteActiveKey(L"EXPORT", L"path", g_run.ExportPath.str());

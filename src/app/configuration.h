@@ -11,8 +11,6 @@
 
 namespace karvelo::app {
 
-
-
 inline constexpr int kConfigSetCount = 6;
 inline constexpr std::wstring_view kMainConfigFileName = L"karvelo.cfg";
 
@@ -53,8 +51,8 @@ void SaveMainFileState(WindowPort& window);
 void SelectConfigSetFiles(int set, WindowPort& window);
 
 // Single-key writes of the window's commands.
-void WriteDeviceCount();        // `WINDOW` `maxno`
-void WriteExportType();         // `EXPORT` `exporttype`
-void WriteExportTarget();       // `EXPORT` `path`, then `file_csv`
+void WriteDeviceCount();   // `WINDOW` `maxno`
+void WriteExportType();    // `EXPORT` `exporttype`
+void WriteExportTarget();  // `EXPORT` `path`, then `file_csv`
 
 }  // namespace karvelo::app

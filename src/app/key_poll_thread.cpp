@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <thread>
 
-#include "state/run_state.h"
 #include "platform/keystate.h"
 #include "platform/wait.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {

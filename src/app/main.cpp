@@ -8,12 +8,12 @@
 #include "app/configuration.h"
 #include "app/null_window.h"
 #include "app/probe.h"
-#include "app/station_devices.h"
-#include "state/run_state.h"
 #include "app/state_report.h"
+#include "app/station_devices.h"
 #include "app/version.h"
-#include "state/window_port.h"
 #include "platform/text_encoding.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 #ifdef KARVELO_WITH_WINDOW
 #include "app/ui/station_app.h"
 #endif

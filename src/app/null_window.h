@@ -8,7 +8,7 @@
 namespace karvelo::app {
 
 class NullWindow : public WindowPort {
-public:
+  public:
     void LayoutWindow() override {}
     void SetListSelection(int, int) override {}
     void SetControlText(int, std::wstring_view) override {}

@@ -1,9 +1,9 @@
 #include "app/probe.h"
 
-#include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "app/slot_format.h"
 #include "app/state_report.h"
+#include "devices/catalogue.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 

@@ -10,8 +10,8 @@
 namespace karvelo::app {
 
 struct ProbeOutcome {
-    int result = 0;       // the read dispatch's result for the slot
-    std::string report;   // "Slot<s>.<Field>=value" lines
+    int result = 0;      // the read dispatch's result for the slot
+    std::string report;  // "Slot<s>.<Field>=value" lines
 };
 
 // Loads nothing: the configuration must be loaded. Opens all devices, requests

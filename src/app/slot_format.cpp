@@ -1,8 +1,8 @@
 #include "app/slot_format.h"
 
 #include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "platform/numbers.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 

@@ -1,9 +1,9 @@
 #include "app/state_report.h"
 
-#include "state/run_state.h"
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {
@@ -12,7 +12,7 @@ using platform::FormatG15Narrow;
 using platform::WideToUtf8;
 
 class Report {
-public:
+  public:
     void Line(const std::string& name, const std::string& value) {
         out_ += name;
         out_ += '=';
@@ -20,13 +20,15 @@ public:
         out_ += '\n';
     }
     template <std::size_t N>
-    void Text(const std::string& name, const SharedText<N>& t) { Line(name, WideToUtf8(t.str())); }
+    void Text(const std::string& name, const SharedText<N>& t) {
+        Line(name, WideToUtf8(t.str()));
+    }
     void Int(const std::string& name, long long v) { Line(name, std::to_string(v)); }
     void Real(const std::string& name, double v) { Line(name, FormatG15Narrow(v)); }
     void Bool(const std::string& name, bool v) { Line(name, v ? "1" : "0"); }
     std::string Take() { return std::move(out_); }
 
-private:
+  private:
     std::string out_;
 };
 

@@ -1,8 +1,8 @@
 #include "app/timers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -10,13 +10,13 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
+#include "export/export_record.h"
+#include "platform/numbers.h"
+#include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/marposs_handover.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
-#include "export/export_record.h"
-#include "platform/numbers.h"
-#include "platform/text_encoding.h"
 
 namespace karvelo::app {
 
@@ -28,9 +28,9 @@ std::atomic<MarpossValueRead> g_marpossRead{nullptr};
 // The export's own state. Only the user-interface thread touches it; atomics
 // keep it well-defined for tests that play that thread from several threads.
 struct ExportState {
-    std::atomic<bool> running{false};        // timer 1's export is open
-    std::atomic<bool> queued{false};         // a further hand-over came while it was open
-    std::atomic<bool> watchdogFired{false};  // the open export has been given up on
+    std::atomic<bool> running{false};          // timer 1's export is open
+    std::atomic<bool> queued{false};           // a further hand-over came while it was open
+    std::atomic<bool> watchdogFired{false};    // the open export has been given up on
     std::atomic<std::uint64_t> handedOver{0};  // the newest hand-over's number
     std::atomic<std::uint64_t> exported{0};    // the newest number an export has written
     std::function<void()> afterExport;         // user-interface thread only

@@ -12,13 +12,16 @@ namespace karvelo::backends {
 
 class NotBuiltBackend : public devices::Backend {
   public:
-    NotBuiltBackend(RunState& run, devices::Transport transport) : run_(run), transport_(transport) {}
+    NotBuiltBackend(RunState& run, devices::Transport transport)
+        : run_(run), transport_(transport) {}
 
     devices::Transport transport() const override { return transport_; }
     void OpenAll(WindowPort&) override {}
     void CloseAll() override {}
     devices::RequestOutcome Request(int slot, const devices::DeviceType& type) override;
-    devices::ReaderResult Read(int, bool, const devices::DeviceType&) override { return devices::kNotOpen; }
+    devices::ReaderResult Read(int, bool, const devices::DeviceType&) override {
+        return devices::kNotOpen;
+    }
 
   private:
     RunState& run_;

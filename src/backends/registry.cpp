@@ -9,7 +9,7 @@ namespace karvelo::backends {
 using devices::Transport;
 
 std::vector<std::unique_ptr<devices::Backend>> StationBackends(RunState& run, WindowPort& window,
-                                                              serial::PortFactory openPort) {
+                                                               serial::PortFactory openPort) {
     std::vector<std::unique_ptr<devices::Backend>> list;
     list.push_back(std::make_unique<serial::SerialBackend>(run, std::move(openPort)));
     list.push_back(std::make_unique<NotBuiltBackend>(run, Transport::FtdiUsb));

@@ -18,6 +18,6 @@ namespace karvelo::backends {
 // ones from serial::TtyPortFactory). `window` must outlive the back-ends (the
 // Marposs read goes through its timer 8).
 std::vector<std::unique_ptr<devices::Backend>> StationBackends(RunState& run, WindowPort& window,
-                                                              serial::PortFactory openPort);
+                                                               serial::PortFactory openPort);
 
 }  // namespace karvelo::backends

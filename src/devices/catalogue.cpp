@@ -32,7 +32,9 @@ constexpr StatusRule kPuUsbRule = {
 constexpr StatusRule kCardRule = {
     {"pci error", "unavailable", "device error", "invalid", "error", nullptr}, false, false, false};
 constexpr StatusRule kNetworkRule = {
-    {"pci error", "unavailable", "device error", "invalid", "error", "out of range"}, false, false,
+    {"pci error", "unavailable", "device error", "invalid", "error", "out of range"},
+    false,
+    false,
     false};
 // The first bus keeps silent about missing answers.
 constexpr StatusRule kFirstBusRule = {
@@ -47,13 +49,15 @@ constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr LineAction kNoAction = LineAction::None;
 
-constexpr LineProfile Port(int baud, int bits, Parity parity, int stop, LineAction after1 = kNoAction,
-                           LineAction after2 = kNoAction, LineAction before = kNoAction) {
+constexpr LineProfile Port(int baud, int bits, Parity parity, int stop,
+                           LineAction after1 = kNoAction, LineAction after2 = kNoAction,
+                           LineAction before = kNoAction) {
     return {baud, bits, parity, stop, {before, kNoAction}, {after1, after2}};
 }
 
 constexpr LineVariant Line(char terminator, int maxLength, int minLength,
-                           ByteFilter filter = ByteFilter::None, std::string_view errorMarkers = "E",
+                           ByteFilter filter = ByteFilter::None,
+                           std::string_view errorMarkers = "E",
                            Conversion conversion = Conversion::Plain, bool keepOnReject = false) {
     return {terminator, maxLength, minLength, filter, errorMarkers, conversion, keepOnReject};
 }
@@ -215,7 +219,9 @@ const DeviceType& DeviceTypeOf(int code) {
     return kTable[static_cast<std::size_t>(code)];
 }
 
-std::span<const DeviceType> DeviceTypes() { return kTable; }
+std::span<const DeviceType> DeviceTypes() {
+    return kTable;
+}
 
 std::string_view ChannelEntryName(int index) {
     if (index < 0 || index >= kChannelEntryCount) return {};

@@ -27,14 +27,20 @@ const DeviceType& DeviceTypeOf(int code);
 std::span<const DeviceType> DeviceTypes();
 
 // A text slot: its record text comes from the keyboard or a list file.
-inline bool IsTextType(int code) { return DeviceTypeOf(code).transport == Transport::Text; }
+inline bool IsTextType(int code) {
+    return DeviceTypeOf(code).transport == Transport::Text;
+}
 
 // The slot holds an instrument code (free and unknown codes included): neither
 // a text slot nor a negative "none" from a hand-edited file.
-inline bool IsInstrumentCode(int code) { return code > kFirstDeviceType; }
+inline bool IsInstrumentCode(int code) {
+    return code > kFirstDeviceType;
+}
 
 // The display name ("-" for a free code; empty for a code outside the table).
-inline std::string_view DeviceTypeName(int code) { return DeviceTypeOf(code).name; }
+inline std::string_view DeviceTypeName(int code) {
+    return DeviceTypeOf(code).name;
+}
 
 // Entries of the `ch` list of the device configuration: 0..50 are the numbers,
 // 51 "max", 52 "min", 53 "max-min". Empty for an index outside the list.

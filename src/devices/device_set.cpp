@@ -76,7 +76,8 @@ ReadOutcome DeviceSet::Read(int s, bool requested) {
     const ReaderResult code = backend ? backend->Read(s, requested, type) : kNotOpen;
 
     if (!requested && code == kNoAnswer) return ReadOutcome::NothingNew;
-    if (rule->silentMisses && (code == kNoAnswer || code == kDeviceFault)) return ReadOutcome::NothingNew;
+    if (rule->silentMisses && (code == kNoAnswer || code == kDeviceFault))
+        return ReadOutcome::NothingNew;
     if (code == kValueStored) {
         run_.StatusText[s].Clear();
         run_.ValueReady[s] = true;

@@ -26,11 +26,11 @@ enum class Transport : std::uint8_t {
 
 // Capabilities, as bits of DeviceType::caps.
 enum Capability : std::uint8_t {
-    kHoldsComPort = 1 << 0,           // takes part in the COM-port open (sharing, conflicts)
-    kSharedRequest = 1 << 1,          // later slots of the same instrument are read after one request
-    kFanOutReader = 1 << 2,           // one reply fills several slots
-    kSendKeyResult = 1 << 3,          // the reader can report the instrument's send key
-    kStoredResult = 1 << 4,           // the reader can report "stored"
+    kHoldsComPort = 1 << 0,   // takes part in the COM-port open (sharing, conflicts)
+    kSharedRequest = 1 << 1,  // later slots of the same instrument are read after one request
+    kFanOutReader = 1 << 2,   // one reply fills several slots
+    kSendKeyResult = 1 << 3,  // the reader can report the instrument's send key
+    kStoredResult = 1 << 4,   // the reader can report "stored"
     kRequestOnlyAfterTrigger = 1 << 5,  // read only right after a request, never polled
 };
 
@@ -74,9 +74,9 @@ struct DeviceType {
     const StatusRule* status = nullptr;  // null: nothing to show (text, free and unknown codes)
 
     // Serial types only.
-    serial::LineProfile line;            // port settings; invalid: never opened
-    std::string_view afterOpen;          // bytes written one by one right after opening
-    serial::LineVariant frame;           // framing of the reply line, for the line readers
+    serial::LineProfile line;    // port settings; invalid: never opened
+    std::string_view afterOpen;  // bytes written one by one right after opening
+    serial::LineVariant frame;   // framing of the reply line, for the line readers
     serial::SerialReaderFn reader = nullptr;
 
     bool Has(Capability c) const { return (caps & c) != 0; }

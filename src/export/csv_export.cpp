@@ -14,13 +14,13 @@
 #include <system_error>
 
 #include "devices/catalogue.h"
-#include "state/control_ids.h"
-#include "state/run_state.h"
-#include "state/window_port.h"
 #include "export/pending_records.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 
 namespace karvelo::exports {
 namespace {
@@ -89,8 +89,8 @@ std::string FolderOf(const std::string& path) {
 // the folder entry, and a power cut could otherwise take the whole file away.
 void SyncFolderOf(const std::string& path) {
     const std::string folder = FolderOf(path);
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
     ::fsync(dir);
     ::close(dir);
@@ -387,9 +387,8 @@ std::wstring KeptText(const std::string& target) {
     const PendingLines* waiting = PendingRecords().Find(target);
     if (waiting == nullptr) return L"the record could not be kept";
     std::wstring text = RecordCount(waiting->Records()) + L" kept";
-    text += target == kUnnamedTarget
-                ? L", to be written to the file chosen next with \">>\""
-                : L", to be written when the file can be written again";
+    text += target == kUnnamedTarget ? L", to be written to the file chosen next with \">>\""
+                                     : L", to be written when the file can be written again";
     if (!waiting->persisted) {
         text += L"; not saved for a restart (" + Wide(waiting->spoolProblem) + L")";
     }
@@ -445,7 +444,8 @@ namespace {
 FixedText<kMediumText> RecordField(int s) {
     // A measuring slot without a valid reading writes an empty field: "0.000"
     // would claim a measurement that never happened. Text slots write their text.
-    const bool text = devices::DeviceTypeOf(g_run.DeviceType[s]).transport == devices::Transport::Text;
+    const bool text =
+        devices::DeviceTypeOf(g_run.DeviceType[s]).transport == devices::Transport::Text;
     if (!text && (!g_run.ValueReady[s] || g_run.ValueError[s])) return {};
     return g_run.TextLast[s].Get();
 }

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "state/run_state.h"
-#include "state/window_port.h"
 #include "export/csv_export.h"
 #include "platform/numbers.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 
 namespace karvelo::exports {
 namespace {
@@ -16,12 +16,17 @@ enum class Target { None, CsvSingle, CsvMulti, WorkbookWithTexts, WorkbookWithou
 Target TargetOf(ExportKind exportType) {
     switch (exportType) {
         case ExportKind::CsvSingle:
-        case ExportKind::IdCsvSingle: return Target::CsvSingle;
+        case ExportKind::IdCsvSingle:
+            return Target::CsvSingle;
         case ExportKind::CsvMulti:
-        case ExportKind::IdCsvMulti: return Target::CsvMulti;
-        case ExportKind::Workbook: return Target::WorkbookWithTexts;
-        case ExportKind::WorkbookNoTexts: return Target::WorkbookWithoutTexts;
-        case ExportKind::None: return Target::None;
+        case ExportKind::IdCsvMulti:
+            return Target::CsvMulti;
+        case ExportKind::Workbook:
+            return Target::WorkbookWithTexts;
+        case ExportKind::WorkbookNoTexts:
+            return Target::WorkbookWithoutTexts;
+        case ExportKind::None:
+            return Target::None;
     }
     return Target::Unknown;
 }
@@ -30,8 +35,9 @@ Target TargetOf(ExportKind exportType) {
 // 5 and 6 is lost, and the operator is told so rather than left believing it
 // went into the workbook.
 void ExportToWorkbook(WindowPort& window, bool /*withTextSlots*/) {
-    ReportRecordNotWritten(window, L"The workbook export (\"EXCEL-cells\") is not available in "
-                                   L"this version: this record is not written.");
+    ReportRecordNotWritten(window,
+                           L"The workbook export (\"EXCEL-cells\") is not available in "
+                           L"this version: this record is not written.");
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include <system_error>
 #include <utility>
 
-#include "state/run_state.h"
 #include "platform/program_path.h"
+#include "state/run_state.h"
 
 namespace karvelo::exports {
 namespace {

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "state/control_ids.h"
-#include "state/run_state.h"
-#include "state/window_port.h"
 #include "export/csv_export.h"
 #include "export/text_source_file.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
+#include "state/window_port.h"
 
 namespace karvelo::exports {
 namespace {
@@ -125,8 +125,7 @@ void ReadIdText(WindowPort& window) {
     MarkReady(kIdEntry);
     const ExportKind type = g_run.ExportType;
     if (type == ExportKind::IdCsvSingle || type == ExportKind::IdCsvMulti) {
-        window.SetControlText(kFileNameField,
-                              IdFileName(window.GetControlText(kIdField)));
+        window.SetControlText(kFileNameField, IdFileName(window.GetControlText(kIdField)));
     }
 }
 

@@ -15,7 +15,7 @@ template <std::size_t N>
 class FixedText {
     static_assert(N >= 1, "a text needs room for its terminator");
 
-public:
+  public:
     static constexpr std::size_t kCapacity = N;
 
     constexpr FixedText() = default;
@@ -59,7 +59,7 @@ public:
     friend bool operator==(const FixedText& a, const FixedText& b) { return a.view() == b.view(); }
     friend bool operator==(const FixedText& a, std::wstring_view b) { return a.view() == b; }
 
-private:
+  private:
     std::array<wchar_t, N> data_{};
 };
 
@@ -69,7 +69,7 @@ private:
 // a reader sees either the old or the new text, never a mixture.
 template <std::size_t N>
 class SharedText {
-public:
+  public:
     static constexpr std::size_t kCapacity = N;
 
     constexpr SharedText() = default;
@@ -103,11 +103,12 @@ public:
         return text_.view() == other;
     }
 
-private:
+  private:
     class Guard {
-    public:
+      public:
         explicit Guard(std::atomic_flag& f) : f_(f) {
-            while (f_.test_and_set(std::memory_order_acquire)) f_.wait(true, std::memory_order_relaxed);
+            while (f_.test_and_set(std::memory_order_acquire))
+                f_.wait(true, std::memory_order_relaxed);
         }
         ~Guard() {
             f_.clear(std::memory_order_release);
@@ -116,7 +117,7 @@ private:
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
 
-    private:
+      private:
         std::atomic_flag& f_;
     };
 

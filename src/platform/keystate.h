@@ -6,7 +6,7 @@
 namespace karvelo::platform {
 
 class KeyState {
-public:
+  public:
     virtual ~KeyState() = default;
     // True when the send key (1..12 F1..F12, 13 space bar, 14 Enter) is down
     // now or was pressed since the previous query.
@@ -15,7 +15,7 @@ public:
 
 // A key state that never reports a key (no display).
 class NoKeyState : public KeyState {
-public:
+  public:
     bool IsDownOrWasPressed(int) override { return false; }
 };
 

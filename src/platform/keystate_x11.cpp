@@ -17,12 +17,12 @@ namespace karvelo::platform {
 namespace {
 
 // Send key number -> key symbol; index 0 is "none".
-constexpr std::array<KeySym, 15> kSendKeys = {
-    NoSymbol, XK_F1, XK_F2, XK_F3, XK_F4,  XK_F5,  XK_F6,   XK_F7,
-    XK_F8,    XK_F9, XK_F10, XK_F11, XK_F12, XK_space, XK_Return};
+constexpr std::array<KeySym, 15> kSendKeys = {NoSymbol, XK_F1,  XK_F2,  XK_F3,    XK_F4,
+                                              XK_F5,    XK_F6,  XK_F7,  XK_F8,    XK_F9,
+                                              XK_F10,   XK_F11, XK_F12, XK_space, XK_Return};
 
 class X11KeyState : public KeyState {
-public:
+  public:
     explicit X11KeyState(Display* display) : display_(display) {
         int event = 0;
         int error = 0;
@@ -36,7 +36,8 @@ public:
                 mask.deviceid = XIAllMasterDevices;
                 mask.mask_len = sizeof bits;
                 mask.mask = bits;
-                rawEvents_ = XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1) == Success;
+                rawEvents_ =
+                    XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1) == Success;
                 XFlush(display_);
             }
         }
@@ -47,7 +48,8 @@ public:
 
     bool IsDownOrWasPressed(int sendKey) override {
         if (sendKey < 1 || sendKey >= static_cast<int>(kSendKeys.size())) return false;
-        const KeyCode code = XKeysymToKeycode(display_, kSendKeys[static_cast<std::size_t>(sendKey)]);
+        const KeyCode code =
+            XKeysymToKeycode(display_, kSendKeys[static_cast<std::size_t>(sendKey)]);
         if (code == 0) return false;
         const bool pressed = DrainPressesOf(code);
         char keys[32] = {};
@@ -56,7 +58,7 @@ public:
         return down || pressed;
     }
 
-private:
+  private:
     // Takes every waiting event; true when one of them was a press of `code`.
     bool DrainPressesOf(KeyCode code) {
         bool pressed = false;
@@ -64,7 +66,8 @@ private:
             XEvent ev;
             XNextEvent(display_, &ev);
             XGenericEventCookie* cookie = &ev.xcookie;
-            if (!rawEvents_ || cookie->type != GenericEvent || cookie->extension != xiOpcode_) continue;
+            if (!rawEvents_ || cookie->type != GenericEvent || cookie->extension != xiOpcode_)
+                continue;
             if (!XGetEventData(display_, cookie)) continue;
             if (cookie->evtype == XI_RawKeyPress) {
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);

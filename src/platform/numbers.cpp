@@ -36,8 +36,10 @@ std::int32_t ParseIntImpl(std::basic_string_view<Char> t) {
         if (v <= kLimit) v = v * 10 + (t[i] - '0');
     }
     if (negative) v = -v;
-    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    if (v > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    if (v < std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(v);
 }
 
@@ -51,13 +53,15 @@ bool ExtractDecimal(std::basic_string_view<Char> t, std::string& out) {
     for (; i < t.size() && IsDigit(t[i]); ++i, ++digits) out.push_back(static_cast<char>(t[i]));
     if (i < t.size() && t[i] == '.') {
         out.push_back('.');
-        for (++i; i < t.size() && IsDigit(t[i]); ++i, ++digits) out.push_back(static_cast<char>(t[i]));
+        for (++i; i < t.size() && IsDigit(t[i]); ++i, ++digits)
+            out.push_back(static_cast<char>(t[i]));
     }
     if (digits == 0) return false;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
         std::string exponent = "e";
         std::size_t j = i + 1;
-        if (j < t.size() && (t[j] == '+' || t[j] == '-')) exponent.push_back(static_cast<char>(t[j++]));
+        if (j < t.size() && (t[j] == '+' || t[j] == '-'))
+            exponent.push_back(static_cast<char>(t[j++]));
         if (j < t.size() && IsDigit(t[j])) {
             for (; j < t.size() && IsDigit(t[j]); ++j) exponent.push_back(static_cast<char>(t[j]));
             out += exponent;
@@ -88,13 +92,21 @@ std::string FormatWith(double value, std::chars_format fmt, int precision) {
     return std::string(buf.data(), r.ptr);
 }
 
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Widen(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 }  // namespace
 
-std::int32_t ParseInt(std::wstring_view text) { return ParseIntImpl(text); }
-double ParseDouble(std::wstring_view text) { return ParseDoubleImpl(text); }
-double ParseDoubleNarrow(std::string_view text) { return ParseDoubleImpl(text); }
+std::int32_t ParseInt(std::wstring_view text) {
+    return ParseIntImpl(text);
+}
+double ParseDouble(std::wstring_view text) {
+    return ParseDoubleImpl(text);
+}
+double ParseDoubleNarrow(std::string_view text) {
+    return ParseDoubleImpl(text);
+}
 
 std::wstring FormatInt(std::int64_t value) {
     char buf[32];
@@ -108,7 +120,11 @@ std::string FormatFixedNarrow(double value, int decimals) {
 std::string FormatG15Narrow(double value) {
     return FormatWith(value, std::chars_format::general, 15);
 }
-std::wstring FormatFixed(double value, int decimals) { return Widen(FormatFixedNarrow(value, decimals)); }
-std::wstring FormatG15(double value) { return Widen(FormatG15Narrow(value)); }
+std::wstring FormatFixed(double value, int decimals) {
+    return Widen(FormatFixedNarrow(value, decimals));
+}
+std::wstring FormatG15(double value) {
+    return Widen(FormatG15Narrow(value));
+}
 
 }  // namespace karvelo::platform

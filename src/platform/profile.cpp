@@ -147,7 +147,7 @@ std::size_t FindSection(const std::vector<std::wstring>& lines, std::wstring_vie
 
 struct FileRead {
     ProfileSource source = ProfileSource::Read;
-    int error = 0;       // errno, for Unreadable
+    int error = 0;        // errno, for Unreadable
     mode_t fileType = 0;  // for NotAFile
 };
 
@@ -327,7 +327,8 @@ bool IsTemporaryName(std::string_view name, std::string_view prefix) {
         return false;
     }
     for (const char c : name.substr(prefix.size())) {
-        const bool fill = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool fill =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         if (!fill) return false;
     }
     return true;
@@ -442,8 +443,7 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     doc.source_ = ProfileSource::Read;
     // UTF-16 text is whole code units; a byte left over cannot be decoded but
     // must survive a write.
-    if ((bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) &&
-        bytes.size() % 2 != 0) {
+    if ((bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) && bytes.size() % 2 != 0) {
         doc.tail_ = std::string(bytes.substr(bytes.size() - 1));
         bytes.remove_suffix(1);
     }
@@ -630,7 +630,8 @@ int RemoveStaleTemporaryFiles(const std::string& path) {
     int removed = 0;
     for (const std::string& name : names) {
         const std::string file = dir + "/" + name;
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        const int fd =
+            ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
         if (fd < 0) continue;
         struct stat st {};
         struct stat there {};

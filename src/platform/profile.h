@@ -93,8 +93,8 @@ class ProfileDocument {
     std::string tail_;                 // undecodable trailing bytes kept as they were
     TextEncoding encoding_ = TextEncoding::Utf8;
     ProfileSource source_ = ProfileSource::Missing;
-    int error_ = 0;      // errno for Unreadable
-    mode_t fileType_ = 0;  // S_IFMT bits for NotAFile
+    int error_ = 0;                // errno for Unreadable
+    mode_t fileType_ = 0;          // S_IFMT bits for NotAFile
     bool crlf_ = true;             // line end used for lines this class writes
     bool finalNewline_ = true;     // whether the last line had a line end
     mutable bool exists_ = false;  // set by a successful Save as well

@@ -20,6 +20,8 @@ std::wstring ProgramFilePath() {
     }
 }
 
-std::string FsPath(std::wstring_view path) { return WideToUtf8(path); }
+std::string FsPath(std::wstring_view path) {
+    return WideToUtf8(path);
+}
 
 }  // namespace karvelo::platform

@@ -10,14 +10,17 @@ namespace {
 std::atomic<WaitClock*> g_clock{nullptr};
 thread_local std::function<bool()> t_pump;
 
-bool DispatchOne() { return t_pump ? t_pump() : false; }
+bool DispatchOne() {
+    return t_pump ? t_pump() : false;
+}
 
 }  // namespace
 
 std::uint32_t TickCount() {
     if (WaitClock* c = g_clock.load(std::memory_order_acquire)) return c->TickCount();
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 void SleepMs(int ms) {
@@ -46,8 +49,12 @@ void PumpWait(int ms) {
     }
 }
 
-void SetThreadEventPump(std::function<bool()> dispatchOne) { t_pump = std::move(dispatchOne); }
+void SetThreadEventPump(std::function<bool()> dispatchOne) {
+    t_pump = std::move(dispatchOne);
+}
 
-void SetWaitClock(WaitClock* clock) { g_clock.store(clock, std::memory_order_release); }
+void SetWaitClock(WaitClock* clock) {
+    g_clock.store(clock, std::memory_order_release);
+}
 
 }  // namespace karvelo::platform

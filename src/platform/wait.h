@@ -27,7 +27,7 @@ void SetThreadEventPump(std::function<bool()> dispatchOne);
 
 // A replaceable clock for tests.
 class WaitClock {
-public:
+  public:
     virtual ~WaitClock() = default;
     virtual std::uint32_t TickCount() = 0;
     virtual void Sleep(int ms) = 0;

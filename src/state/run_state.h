@@ -23,7 +23,7 @@ namespace karvelo {
 inline constexpr int kMaxSlots = 10;
 inline constexpr int kSlotEntries = kMaxSlots + 1;  // entry 0 is the ID
 inline constexpr int kIdEntry = 0;
-inline constexpr int kExcelItems = 15;              // Excel keys 1..15
+inline constexpr int kExcelItems = 15;  // Excel keys 1..15
 
 inline constexpr std::size_t kShortText = 50;
 inline constexpr std::size_t kMediumText = 256;
@@ -114,8 +114,8 @@ struct RunState {
     Flag RecordReady;
     Flag ExportStarted;
     Flag ExportDone;
-    Real TimerPeriod;    // seconds; 0 = no send timer
-    Int32 SendKey;       // 0 none, 1..12 F1..F12, 13 space, 14 Enter
+    Real TimerPeriod;  // seconds; 0 = no send timer
+    Int32 SendKey;     // 0 none, 1..12 F1..F12, 13 space, 14 Enter
 
     // Configuration files and window.
     LongText ProgramDir;

@@ -36,7 +36,9 @@ constexpr std::array<KeyInfo, kSlotKeyCount> kKeys = {{
     {L"textlast", L""},
 }};
 
-const KeyInfo& Info(SlotKey key) { return kKeys[static_cast<std::size_t>(key)]; }
+const KeyInfo& Info(SlotKey key) {
+    return kKeys[static_cast<std::size_t>(key)];
+}
 
 // Titles are read with a 49-character buffer: at most 48 characters reach the field.
 constexpr std::size_t kTitleChars = 48;
@@ -50,7 +52,9 @@ std::wstring Read(const ProfileDocument& doc, const std::wstring& section, SlotK
 
 }  // namespace
 
-std::wstring_view SlotKeyName(SlotKey key) { return Info(key).name; }
+std::wstring_view SlotKeyName(SlotKey key) {
+    return Info(key).name;
+}
 
 std::wstring SettingsSection(int entry) {
     return entry == kIdEntry ? std::wstring(L"IDNR") : L"DEVICE" + FormatInt(entry);

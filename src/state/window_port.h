@@ -24,7 +24,7 @@ struct WindowRect {
 enum class MessageIcon { None, Error };
 
 class WindowPort {
-public:
+  public:
     virtual ~WindowPort() = default;
 
     // Places and shows the controls for the current DeviceCount and ExportType.
@@ -44,7 +44,8 @@ public:
     virtual void StartTimer(int timerId, int milliseconds) = 0;
     virtual void StopTimer(int timerId) = 0;
     // A message box with an OK button; returns when it is answered.
-    virtual void MessageBox(std::wstring_view caption, std::wstring_view text, MessageIcon icon) = 0;
+    virtual void MessageBox(std::wstring_view caption, std::wstring_view text,
+                            MessageIcon icon) = 0;
     // Runs work on the user-interface thread; may be called from any thread.
     virtual void PostToUi(std::function<void()> work) = 0;
     // Dispatches the window messages that are waiting (used by waits that must

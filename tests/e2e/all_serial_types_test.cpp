@@ -22,9 +22,9 @@ using karvelo::testing::TempDir;
 
 struct TypeCase {
     int type;
-    const char* simKeys;  // extra scenario keys
-    const char* slotKeys; // extra slot keys
-    const char* value;    // expected Value
+    const char* simKeys;   // extra scenario keys
+    const char* slotKeys;  // extra slot keys
+    const char* value;     // expected Value
 };
 
 const TypeCase kTypes[] = {
@@ -56,8 +56,8 @@ TEST(AllSerialTypes, EachIsReadThroughItsTerminal) {
     int com = 1;
     for (const TypeCase& c : kTypes) {
         const std::string link = bench.file("tty" + std::to_string(c.type));
-        scenario += "[type" + std::to_string(c.type) + "]\nlink=" + link + "\ntype=" + std::to_string(c.type) +
-                    "\n" + c.simKeys + "\n";
+        scenario += "[type" + std::to_string(c.type) + "]\nlink=" + link +
+                    "\ntype=" + std::to_string(c.type) + "\n" + c.simKeys + "\n";
         ports += "COM" + std::to_string(com++) + "=" + link + "\n";
     }
     SimProcess sim(bench.path(), scenario);
@@ -67,7 +67,8 @@ TEST(AllSerialTypes, EachIsReadThroughItsTerminal) {
     for (const TypeCase& c : kTypes) {
         SCOPED_TRACE(::testing::Message() << "type " << c.type);
         install.Write("karvelo.cfg", ports + "[DEVICE1]\ntyp=" + std::to_string(c.type) +
-                                         "\nport=" + std::to_string(com++) + "\nformat=3\n" + c.slotKeys);
+                                         "\nport=" + std::to_string(com++) + "\nformat=3\n" +
+                                         c.slotKeys);
         const auto r = RunProcess({install.file("karvelo"), "--batch", "--probe", "1"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         auto f = karvelo::testing::ReportFields(r.out);

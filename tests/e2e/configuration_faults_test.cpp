@@ -36,11 +36,14 @@ using namespace std::chrono_literals;
 // Long enough for the station to be up and measuring.
 constexpr auto kRunning = 1500ms;
 
-void Install(const TempDir& dir) { fs::copy_file(KARVELO_BINARY, dir.file("karvelo")); }
+void Install(const TempDir& dir) {
+    fs::copy_file(KARVELO_BINARY, dir.file("karvelo"));
+}
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
@@ -72,7 +75,9 @@ const BrokenFile kBrokenFiles[] = {
      },
      "(it is not a text file"},
     {"UTF-16 without byte-order mark",
-     [](const TempDir& d) { d.Write("karvelo.cfg", Utf16Be("[EXPORT]\r\nexporttype=2\r\n").substr(2)); },
+     [](const TempDir& d) {
+         d.Write("karvelo.cfg", Utf16Be("[EXPORT]\r\nexporttype=2\r\n").substr(2));
+     },
      "(it is not a text file"},
 };
 
@@ -102,8 +107,9 @@ TEST(ConfigurationFaults, StationSaysOnceWhatItCannotReadAndLeavesTheFile) {
         const TempDir& install = *installs.back();
         Install(install);
         c.make(install);
-        before.push_back(fs::is_regular_file(install.file("karvelo.cfg")) ? install.Read("karvelo.cfg")
-                                                                          : std::string());
+        before.push_back(fs::is_regular_file(install.file("karvelo.cfg"))
+                             ? install.Read("karvelo.cfg")
+                             : std::string());
         stations.push_back(std::make_unique<Station>(install));
     }
     std::this_thread::sleep_for(kRunning);
@@ -145,7 +151,8 @@ TEST(ConfigurationFaults, Utf16BigEndianIsReadAndWrittenBackAsItWas) {
         << install.Read("station.err");
 
     const std::string bytes = install.Read("karvelo.cfg");
-    const platform::ProfileDocument doc = platform::ProfileDocument::Load(install.file("karvelo.cfg"));
+    const platform::ProfileDocument doc =
+        platform::ProfileDocument::Load(install.file("karvelo.cfg"));
     EXPECT_EQ(doc.encoding(), platform::TextEncoding::Utf16BeBom);
     EXPECT_EQ(bytes.size() % 2, 0u);
     for (std::size_t i = 2; i < bytes.size(); i += 2) {

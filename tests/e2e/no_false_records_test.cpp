@@ -32,7 +32,8 @@ class NoFalseRecordsTest : public ::testing::Test {
     void SetUp() override { std::filesystem::copy_file(KARVELO_BINARY, install.file("karvelo")); }
 
     std::string ExportTo() const {
-        return "[EXPORT]\r\nexporttype=2\r\npath=" + install.path().string() + "/\r\nfile_csv=records.csv\r\n";
+        return "[EXPORT]\r\nexporttype=2\r\npath=" + install.path().string() +
+               "/\r\nfile_csv=records.csv\r\n";
     }
 
     TempDir install;
@@ -42,10 +43,11 @@ class NoFalseRecordsTest : public ::testing::Test {
 // No gauge behind COM3 and a 1 s send timer: each timer trigger writes one
 // record with an empty field for the gauge; the polls in between write none.
 TEST_F(NoFalseRecordsTest, MissingGaugeOnTheTimerWritesOnlyTimerRecordsWithEmptyFields) {
-    install.Write("karvelo.cfg", "[PORTS]\r\nCOM3=" + bench.file("ttyNobody") +
-                                     "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-1\r\n" + ExportTo() +
-                                     "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
-                                     "[DEVICE2]\r\ntyp=0\r\ntextlast=op\r\n");
+    install.Write("karvelo.cfg",
+                  "[PORTS]\r\nCOM3=" + bench.file("ttyNobody") +
+                      "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-1\r\n" + ExportTo() +
+                      "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
+                      "[DEVICE2]\r\ntyp=0\r\ntextlast=op\r\n");
     Station station(install);
     ASSERT_TRUE(WaitForLines(install, "records.csv", 1, 15s)) << install.Read("station.err");
     std::this_thread::sleep_for(2500ms);
@@ -58,7 +60,8 @@ TEST_F(NoFalseRecordsTest, MissingGaugeOnTheTimerWritesOnlyTimerRecordsWithEmpty
     for (const std::string& line : lines) {
         SCOPED_TRACE(line);
         EXPECT_NE(line.find("LOT-1;"), std::string::npos);
-        EXPECT_NE(line.find(";;op;"), std::string::npos) << "the missing gauge writes an empty field";
+        EXPECT_NE(line.find(";;op;"), std::string::npos)
+            << "the missing gauge writes an empty field";
         EXPECT_EQ(line.find("0.000"), std::string::npos);
     }
 }
@@ -66,14 +69,17 @@ TEST_F(NoFalseRecordsTest, MissingGaugeOnTheTimerWritesOnlyTimerRecordsWithEmpty
 // Two channels of one SD1 on the send timer: one trigger, one request, one
 // record holding both channels; no second record from a left-over reply.
 TEST_F(NoFalseRecordsTest, TwoChannelsOfOneListInstrumentGiveOneRecordPerTrigger) {
-    SimProcess sim(bench.path(), "[sd1]\nlink=" + bench.file("ttySd1") + "\ntype=26\nvalues=1.5/2.5\n");
+    SimProcess sim(bench.path(),
+                   "[sd1]\nlink=" + bench.file("ttySd1") + "\ntype=26\nvalues=1.5/2.5\n");
     ASSERT_TRUE(sim.ready()) << sim.Log();
-    install.Write("karvelo.cfg", "[PORTS]\r\nCOM4=" + bench.file("ttySd1") + "\r\n[WINDOW]\r\nmaxno=2\r\n" +
-                                     ExportTo() +
-                                     "[DEVICE1]\r\ntyp=26\r\nport=4\r\nch=1\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
-                                     "[DEVICE2]\r\ntyp=26\r\nport=4\r\nch=2\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n");
+    install.Write(
+        "karvelo.cfg",
+        "[PORTS]\r\nCOM4=" + bench.file("ttySd1") + "\r\n[WINDOW]\r\nmaxno=2\r\n" + ExportTo() +
+            "[DEVICE1]\r\ntyp=26\r\nport=4\r\nch=1\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
+            "[DEVICE2]\r\ntyp=26\r\nport=4\r\nch=2\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n");
     Station station(install);
-    ASSERT_TRUE(WaitForLines(install, "records.csv", 2, 15s)) << install.Read("station.err") << sim.Log();
+    ASSERT_TRUE(WaitForLines(install, "records.csv", 2, 15s))
+        << install.Read("station.err") << sim.Log();
     std::this_thread::sleep_for(2000ms);
     EXPECT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
 

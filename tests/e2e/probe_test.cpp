@@ -22,16 +22,23 @@ using karvelo::testing::SimProcess;
 using karvelo::testing::TempDir;
 
 class ProbeTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         bench_ = new TempDir;
         const auto link = [](const char* name) { return bench_->file(name); };
-        const std::string scenario =
-            "[gauge]\nlink=" + link("ttyGauge") + "\ntype=1\nvalues=12.345\n"
-            "[silent]\nlink=" + link("ttySilent") + "\ntype=5\nvalues=1\nbehaviour=silent\n"
-            "[short]\nlink=" + link("ttyShort") + "\ntype=1\nvalues=1\nbehaviour=invalid\n"
-            "[marker]\nlink=" + link("ttyMarker") + "\ntype=8\nvalues=1\nbehaviour=error\n"
-            "[sd1]\nlink=" + link("ttySd1") + "\ntype=26\nvalues=1.5/2.5/3.5\n";
+        const std::string scenario = "[gauge]\nlink=" + link("ttyGauge") +
+                                     "\ntype=1\nvalues=12.345\n"
+                                     "[silent]\nlink=" +
+                                     link("ttySilent") +
+                                     "\ntype=5\nvalues=1\nbehaviour=silent\n"
+                                     "[short]\nlink=" +
+                                     link("ttyShort") +
+                                     "\ntype=1\nvalues=1\nbehaviour=invalid\n"
+                                     "[marker]\nlink=" +
+                                     link("ttyMarker") +
+                                     "\ntype=8\nvalues=1\nbehaviour=error\n"
+                                     "[sd1]\nlink=" +
+                                     link("ttySd1") + "\ntype=26\nvalues=1.5/2.5/3.5\n";
         sim_ = new SimProcess(bench_->path(), scenario);
     }
     static void TearDownTestSuite() {
@@ -55,7 +62,8 @@ protected:
     }
 
     std::map<std::string, std::string> Probe(int slot, std::string* err = nullptr) {
-        const auto r = RunProcess({install.file("karvelo"), "--batch", "--probe", std::to_string(slot)});
+        const auto r =
+            RunProcess({install.file("karvelo"), "--batch", "--probe", std::to_string(slot)});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         if (err) *err = r.err;
         auto fields = karvelo::testing::ReportFields(r.out);
@@ -100,8 +108,9 @@ TEST_F(ProbeTest, StatusWordsOfEachOutcome) {
 }
 
 TEST_F(ProbeTest, OneSd1ReplyFillsBothSlots) {
-    Configure("[WINDOW]\nmaxno=2\n[DEVICE1]\ntyp=26\nport=8\nch=1\nformat=2\n"
-              "[DEVICE2]\ntyp=26\nport=8\nch=3\nfactor=10\nformat=1\n");
+    Configure(
+        "[WINDOW]\nmaxno=2\n[DEVICE1]\ntyp=26\nport=8\nch=1\nformat=2\n"
+        "[DEVICE2]\ntyp=26\nport=8\nch=3\nfactor=10\nformat=1\n");
     auto f = Probe(1);
     EXPECT_EQ(f["Slot1.Value"], "1.5");
     EXPECT_EQ(f["Slot1.TextLast"], "1.50");
@@ -115,7 +124,8 @@ TEST_F(ProbeTest, TwoTypesOnOneComAreReported) {
     Configure("[WINDOW]\nmaxno=2\n[DEVICE1]\ntyp=1\nport=3\n[DEVICE2]\ntyp=26\nport=3\n");
     std::string err;
     auto f = Probe(2, &err);
-    EXPECT_NE(err.find("ERROR: Serial COM3 is used for more than one device!"), std::string::npos) << err;
+    EXPECT_NE(err.find("ERROR: Serial COM3 is used for more than one device!"), std::string::npos)
+        << err;
     EXPECT_EQ(f["Slot2.StatusText"], "com error");
 }
 

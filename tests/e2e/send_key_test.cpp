@@ -33,19 +33,22 @@ TEST(SendKey, PressedWhileAnotherWindowHasTheFocus) {
     TempDir install;
     TempDir bench;
     std::filesystem::copy_file(KARVELO_BINARY, install.file("karvelo"));
-    SimProcess sim(bench.path(), "[gauge]\nlink=" + bench.file("ttyGauge") + "\ntype=1\nvalues=4.321\n");
+    SimProcess sim(bench.path(),
+                   "[gauge]\nlink=" + bench.file("ttyGauge") + "\ntype=1\nvalues=4.321\n");
     ASSERT_TRUE(sim.ready()) << sim.Log();
     // F5 is the send key; the gauge answers only when the key asks for it.
-    install.Write("karvelo.cfg", "[PORTS]\nCOM3=" + bench.file("ttyGauge") +
-                                     "\n[EXCEL]\nsendkey=5\n[EXPORT]\nexporttype=2\npath=" +
-                                     install.path().string() +
-                                     "/\nfile_csv=keyed.csv\n[DEVICE1]\ntyp=1\nport=3\nsendmode=1\nformat=3\n");
+    install.Write(
+        "karvelo.cfg",
+        "[PORTS]\nCOM3=" + bench.file("ttyGauge") +
+            "\n[EXCEL]\nsendkey=5\n[EXPORT]\nexporttype=2\npath=" + install.path().string() +
+            "/\nfile_csv=keyed.csv\n[DEVICE1]\ntyp=1\nport=3\nsendmode=1\nformat=3\n");
     Station station(install, {"DISPLAY=" + xvfb.display()}, {"--batch"});
 
     Display* desk = XOpenDisplay(xvfb.display().c_str());
     ASSERT_NE(desk, nullptr);
     std::this_thread::sleep_for(1500ms);  // the station is up and has raised its window
-    const Window other = XCreateSimpleWindow(desk, DefaultRootWindow(desk), 400, 400, 200, 100, 0, 0, 0);
+    const Window other =
+        XCreateSimpleWindow(desk, DefaultRootWindow(desk), 400, 400, 200, 100, 0, 0, 0);
     XMapRaised(desk, other);
     XSync(desk, False);
     XSetInputFocus(desk, other, RevertToParent, CurrentTime);

@@ -18,10 +18,8 @@ using karvelo::testing::RunProcess;
 using karvelo::testing::TempDir;
 
 class Installation : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::filesystem::copy_file(KARVELO_BINARY, program());
-    }
+  protected:
+    void SetUp() override { std::filesystem::copy_file(KARVELO_BINARY, program()); }
     std::string program() const { return install.file("karvelo"); }
 
     std::map<std::string, std::string> ShowConfig() {
@@ -53,7 +51,8 @@ TEST_F(Installation, EmptyFolderShowsTheDefaults) {
 
 TEST_F(Installation, MinuteTimerShowsAsSeconds) {
     install.Write("karvelo.cfg",
-                  "[DEVICE1]\r\ntyp=1\r\nsendmode=4\r\nsendtime=2\r\nfactor=0.5\r\ntyp_txt=Sylvac duplex\r\n");
+                  "[DEVICE1]\r\ntyp=1\r\nsendmode=4\r\nsendtime=2\r\nfactor=0.5\r\ntyp_txt=Sylvac "
+                  "duplex\r\n");
     auto f = ShowConfig();
     EXPECT_EQ(f["Slot1.SendMode"], "3");
     EXPECT_EQ(f["Slot1.SendTime"], "120");

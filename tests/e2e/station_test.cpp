@@ -32,20 +32,21 @@ using karvelo::testing::WaitForLines;
 using namespace std::chrono_literals;
 
 class StationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { std::filesystem::copy_file(KARVELO_BINARY, install.file("karvelo")); }
     TempDir install;
     TempDir bench;
 };
 
 TEST_F(StationTest, TimerSlotWritesRecordsAndTheEndSavesEverything) {
-    SimProcess sim(bench.path(), "[gauge]\nlink=" + bench.file("ttyGauge") +
-                                     "\ntype=1\nvalues=12.345 12.350\n");
+    SimProcess sim(bench.path(),
+                   "[gauge]\nlink=" + bench.file("ttyGauge") + "\ntype=1\nvalues=12.345 12.350\n");
     ASSERT_TRUE(sim.ready()) << sim.Log();
     install.Write("karvelo.cfg",
                   "[PORTS]\r\nCOM3=" + bench.file("ttyGauge") +
                       "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-7\r\n"
-                      "[EXPORT]\r\nexporttype=2\r\npath=" + install.path().string() +
+                      "[EXPORT]\r\nexporttype=2\r\npath=" +
+                      install.path().string() +
                       "/\r\nfile_csv=records.csv\r\n"
                       "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
                       "[DEVICE2]\r\ntyp=0\r\ntextlast=operator\r\n");

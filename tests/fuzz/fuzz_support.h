@@ -30,9 +30,9 @@ inline const std::string& ScratchFolder() {
     }();
     static const bool removedAtExit = [] {
         return std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }) == 0;
+                   std::error_code ignored;
+                   std::filesystem::remove_all(folder, ignored);
+               }) == 0;
     }();
     (void)removedAtExit;
     return folder;

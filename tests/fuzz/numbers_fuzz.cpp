@@ -79,8 +79,7 @@ void CheckDouble(const std::string& text, const std::wstring& wide, int decimals
     Check(fixed.find(L',') == std::wstring::npos);
     const double back = platform::ParseDouble(fixed);
     Check(std::fabs(back - value) <= 0.5 * std::pow(10.0, -decimals) + std::fabs(value) * 1e-15);
-    Check(platform::FormatFixedNarrow(value, decimals) ==
-          std::string(fixed.begin(), fixed.end()));
+    Check(platform::FormatFixedNarrow(value, decimals) == std::string(fixed.begin(), fixed.end()));
 }
 
 }  // namespace

@@ -31,13 +31,14 @@ struct Probe {
 
 // Keys the station reads, in the spellings files have.
 constexpr Probe kProbes[] = {
-    {L"WINDOW", L"maxno"}, {L"window", L"X"},          {L"MAIN", L"cfg"},
-    {L"IDNR", L"textlast"}, {L"DEVICE1", L"typ"},      {L"device10", L"TITLE"},
-    {L"EXPORT", L"path"},  {L"PORTS", L"COM3"},        {L"\u00C4", L"\u00B5"},
+    {L"WINDOW", L"maxno"},  {L"window", L"X"},    {L"MAIN", L"cfg"},
+    {L"IDNR", L"textlast"}, {L"DEVICE1", L"typ"}, {L"device10", L"TITLE"},
+    {L"EXPORT", L"path"},   {L"PORTS", L"COM3"},  {L"\u00C4", L"\u00B5"},
 };
 
 bool HasOddTail(std::string_view bytes) {
-    return (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) && bytes.size() % 2 == 1;
+    return (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) &&
+           bytes.size() % 2 == 1;
 }
 
 void CheckNewSection(const ProfileDocument& parsed, std::string_view bytes) {
@@ -69,7 +70,8 @@ void CheckLoadedFile(const ProfileDocument& parsed, std::string_view bytes) {
     if (loaded.source() == ProfileSource::Read) {
         Check(loaded.exists() && loaded.Problem().empty());
         Check(loaded.encoding() == parsed.encoding());
-        for (const Probe& p : kProbes) Check(loaded.Find(p.section, p.key) == parsed.Find(p.section, p.key));
+        for (const Probe& p : kProbes)
+            Check(loaded.Find(p.section, p.key) == parsed.Find(p.section, p.key));
         return;
     }
     Check(loaded.source() == ProfileSource::NotText);

@@ -18,11 +18,11 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "state/run_state.h"
 #include "backends/serial/serial_backend.h"
 #include "devices/catalogue.h"
 #include "devices/reader.h"
 #include "platform/wait.h"
+#include "state/run_state.h"
 #include "support/scripted_port.h"
 
 namespace {

@@ -36,7 +36,9 @@ using karvelo::fuzz::WriteFile;
 namespace exports = karvelo::exports;
 namespace fs = std::filesystem;
 
-std::string Folder() { return karvelo::fuzz::ScratchFolder() + "/"; }
+std::string Folder() {
+    return karvelo::fuzz::ScratchFolder() + "/";
+}
 
 void ClearFolder() {
     for (const auto& entry : fs::directory_iterator(karvelo::fuzz::ScratchFolder())) {

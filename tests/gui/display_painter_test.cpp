@@ -6,8 +6,8 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "state/run_state.h"
 #include "app/ui/display_painter.h"
+#include "state/run_state.h"
 #include "station_window_fixture.h"
 
 namespace karvelo::testing {

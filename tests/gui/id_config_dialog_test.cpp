@@ -9,11 +9,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "state/control_ids.h"
-#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/qt_window_port.h"
 #include "export/ui/id_config_dialog.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "station_window_fixture.h"
 
 namespace karvelo::testing {

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "state/control_ids.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
-#include "state/window_port.h"
 #include "platform/profile.h"
+#include "state/control_ids.h"
+#include "state/window_port.h"
 #include "station_window_fixture.h"
 
 namespace karvelo::testing {
@@ -364,10 +364,12 @@ TEST_F(StationWindowTest, SendTimerRestartedJustBeforeThePauseStaysStopped) {
 // fields, which the keyboard sources read into the records, hold the new set's
 // last texts, and switching back brings the first set's texts back.
 TEST_F(StationWindowTest, SwitchingSetsShowsTheNewSetsTexts) {
-    dir.Write("karvelo2.cfg", "[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=B-2\r\n"
-                              "[DEVICE2]\r\ntextlast=new text\r\n");
-    Open("[MAIN]\r\ncfg=0\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=4711\r\n"
-         "[DEVICE2]\r\ntextlast=old text\r\n");
+    dir.Write("karvelo2.cfg",
+              "[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=B-2\r\n"
+              "[DEVICE2]\r\ntextlast=new text\r\n");
+    Open(
+        "[MAIN]\r\ncfg=0\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=4711\r\n"
+        "[DEVICE2]\r\ntextlast=old text\r\n");
     ASSERT_EQ(window->ControlText(kIdField), QStringLiteral("4711"));
     g_run.AcquisitionPaused = true;  // no acquisition thread here: the pause holds
 

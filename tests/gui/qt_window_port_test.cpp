@@ -10,10 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "state/control_ids.h"
-#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/qt_window_port.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "station_window_fixture.h"
 
 namespace karvelo::testing {
@@ -84,7 +84,8 @@ TEST_F(WindowPortTest, TimersRunTheirHandlerUntilStopped) {
 
     // The send timer stops itself and raises its trigger once.
     port.StartTimer(kSendTimer, 5);
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_run.TimerTrigger.load() == TriggerStage::Pending; }, 2000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return g_run.TimerTrigger.load() == TriggerStage::Pending; }, 2000));
     EXPECT_FALSE(dynamic_cast<QtWindowPort&>(port).TimerRunning(kSendTimer));
 }
 

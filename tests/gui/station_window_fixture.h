@@ -11,10 +11,10 @@
 #include <string>
 
 #include "app/configuration.h"
-#include "state/run_state.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "platform/profile.h"
+#include "state/run_state.h"
 #include "support/temp_dir.h"
 
 namespace karvelo::testing {

@@ -12,7 +12,7 @@
 namespace karvelo::testing {
 
 class FakeWaitClock : public platform::WaitClock {
-public:
+  public:
     FakeWaitClock() { platform::SetWaitClock(this); }
     ~FakeWaitClock() override { platform::SetWaitClock(nullptr); }
     FakeWaitClock(const FakeWaitClock&) = delete;
@@ -28,7 +28,7 @@ public:
     std::uint32_t elapsed() const { return now_.load() - start_; }
     void ResetElapsed() { start_ = now_.load(); }
 
-private:
+  private:
     std::atomic<std::uint32_t> now_{1000};
     std::uint32_t start_ = 1000;
     std::mutex m_;

@@ -10,7 +10,7 @@
 namespace karvelo::testing {
 
 class FakeWindow : public WindowPort {
-public:
+  public:
     void LayoutWindow() override { ++layouts; }
     void SetListSelection(int id, int index) override { listSelection[id] = index; }
     void SetControlText(int id, std::wstring_view text) override { texts[id] = std::wstring(text); }
@@ -45,7 +45,7 @@ public:
     std::vector<std::wstring> messages;
     std::wstring exportProblem;
 
-private:
+  private:
     std::map<int, bool> enabled_;
 };
 

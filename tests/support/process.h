@@ -17,7 +17,7 @@
 namespace karvelo::testing {
 
 struct ProcessResult {
-    int exitCode = -1;   // -1 when killed by a signal or the time ran out
+    int exitCode = -1;  // -1 when killed by a signal or the time ran out
     bool timedOut = false;
     std::string out;
     std::string err;
@@ -30,7 +30,8 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const std:
                                 std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     int outPipe[2];
     int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {

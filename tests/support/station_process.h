@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 // The station as a child process, its output in files of the install folder.
 class Station {
-public:
+  public:
     // Starts <install>/karvelo with `args` (default: offscreen and unattended)
     // and the extra environment entries "NAME=value".
     explicit Station(const TempDir& install, std::vector<std::string> extraEnv = {},
@@ -31,7 +31,8 @@ public:
         if (pid_ == 0) {
             const std::string out = install.file("station.out");
             const std::string err = install.file("station.err");
-            if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) _exit(126);
+            if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
+                _exit(126);
             for (std::string& e : extraEnv) putenv(e.data());
             const std::string program = install.file("karvelo");
             std::vector<char*> argv = {const_cast<char*>(program.c_str())};
@@ -63,7 +64,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
@@ -76,7 +77,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 // Waits until `file` holds at least `count` lines.
 inline bool WaitForLines(const TempDir& dir, const std::string& file, std::size_t count,
-                  std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         if (Lines(dir.Read(file)).size() >= count) return true;
@@ -85,7 +86,8 @@ inline bool WaitForLines(const TempDir& dir, const std::string& file, std::size_
     return false;
 }
 
-inline std::wstring Key(const TempDir& dir, const char* file, const wchar_t* section, const wchar_t* key) {
+inline std::wstring Key(const TempDir& dir, const char* file, const wchar_t* section,
+                        const wchar_t* key) {
     return platform::ReadProfileString(section, key, L"<missing>", dir.file(file));
 }
 

@@ -14,9 +14,10 @@
 namespace karvelo::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "karvelo-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "karvelo-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
@@ -45,7 +46,7 @@ public:
     }
     bool Exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

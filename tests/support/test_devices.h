@@ -23,10 +23,12 @@ class TestDevices {
   public:
     TestDevices(RunState& run, WindowPort& window, serial::PortFactory openPort = NoPorts(),
                 devices::DeviceSet::TextSlotReader textReader = {})
-        : set(run, backends::StationBackends(run, window, std::move(openPort)), std::move(textReader)) {}
+        : set(run, backends::StationBackends(run, window, std::move(openPort)),
+              std::move(textReader)) {}
 
     serial::PortTable& ports() {
-        return static_cast<serial::SerialBackend&>(*set.BackendFor(devices::Transport::SerialCom)).ports();
+        return static_cast<serial::SerialBackend&>(*set.BackendFor(devices::Transport::SerialCom))
+            .ports();
     }
 
     devices::DeviceSet set;

@@ -13,7 +13,7 @@
 namespace karvelo::testing {
 
 class Xvfb {
-public:
+  public:
     Xvfb() {
         int fds[2];
         if (pipe(fds) != 0) return;
@@ -58,7 +58,7 @@ public:
     bool available() const { return !display_.empty(); }
     const std::string& display() const { return display_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string display_;
 };

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "platform/numbers.h"
 #include "resources/artwork.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {

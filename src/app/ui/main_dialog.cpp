@@ -1,8 +1,8 @@
 #include "app/ui/main_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -18,21 +18,21 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "devices/catalogue.h"
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "state/control_ids.h"
 #include "app/key_poll_thread.h"
-#include "state/run_state.h"
+#include "app/station_devices.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
 #include "app/version.h"
-#include "app/station_devices.h"
+#include "devices/catalogue.h"
 #include "export/csv_export.h"
 #include "export/ui/id_config_dialog.h"
 #include "platform/wait.h"
 #include "resources/artwork.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {
@@ -482,8 +482,8 @@ void MainDialog::ChooseExportTarget() {
             // The field names the file only (its folder is ExportPath, shown in
             // the field's tip): the current ID's file, where a record goes
             // until the next ID read names it again.
-            SetControlText(kFileNameField, FromWide(exports::IdFileName(
-                                               ControlText(kIdField).toStdWString())));
+            SetControlText(kFileNameField,
+                           FromWide(exports::IdFileName(ControlText(kIdField).toStdWString())));
             break;
         }
         case ExportKind::Workbook:

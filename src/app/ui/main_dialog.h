@@ -37,7 +37,6 @@ namespace karvelo::app {
 
 class QtWindowPort;
 
-
 // The static "ID:" label has no identifier of its own.
 inline constexpr int kIdLabel = -1;
 

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "state/run_state.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "app/ui/thread_handoff.h"
 #include "platform/text_encoding.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {

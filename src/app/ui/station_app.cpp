@@ -9,8 +9,8 @@
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "app/ui/termination_signals.h"
-#include "state/window_port.h"
 #include "platform/keystate.h"
+#include "state/window_port.h"
 
 namespace karvelo::app {
 

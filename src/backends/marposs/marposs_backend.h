@@ -11,7 +11,8 @@ namespace karvelo::backends {
 class MarpossBackend : public devices::Backend {
   public:
     // `window` carries the read to its timer 8 and must outlive the back-end.
-    MarpossBackend(MarpossHandover& handover, WindowPort& window) : handover_(handover), window_(window) {}
+    MarpossBackend(MarpossHandover& handover, WindowPort& window)
+        : handover_(handover), window_(window) {}
 
     devices::Transport transport() const override { return devices::Transport::Marposs; }
     void OpenAll(WindowPort&) override {}

@@ -22,7 +22,9 @@ using devices::RequestOutcome;
 constexpr int kPulseMs = 120;
 constexpr int kBreakMs = 100;
 
-bool HoldsComPort(int code) { return DeviceTypeOf(code).Has(devices::kHoldsComPort); }
+bool HoldsComPort(int code) {
+    return DeviceTypeOf(code).Has(devices::kHoldsComPort);
+}
 
 bool WriteText(SerialLine& port, std::string_view text) {
     return port.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
@@ -42,7 +44,8 @@ void SendAfterOpen(SerialLine& port, std::string_view bytes) {
 PortFactory TtyPortFactory(const RunState& run) {
     return [&run](const LineProfile& profile, int comNumber) -> std::unique_ptr<SerialLine> {
         auto port = std::make_unique<zento_com>();
-        if (!port->open(profile, ComDevicePath(comNumber, run.MainConfigFile.str()))) return nullptr;
+        if (!port->open(profile, ComDevicePath(comNumber, run.MainConfigFile.str())))
+            return nullptr;
         return port;
     };
 }
@@ -63,9 +66,11 @@ void SerialBackend::OpenAll(WindowPort& window) {
         // text or USB slot is no conflict.
         bool conflict = false;
         for (int j = 1; j < s; ++j) {
-            if (run_.DeviceType[j] != code && run_.Port[j] == com && HoldsComPort(run_.DeviceType[j])) {
+            if (run_.DeviceType[j] != code && run_.Port[j] == com &&
+                HoldsComPort(run_.DeviceType[j])) {
                 window.MessageBox(L"ERROR",
-                                  L"Serial COM" + platform::FormatInt(com) + L" is used for more than one device!",
+                                  L"Serial COM" + platform::FormatInt(com) +
+                                      L" is used for more than one device!",
                                   MessageIcon::None);
                 conflict = true;
                 break;
@@ -128,7 +133,8 @@ RequestOutcome SerialBackend::Request(int s, const DeviceType& type) {
         case RequestAction::Pu26Channel: {
             static constexpr std::array<std::string_view, 3> kByChannel = {"?\r", "1\r", "2\r"};
             const int channel = run_.Channel[s];
-            if (channel >= 0 && channel <= 2) WriteText(*port, kByChannel[static_cast<std::size_t>(channel)]);
+            if (channel >= 0 && channel <= 2)
+                WriteText(*port, kByChannel[static_cast<std::size_t>(channel)]);
             break;
         }
         default:

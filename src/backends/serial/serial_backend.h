@@ -15,7 +15,8 @@
 namespace karvelo::serial {
 
 // Creates and opens a port with a line profile; null when it cannot be opened.
-using PortFactory = std::function<std::unique_ptr<SerialLine>(const LineProfile& profile, int comNumber)>;
+using PortFactory =
+    std::function<std::unique_ptr<SerialLine>(const LineProfile& profile, int comNumber)>;
 
 // The real ports: COM n is the device that ComDevicePath maps it to with the
 // [PORTS] section of the main configuration file named in `run`.

@@ -9,7 +9,7 @@
 namespace karvelo::serial {
 
 class SerialLine {
-public:
+  public:
     virtual ~SerialLine() = default;
 
     // One synchronous write; true when every byte was written within the write

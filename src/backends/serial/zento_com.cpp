@@ -129,9 +129,8 @@ int RemainingMs(Clock::time_point deadline) {
 
 std::string ComDevicePath(int comNumber, const std::wstring& mainConfigFile) {
     if (comNumber < 1 || comNumber > 98) return {};
-    const std::wstring configured =
-        platform::ReadProfileString(L"PORTS", L"COM" + platform::FormatInt(comNumber), L"",
-                                    platform::FsPath(mainConfigFile));
+    const std::wstring configured = platform::ReadProfileString(
+        L"PORTS", L"COM" + platform::FormatInt(comNumber), L"", platform::FsPath(mainConfigFile));
     if (!configured.empty()) return platform::FsPath(configured);
     for (const PortRange& r : kDefaultPorts) {
         if (comNumber >= r.first && comNumber <= r.last) {

@@ -20,7 +20,7 @@ namespace karvelo::serial {
 std::string ComDevicePath(int comNumber, const std::wstring& mainConfigFile);
 
 class zento_com : public SerialLine {
-public:
+  public:
     zento_com() = default;
     ~zento_com() override;
     zento_com(const zento_com&) = delete;
@@ -44,7 +44,7 @@ public:
     void SetDtr(bool on) override;
     void SetBreak(bool on) override;
 
-private:
+  private:
     int fd_ = -1;
     // Error counters at the last check (frame, parity, overrun, break), to
     // tell new line errors from old ones.

@@ -7,12 +7,12 @@
 #include <QPushButton>
 #include <string>
 
-#include "state/run_state.h"
-#include "state/slot_settings.h"
 #include "app/ui/batch_mode.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
+#include "state/run_state.h"
+#include "state/slot_settings.h"
 
 namespace karvelo::exports {
 namespace {
@@ -73,7 +73,8 @@ void IdConfigDialog::ShowFileControls(int choice) {
 }
 
 void IdConfigDialog::Open() {
-    LoadTextSource(g_run, platform::ProfileDocument::Load(ActiveFile()), kIdEntry, /*withLast*/ false);
+    LoadTextSource(g_run, platform::ProfileDocument::Load(ActiveFile()), kIdEntry,
+                   /*withLast*/ false);
     const int source = g_run.TextSource[kIdEntry];
     list_->setCurrentIndex(source >= 0 && source < list_->count() ? source : -1);
     fileField_->setText(QString::fromStdWString(g_run.TextFile[kIdEntry].str()));

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "state/control_ids.h"
 #include "app/key_poll_thread.h"
-#include "state/run_state.h"
 #include "app/timers.h"
 #include "platform/keystate.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "station_fixture.h"
 
 namespace karvelo::app::test {
@@ -720,7 +720,8 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
         OnTimerEvent(kExportTimer, window);
         // The trigger is taken (2), then let go by the poll once the key is up.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (g_run.KeyTrigger != TriggerStage::Idle && std::chrono::steady_clock::now() < deadline) {
+        while (g_run.KeyTrigger != TriggerStage::Idle &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }

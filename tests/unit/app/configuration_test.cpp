@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
-#include "platform/profile.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -20,11 +20,13 @@ namespace {
 using karvelo::testing::FakeWindow;
 using karvelo::testing::TempDir;
 
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring W(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 // A station whose program file lives in a fresh folder.
 class ConfigurationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRunState();
         DerivePaths(W(dir.file("karvelo")));
@@ -131,8 +133,17 @@ TEST_F(ConfigurationTest, TimerPeriodIsTheShortestTimerSlot) {
         {"other modes ignored", {{1, 0, "5"}, {1, 1, "5"}, {1, 2, "5"}}, 0.0},
         {"negative type ignored", {{-1, 3, "5"}}, 0.0},
         {"unknown positive type counts", {{77, 3, "7"}}, 7.0},
-        {"beyond maxno counts too", {{0, 0, "0"}, {0, 0, "0"}, {0, 0, "0"}, {0, 0, "0"}, {0, 0, "0"},
-                                     {0, 0, "0"}, {0, 0, "0"}, {0, 0, "0"}, {0, 0, "0"}, {5, 3, "9"}},
+        {"beyond maxno counts too",
+         {{0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {0, 0, "0"},
+          {5, 3, "9"}},
          9.0},
     };
     for (const Case& c : cases) {
@@ -141,7 +152,8 @@ TEST_F(ConfigurationTest, TimerPeriodIsTheShortestTimerSlot) {
         int s = 1;
         for (const Slot& slot : c.slots) {
             file += "[DEVICE" + std::to_string(s++) + "]\ntyp=" + std::to_string(slot.typ) +
-                    "\nsendmode=" + std::to_string(slot.sendmode) + "\nsendtime=" + slot.sendtime + "\n";
+                    "\nsendmode=" + std::to_string(slot.sendmode) + "\nsendtime=" + slot.sendtime +
+                    "\n";
         }
         dir.Write("karvelo.cfg", file);
         ResetRunState();
@@ -158,14 +170,15 @@ TEST_F(ConfigurationTest, ConfigSetSelectsTheActiveFile) {
         int set;
     };
     const Case cases[] = {
-        {"0", "karvelo.cfg", 0}, {"3", "karvelo3.cfg", 3}, {"5", "karvelo5.cfg", 5},
+        {"0", "karvelo.cfg", 0}, {"3", "karvelo3.cfg", 3},  {"5", "karvelo5.cfg", 5},
         {"9", "karvelo.cfg", 9}, {"-1", "karvelo.cfg", -1}, {"x", "karvelo.cfg", 0},
     };
     dir.Write("karvelo3.cfg", "[WINDOW]\nmaxno=4\n");
     dir.Write("karvelo5.cfg", "[WINDOW]\nmaxno=6\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cfg);
-        dir.Write("karvelo.cfg", std::string("[MAIN]\ncfg=") + c.cfg + "\n[WINDOW]\nmaxno=2\nX=5\n");
+        dir.Write("karvelo.cfg",
+                  std::string("[MAIN]\ncfg=") + c.cfg + "\n[WINDOW]\nmaxno=2\nX=5\n");
         DerivePaths(W(dir.file("karvelo")));
         Load();
         EXPECT_EQ(g_run.ConfigSet, c.set);
@@ -183,9 +196,9 @@ TEST_F(ConfigurationTest, FileNameFieldFollowsTheExportType) {
         const wchar_t* field;  // nullptr: the field keeps its text
     };
     const Case cases[] = {
-        {"0", 0, nullptr},         {"1", 1, L"out.csv"},   {"2", 2, L"out.csv"},
-        {"3", 3, L"ID.csv"},       {"4", 4, L"ID.csv"},    {"5", 5, L"book.xlsx"},
-        {"6", 6, L"book.xlsx"},    {"7", 7, nullptr},      {"-2", -2, nullptr},
+        {"0", 0, nullptr},      {"1", 1, L"out.csv"}, {"2", 2, L"out.csv"},
+        {"3", 3, L"ID.csv"},    {"4", 4, L"ID.csv"},  {"5", 5, L"book.xlsx"},
+        {"6", 6, L"book.xlsx"}, {"7", 7, nullptr},    {"-2", -2, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
@@ -202,9 +215,10 @@ TEST_F(ConfigurationTest, FileNameFieldFollowsTheExportType) {
 
 TEST_F(ConfigurationTest, TextsAreCutToTheirCapacity) {
     const std::string longText(100000, 'z');
-    dir.Write("karvelo.cfg", "[DEVICE1]\ntitle=" + longText + "\ntyp_txt=" + longText + "\ntextpath=" +
-                                 longText + "\ntextlast=" + longText + "\n[IDNR]\ntextfile=" + longText +
-                                 "\n[EXCEL]\nSP3=" + longText + "\n");
+    dir.Write("karvelo.cfg", "[DEVICE1]\ntitle=" + longText + "\ntyp_txt=" + longText +
+                                 "\ntextpath=" + longText + "\ntextlast=" + longText +
+                                 "\n[IDNR]\ntextfile=" + longText + "\n[EXCEL]\nSP3=" + longText +
+                                 "\n");
     Load();
     EXPECT_EQ(g_run.Title[1].str().size(), 48u);
     EXPECT_EQ(g_run.TypeText[1].str().size(), 49u);
@@ -313,7 +327,8 @@ TEST_F(ConfigurationTest, SwitchingSetsKeepsEachSetsFiles) {
     EXPECT_EQ(g_run.TextLast[1].str(), L"1.000");
     EXPECT_EQ(g_run.TextLast[0].str(), L"ID-zero");
     EXPECT_EQ(dir.Read("karvelo3.cfg"), set3);
-    EXPECT_EQ(dir.Read("karvelo.cfg"), set0) << "only cfg, X and Y were written, with the same values";
+    EXPECT_EQ(dir.Read("karvelo.cfg"), set0)
+        << "only cfg, X and Y were written, with the same values";
 }
 
 // A text from the last field of a list file ends in its line feed; it must
@@ -376,7 +391,8 @@ TEST_F(ConfigurationTest, UnreadableFileIsToldOnceAndLeftAlone) {
         const wchar_t* why;
     };
     const Case cases[] = {
-        {"folder", [](const TempDir& d) { std::filesystem::create_directory(d.file("karvelo.cfg")); },
+        {"folder",
+         [](const TempDir& d) { std::filesystem::create_directory(d.file("karvelo.cfg")); },
          L"(it is a folder)"},
         {"named pipe", [](const TempDir& d) { ::mkfifo(d.file("karvelo.cfg").c_str(), 0644); },
          L"(it is a named pipe)"},
@@ -388,7 +404,9 @@ TEST_F(ConfigurationTest, UnreadableFileIsToldOnceAndLeftAlone) {
          },
          L"(it is not a text file"},
         {"UTF-16 without byte-order mark",
-         [](const TempDir& d) { d.Write("karvelo.cfg", std::string("[\0W\0]\0\r\0\n\0X\0=\0\x31\0", 16)); },
+         [](const TempDir& d) {
+             d.Write("karvelo.cfg", std::string("[\0W\0]\0\r\0\n\0X\0=\0\x31\0", 16));
+         },
          L"(it is not a text file"},
     };
     const std::wstring file = W(dir.file("karvelo.cfg"));
@@ -463,7 +481,8 @@ TEST_F(ConfigurationTest, Utf16BigEndianFileIsReadAndWrittenInItsEncoding) {
     g_run.TextLast[0] = L"Los 2";
     SaveTexts();
     std::wstring expected = L"[WINDOW]\r\nmaxno=3\r\n[IDNR]\r\ntextlast=Los 2\r\n";
-    for (int s = 1; s <= 10; ++s) expected += L"[DEVICE" + std::to_wstring(s) + L"]\r\ntextlast=\r\n";
+    for (int s = 1; s <= 10; ++s)
+        expected += L"[DEVICE" + std::to_wstring(s) + L"]\r\ntextlast=\r\n";
     EXPECT_EQ(dir.Read("karvelo.cfg"), utf16be(expected));
 }
 

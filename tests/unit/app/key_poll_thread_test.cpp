@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "state/run_state.h"
 #include "platform/keystate.h"
+#include "state/run_state.h"
 
 namespace karvelo::app {
 namespace {
@@ -81,7 +81,8 @@ TEST_F(KeyPollTest, PressNotTakenIsDroppedAfter52Polls) {
     poll.Poll();
     keys.down = false;
     for (int i = 2; i <= 51; ++i) poll.Poll();
-    EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Pending);  // the acquisition is paused and has not taken it
+    EXPECT_EQ(g_run.KeyTrigger,
+              TriggerStage::Pending);  // the acquisition is paused and has not taken it
     poll.Poll();
     EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
     EXPECT_EQ(keys.asked.size(), 1u);  // a pending trigger is not asked again

@@ -38,7 +38,8 @@ TEST(StationDevices, EveryTransportHasABackend) {
     testing::FakeWindow window;
     const auto devices = MakeStationDevices(g_run, window);
     for (const devices::DeviceType& t : devices::DeviceTypes()) {
-        if (t.transport == devices::Transport::None || t.transport == devices::Transport::Text) continue;
+        if (t.transport == devices::Transport::None || t.transport == devices::Transport::Text)
+            continue;
         SCOPED_TRACE(t.code);
         EXPECT_NE(devices->BackendFor(t.transport), nullptr);
     }

@@ -15,9 +15,9 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "state/run_state.h"
 #include "app/timers.h"
 #include "platform/wait.h"
+#include "state/run_state.h"
 #include "support/scripted_port.h"
 #include "support/temp_dir.h"
 #include "support/test_devices.h"

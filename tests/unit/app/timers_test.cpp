@@ -8,10 +8,10 @@
 #include <functional>
 #include <string>
 
+#include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/marposs_handover.h"
 #include "state/run_state.h"
-#include "platform/profile.h"
 #include "station_fixture.h"
 
 namespace karvelo::app::test {
@@ -148,8 +148,9 @@ TEST_F(TimersTest, ExportTimerInsideAnOpenExportRunsAfterIt) {
     EXPECT_EQ(records[0].texts[1], L"first");
     EXPECT_EQ(records[1].texts[1], L"second");
     // The queued hand-over starts a watchdog of its own, then its export another.
-    EXPECT_THAT(window.log(), ElementsAre("stop 1", "start 2 2000", "export", "stop 1", "start 2 2000",
-                                          "start 2 2000", "export", "stop 2", "show 1 on"));
+    EXPECT_THAT(window.log(),
+                ElementsAre("stop 1", "start 2 2000", "export", "stop 1", "start 2 2000",
+                            "start 2 2000", "export", "stop 2", "show 1 on"));
     EXPECT_TRUE(g_run.ExportDone);
     EXPECT_FALSE(g_run.AcquisitionPaused);
 }

@@ -50,8 +50,9 @@ class ScriptedBackend : public Backend {
 
 std::vector<std::unique_ptr<Backend>> ScriptedBackends() {
     std::vector<std::unique_ptr<Backend>> list;
-    for (Transport t : {Transport::SerialCom, Transport::FtdiUsb, Transport::CounterCard, Transport::Orbit,
-                        Transport::Marposs, Transport::IbritBus, Transport::AnalogInput}) {
+    for (Transport t :
+         {Transport::SerialCom, Transport::FtdiUsb, Transport::CounterCard, Transport::Orbit,
+          Transport::Marposs, Transport::IbritBus, Transport::AnalogInput}) {
         list.push_back(std::make_unique<ScriptedBackend>(t));
     }
     return list;
@@ -62,15 +63,15 @@ bool g_textTaken = false;
 struct Case {
     int type;
     bool requested;
-    int code;  // what the reader returns
-    int result;                 // of the dispatch
-    const wchar_t* status;      // nullptr: unchanged
+    int code;               // what the reader returns
+    int result;             // of the dispatch
+    const wchar_t* status;  // nullptr: unchanged
     bool ready;
     bool error;
 };
 
 class ReadDispatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRunState();
         g_calls = 0;
@@ -94,8 +95,8 @@ TEST_F(ReadDispatchTest, ResultCodesBecomeWordsByTypeGroup) {
         {1, false, -3, 1, L"invalid", true, true},
         {1, true, -2, 1, L"device error", true, true},
         {1, true, -4, 1, L"error", true, true},
-        {1, true, -5, 1, nullptr, false, true},     // not mapped for serial types
-        {1, true, 2, 1, nullptr, false, true},      // send flags only for the PU family
+        {1, true, -5, 1, nullptr, false, true},  // not mapped for serial types
+        {1, true, 2, 1, nullptr, false, true},   // send flags only for the PU family
         {25, true, 2, 2, L"", true, false},
         {25, true, 3, 3, L"", true, false},
         {10, true, 0, 1, L"usb error", true, true},
@@ -103,7 +104,7 @@ TEST_F(ReadDispatchTest, ResultCodesBecomeWordsByTypeGroup) {
         {17, false, 2, 2, L"", true, false},
         {20, true, 0, 1, L"pci error", true, true},
         {21, true, -5, 1, L"out of range", true, true},
-        {30, true, -1, -1, nullptr, false, true},   // the first bus stays silent
+        {30, true, -1, -1, nullptr, false, true},  // the first bus stays silent
         {30, true, -2, -1, nullptr, false, true},
         {30, true, -3, 1, L"invalid", true, true},
         {30, true, 2, 1, L"stored", true, false},
@@ -112,21 +113,22 @@ TEST_F(ReadDispatchTest, ResultCodesBecomeWordsByTypeGroup) {
         {33, true, 0, 1, L"usb error", true, true},
         {44, true, -4, 1, L"error", true, true},
         {53, true, 0, 1, L"usb error", true, true},
-        {7, true, 1, -1, nullptr, false, true},     // free code: nothing
+        {7, true, 1, -1, nullptr, false, true},  // free code: nothing
         {-2, true, 1, -1, nullptr, false, true},
         {58, true, 1, -1, nullptr, false, true},
-        {1, true, 9, 1, nullptr, false, true},      // unknown code: nothing changes
+        {1, true, 9, 1, nullptr, false, true},  // unknown code: nothing changes
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "type " << c.type << " code " << c.code << " requested "
-                                          << c.requested);
+        SCOPED_TRACE(::testing::Message()
+                     << "type " << c.type << " code " << c.code << " requested " << c.requested);
         g_run.DeviceType[3] = c.type;
         g_code = static_cast<ReaderResult>(c.code);
         Prime();
         const ReadOutcome r = ReadDispatch(3, c.requested);
         EXPECT_EQ(ResultNumber(r), c.result);
         // Only a stored value may complete a record by itself; status words never do.
-        EXPECT_EQ(StoredValue(r), c.result >= 1 && c.code >= 1 && c.status != nullptr && c.status[0] == 0);
+        EXPECT_EQ(StoredValue(r),
+                  c.result >= 1 && c.code >= 1 && c.status != nullptr && c.status[0] == 0);
         EXPECT_EQ(g_run.StatusText[3].str(), c.status ? c.status : L"before");
         EXPECT_EQ(g_run.ValueReady[3].load(), c.ready);
         EXPECT_EQ(g_run.ValueError[3].load(), c.error);
@@ -191,7 +193,9 @@ TEST(DeviceSetSerial, SerialGaugeThroughItsReader) {
     ResetRunState();
 }
 
-double MarpossAt(int channel) { return 2.5 + channel; }
+double MarpossAt(int channel) {
+    return 2.5 + channel;
+}
 
 // The Marposs box is read by the window's timer 8 on the user-interface thread;
 // the dispatch waits for that answer.
@@ -200,7 +204,9 @@ TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
     // on its own thread.
     app::NullWindow window;
     karvelo::testing::TestDevices station(g_run, window);
-    const auto ReadDispatch = [&station](int s, bool requested) { return station.set.Read(s, requested); };
+    const auto ReadDispatch = [&station](int s, bool requested) {
+        return station.set.Read(s, requested);
+    };
     g_run.DeviceType[3] = 22;
     g_run.Channel[3] = 0;
     g_run.Factor[3] = 2.0;

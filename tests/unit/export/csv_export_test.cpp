@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "state/control_ids.h"
-#include "state/run_state.h"
 #include "export/export_record.h"
 #include "export/pending_records.h"
 #include "platform/text_encoding.h"
+#include "state/control_ids.h"
+#include "state/run_state.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -114,7 +114,8 @@ TEST_F(CsvExportTest, MeasuringSlotsWriteOnlyValidReadings) {
     g_run.TextLast[kIdEntry] = L"P-17";
     StampRecordTime();
     EXPECT_EQ(CsvRecordLine(), "P-17;09.12.2026;08:05:03;Lot 5;0.000;;;12.345;;;;;;\r\n");
-    EXPECT_EQ(g_run.TextLast[3].str(), L"0.000") << "the screen and the saved text stay as they are";
+    EXPECT_EQ(g_run.TextLast[3].str(), L"0.000")
+        << "the screen and the saved text stay as they are";
 }
 
 struct LineCase {
@@ -126,7 +127,9 @@ struct LineCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RecordLineTest : public CsvExportTest, public ::testing::WithParamInterface<LineCase> {};
 
@@ -158,7 +161,9 @@ struct StampCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const StampCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StampCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StampTest : public CsvExportTest, public ::testing::WithParamInterface<StampCase> {};
 
@@ -194,7 +199,9 @@ struct IdNameCase {
     std::wstring file;
 };
 
-void PrintTo(const IdNameCase& c, std::ostream* os) { *os << karvelo::platform::WideToUtf8(c.id); }
+void PrintTo(const IdNameCase& c, std::ostream* os) {
+    *os << karvelo::platform::WideToUtf8(c.id);
+}
 
 class IdFileNameTest : public ::testing::TestWithParam<IdNameCase> {};
 
@@ -214,13 +221,15 @@ INSTANTIATE_TEST_SUITE_P(
 // writes no file says so for every record, in the window and on standard error.
 struct TypeCase {
     int type;
-    const char* file;      // nullptr: no file is written
-    const char* expected;  // the file's contents after the three records
+    const char* file;                  // nullptr: no file is written
+    const char* expected;              // the file's contents after the three records
     const char* notWritten = nullptr;  // what the operator is told, for a type that writes nothing
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const TypeCase& c, std::ostream* os) { *os << "type " << c.type; }
+void PrintTo(const TypeCase& c, std::ostream* os) {
+    *os << "type " << c.type;
+}
 
 class ExportTypeTest : public CsvExportTest, public ::testing::WithParamInterface<TypeCase> {};
 

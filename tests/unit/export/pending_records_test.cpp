@@ -6,20 +6,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <ostream>
 
 #include <csignal>
 #include <filesystem>
 #include <limits>
 #include <string>
 
-#include "state/run_state.h"
 #include "export/csv_export.h"
 #include "export/export_record.h"
+#include "state/run_state.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -124,7 +124,9 @@ struct LockCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LockCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LockTest : public PendingTest, public ::testing::WithParamInterface<LockCase> {};
 
@@ -177,7 +179,9 @@ struct ShortWriteCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const ShortWriteCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ShortWriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ShortWriteTest : public PendingTest, public ::testing::WithParamInterface<ShortWriteCase> {};
 
@@ -304,7 +308,9 @@ struct CheckCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CheckCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CheckTest : public PendingTest, public ::testing::WithParamInterface<CheckCase> {};
 
@@ -326,21 +332,19 @@ TEST_P(CheckTest, KeptLinesAreWrittenOnce) {
     EXPECT_EQ(SpoolFiles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CheckTest,
-                         ::testing::Values(CheckCase{"AlreadyThere", "X\r\n" + Line("A"), 3,
-                                                     "X\r\n" + Line("A") + Line("B")},
-                                           CheckCase{"AlreadyThereFollowedByAnotherRecord",
-                                                     "X\r\n" + Line("A") + Line("Z"), 3,
-                                                     "X\r\n" + Line("A") + Line("Z") + Line("B")},
-                                           CheckCase{"NotThere", "X\r\n", 3,
-                                                     "X\r\n" + Line("A") + Line("B")},
-                                           CheckCase{"SomethingElseThere", "X\r\n" + Line("Q"), 3,
-                                                     "X\r\n" + Line("Q") + Line("A") + Line("B")},
-                                           // The check's end overflowed the offset type.
-                                           CheckCase{"BeyondTheLargestOffset", "X\r\n",
-                                                     std::numeric_limits<std::int64_t>::max() - 3,
-                                                     "X\r\n" + Line("A") + Line("B")}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CheckTest,
+    ::testing::Values(
+        CheckCase{"AlreadyThere", "X\r\n" + Line("A"), 3, "X\r\n" + Line("A") + Line("B")},
+        CheckCase{"AlreadyThereFollowedByAnotherRecord", "X\r\n" + Line("A") + Line("Z"), 3,
+                  "X\r\n" + Line("A") + Line("Z") + Line("B")},
+        CheckCase{"NotThere", "X\r\n", 3, "X\r\n" + Line("A") + Line("B")},
+        CheckCase{"SomethingElseThere", "X\r\n" + Line("Q"), 3,
+                  "X\r\n" + Line("Q") + Line("A") + Line("B")},
+        // The check's end overflowed the offset type.
+        CheckCase{"BeyondTheLargestOffset", "X\r\n", std::numeric_limits<std::int64_t>::max() - 3,
+                  "X\r\n" + Line("A") + Line("B")}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PendingTest, DamagedSpoolFileIsIgnored) {
     dir.Write("cfg/karvelo-pending-x-0000000000000000.spool", "not a spool\n");

@@ -3,19 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <sys/file.h>
 #include <unistd.h>
+#include <ostream>
 
 #include <filesystem>
 #include <optional>
 #include <string>
 
+#include "export/csv_export.h"
+#include "export/text_source_file.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
-#include "export/csv_export.h"
-#include "export/text_source_file.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -37,7 +37,9 @@ struct SplitCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -86,7 +88,9 @@ struct IdCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const IdCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const IdCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IdFromFileTest : public TextSourceTest, public ::testing::WithParamInterface<IdCase> {};
 
@@ -134,7 +138,9 @@ struct UnreadableCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const UnreadableCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UnreadableTest : public TextSourceTest,
                        public ::testing::WithParamInterface<UnreadableCase> {};
@@ -217,7 +223,9 @@ struct SlotCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const SlotCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SlotCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SlotTextTest : public TextSourceTest, public ::testing::WithParamInterface<SlotCase> {};
 

@@ -21,7 +21,7 @@ constexpr int kEnter = 14;
 // Another program's window holds the focus; the keys are typed with XTest, as
 // the keyboard would.
 class DesktopKeyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!xvfb_.available()) GTEST_SKIP() << "Xvfb is not available";
         const char* old = std::getenv("DISPLAY");
@@ -29,7 +29,8 @@ protected:
         setenv("DISPLAY", xvfb_.display().c_str(), 1);
         other_ = XOpenDisplay(xvfb_.display().c_str());
         ASSERT_NE(other_, nullptr);
-        const Window w = XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 100, 100, 0, 0, 0);
+        const Window w =
+            XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 100, 100, 0, 0, 0);
         XMapWindow(other_, w);
         XSync(other_, False);
         XSetInputFocus(other_, w, RevertToParent, CurrentTime);
@@ -39,8 +40,10 @@ protected:
     void TearDown() override {
         keys_.reset();
         if (other_) XCloseDisplay(other_);
-        if (!oldDisplay_.empty()) setenv("DISPLAY", oldDisplay_.c_str(), 1);
-        else unsetenv("DISPLAY");
+        if (!oldDisplay_.empty())
+            setenv("DISPLAY", oldDisplay_.c_str(), 1);
+        else
+            unsetenv("DISPLAY");
     }
     void Key(KeySym sym, bool down) {
         XTestFakeKeyEvent(other_, XKeysymToKeycode(other_, sym), down ? True : False, CurrentTime);

@@ -1,7 +1,7 @@
 #include "platform/profile.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -352,7 +352,8 @@ TEST(ProfileEncoding, RoundTripOfRandomFilesIsByteExact) {
     for (int round = 0; round < 400; ++round) {
         const std::size_t size = std::uniform_int_distribution<std::size_t>(0, 300)(rng);
         const std::string inputs[] = {
-            RandomProfileBytes(rng, size), "\xEF\xBB\xBF" + RandomProfileBytes(rng, size),
+            RandomProfileBytes(rng, size),
+            "\xEF\xBB\xBF" + RandomProfileBytes(rng, size),
             "\xFF\xFE" + RandomProfileBytes(rng, size),  // odd sizes included
             "\xFE\xFF" + RandomProfileBytes(rng, size),
         };
@@ -680,10 +681,10 @@ TEST_F(ProfileFileTest, StaleTemporaryFilesAreRemoved) {
     WriteBytes(path, "[a]\nk=1\n");
     const std::vector<std::string> stale = {".karvelo.cfg.Ab12Cd", ".karvelo.cfg.zzzzzz"};
     const std::vector<std::string> kept = {
-        ".karvelo.cfg.Ab12C",   // not six characters
+        ".karvelo.cfg.Ab12C",                                                 // not six characters
         ".karvelo.cfg.Ab12Cd7", ".karvelo.cfg.Ab-2Cd", "karvelo.cfg.Ab12Cd",  // not hidden
-        ".karvelo1.cfg.Ab12Cd",                                           // another file's
-        ".karvelo.cfg.live01",                                            // being written
+        ".karvelo1.cfg.Ab12Cd",                                               // another file's
+        ".karvelo.cfg.live01",                                                // being written
     };
     for (const std::string& name : stale) WriteBytes(PathOf(name), "[a]\nk=half");
     for (const std::string& name : kept) WriteBytes(PathOf(name), "x");

@@ -21,12 +21,14 @@ TEST(SlotSettings, KeyTextsRoundTripInTheDialogsOrder) {
     EXPECT_EQ(texts[static_cast<int>(SlotKey::Channel)], L"1");
     EXPECT_EQ(texts[static_cast<int>(SlotKey::TextLast)], L"12.5");
 
-    for (int k = 0; k < kSlotKeyCount; ++k) texts[static_cast<std::size_t>(k)] = L"v" + std::to_wstring(k);
+    for (int k = 0; k < kSlotKeyCount; ++k)
+        texts[static_cast<std::size_t>(k)] = L"v" + std::to_wstring(k);
     WriteSlotKeyTexts(doc, 3, texts);
-    EXPECT_EQ(doc.Serialize(),
-              "[DEVICE3]\r\ntextlast=12.5\r\ntyp=v0\r\ntyp_txt=v1\r\nport=v2\r\nport_txt=v3\r\nsn=v4\r\n"
-              "ch=v5\r\nparameter=v6\r\ntextsource=v7\r\ntextpath=v8\r\ntextfile=v9\r\nsendmode=v10\r\n"
-              "sendtime=v11\r\nformat=v12\r\nfactor=v13\r\noffset=v14\r\ntitle=v15\r\n");
+    EXPECT_EQ(
+        doc.Serialize(),
+        "[DEVICE3]\r\ntextlast=12.5\r\ntyp=v0\r\ntyp_txt=v1\r\nport=v2\r\nport_txt=v3\r\nsn=v4\r\n"
+        "ch=v5\r\nparameter=v6\r\ntextsource=v7\r\ntextpath=v8\r\ntextfile=v9\r\nsendmode=v10\r\n"
+        "sendtime=v11\r\nformat=v12\r\nfactor=v13\r\noffset=v14\r\ntitle=v15\r\n");
 }
 
 TEST(SlotSettings, LoadTurnsMinutesIntoSecondsAndCutsTheTitle) {

@@ -153,7 +153,8 @@ void FillPoint(RunState& run, int s, int point, double raw) {
     for (int d = 0; d <= kMaxSlots; ++d) {
         if (!IsOpenSibling(run, d, s) || run.Channel[d].load() != point) continue;
         // "1e999  " fits the field too; such a point is left as it was.
-        if (const std::optional<double> value = readers::Scaled(run, d, raw)) StoreValue(run, d, *value);
+        if (const std::optional<double> value = readers::Scaled(run, d, raw))
+            StoreValue(run, d, *value);
     }
 }
 
@@ -162,7 +163,8 @@ void FillPoint(RunState& run, int s, int point, double raw) {
 ReaderResult ReadAlmemoList(const ReadContext& ctx, int s, bool /*requested*/) {
     RunState& run = ctx.run;
     if (!IsSlotEntry(s)) return kNotOpen;
-    if (run.SlotState[s].load() == SlotStage::Read) return kValueStored;  // filled with an earlier list
+    if (run.SlotState[s].load() == SlotStage::Read)
+        return kValueStored;  // filled with an earlier list
     SerialLine* port = ctx.PortOf(s);
     if (port == nullptr) return kNotOpen;
 

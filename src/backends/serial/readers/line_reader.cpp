@@ -18,7 +18,6 @@ constexpr char kXoff = 0x13;
 // Positions 1..10 of a Keyence reply are its header.
 constexpr int kHeaderEnd = 10;
 
-
 // The byte as the variant stores it at the next position; nullopt when the
 // variant drops it.
 std::optional<char> Filtered(const LineVariant& v, int nextPos, char c) {

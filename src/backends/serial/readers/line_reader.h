@@ -13,11 +13,10 @@
 #include <string_view>
 
 #include "backends/serial/readers/reader_support.h"
-#include "devices/reader.h"
 #include "backends/serial/serial_line.h"
+#include "devices/reader.h"
 
 namespace karvelo::serial {
-
 
 // The receive buffer of one line. Byte 0 is always a blank and received bytes
 // follow from position 1, so the count of stored bytes is also the position of

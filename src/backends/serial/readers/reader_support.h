@@ -15,7 +15,6 @@
 
 namespace karvelo::serial {
 
-using devices::ReaderResult;
 using devices::kDeviceFault;
 using devices::kErrorMarker;
 using devices::kMalformed;
@@ -25,6 +24,7 @@ using devices::kOutOfRange;
 using devices::kSendFlag2;
 using devices::kStoredOrSendFlag1;
 using devices::kValueStored;
+using devices::ReaderResult;
 
 struct ReadContext {
     RunState& run;                    // the slots' settings and results
@@ -37,7 +37,9 @@ struct ReadContext {
 namespace readers {
 
 // Entries 0..10 of the per-slot arrays; anything else is never indexed.
-inline bool IsSlotEntry(int s) { return s >= 0 && s <= kMaxSlots; }
+inline bool IsSlotEntry(int s) {
+    return s >= 0 && s <= kMaxSlots;
+}
 
 // A failed read leaves nothing to show.
 inline void ClearResults(RunState& run, int s) {
@@ -49,7 +51,8 @@ inline void ClearResults(RunState& run, int s) {
 // A converted reading scaled with the slot's own factor (and offset); nullopt
 // when that is no finite number: an exponent such as 1e999 in the reply, or a
 // reading the slot's scale takes beyond the range of a double.
-inline std::optional<double> Scaled(const RunState& run, int s, double raw, bool withOffset = true) {
+inline std::optional<double> Scaled(const RunState& run, int s, double raw,
+                                    bool withOffset = true) {
     const double value = raw * run.Factor[s].load() + (withOffset ? run.Offset[s].load() : 0.0);
     if (!std::isfinite(value)) return std::nullopt;
     return value;

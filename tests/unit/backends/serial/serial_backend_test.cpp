@@ -13,9 +13,9 @@
 namespace karvelo::serial {
 namespace {
 
-using ::testing::ElementsAre;
 using karvelo::testing::FakeWindow;
 using karvelo::testing::ScriptedPort;
+using ::testing::ElementsAre;
 
 struct OpenedPort {
     LineProfile profile;
@@ -27,7 +27,7 @@ int g_destroyed = 0;
 std::vector<int> g_missingComs;  // COM numbers that do not exist
 
 class CountedPort : public ScriptedPort {
-public:
+  public:
     ~CountedPort() override { ++g_destroyed; }
 };
 
@@ -41,7 +41,7 @@ std::unique_ptr<SerialLine> FakeOpener(const LineProfile& profile, int com) {
 }
 
 class SerialOpenTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRunState();
         g_opened.clear();

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "state/run_state.h"
-#include "support/fake_window.h"
 #include "support/fake_wait_clock.h"
+#include "support/fake_window.h"
 #include "support/scripted_port.h"
 #include "support/test_devices.h"
 
@@ -29,7 +29,7 @@ struct RequestCase {
 
 // Requests go through the device set, which asks the slot type's row what to do.
 class RequestTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRunState();
         g_run.StatusText[4] = L"old";
@@ -88,10 +88,10 @@ TEST_F(RequestTest, MissingDeviceMarksOnlyItsSlotAndStillWaits) {
         std::uint32_t waitMs;
     };
     const Case cases[] = {
-        {1, 0, L"com error", 200}, {26, 0, L"com error", 0}, {19, 3, L"com error", 200},
+        {1, 0, L"com error", 200},  {26, 0, L"com error", 0},  {19, 3, L"com error", 200},
         {10, 0, L"usb error", 200}, {20, -1, L"pci error", 0}, {20, 2, L"", 0},
-        {40, 0, L"", 200},         {0, 0, L"old", 0},         {7, 0, L"old", 0},
-        {22, 0, L"old", 0},        {-3, 0, L"old", 0},        {99, 0, L"old", 0},
+        {40, 0, L"", 200},          {0, 0, L"old", 0},         {7, 0, L"old", 0},
+        {22, 0, L"old", 0},         {-3, 0, L"old", 0},        {99, 0, L"old", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "type " << c.type);
@@ -114,7 +114,7 @@ TEST_F(RequestTest, MissingDeviceMarksOnlyItsSlotAndStillWaits) {
 
 TEST(ChecksumFrame, XorOfTheBodyInUpperCaseHex) {
     EXPECT_EQ(ChecksumFrame("PRI,0", "\r"), "$PRI,0*57\r");
-    EXPECT_EQ(ChecksumFrame("", "\n\r"), "$*0\n\r");          // no leading zeros
+    EXPECT_EQ(ChecksumFrame("", "\n\r"), "$*0\n\r");  // no leading zeros
     EXPECT_EQ(ChecksumFrame("A", ""), "$A*41");
     EXPECT_EQ(ChecksumFrame("\x0a", ""), "$\x0a*A");
 }

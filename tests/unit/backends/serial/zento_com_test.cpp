@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "platform/serial_tty.h"
+#include "state/run_state.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 

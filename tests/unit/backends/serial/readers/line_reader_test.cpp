@@ -27,7 +27,9 @@ struct LineCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class LineReaderTest : public ReaderTest, public ::testing::WithParamInterface<LineCase> {};
 using LineReaderEdgeTest = ReaderTest;
@@ -56,7 +58,8 @@ const LineCase kLineCases[] = {
     {"error marker", 1, "Error\r", true, 1, 0, -4, kCleared},
     {"lower-case e is an exponent", 1, "1.5e2\r", true, 1, 0, 1, Stored(150)},
     {"infinity is no reading", 1, "9e999\r", true, 1, 0, -3, kCleared},
-    {"noise without a digit is no reading", 1, std::string("\x13\xff#\x01\r", 5), false, 1, 0, -3, kCleared},
+    {"noise without a digit is no reading", 1, std::string("\x13\xff#\x01\r", 5), false, 1, 0, -3,
+     kCleared},
     {"line cut off", 1, "+012.3", true, 1, 0, -1, kCleared},
     {"simplex takes 98 bytes", 2, Repeat(' ', 93) + "1.25\r", true, 1, 0, 1, Stored(1.25)},
     {"but not 99", 2, Repeat(' ', 94) + "1.25\r", true, 1, 0, -1, kCleared},
@@ -155,7 +158,9 @@ struct ThermometerCase {
     SlotResult result;
 };
 
-void PrintTo(const ThermometerCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const ThermometerCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class ThermometerTest : public ReaderTest, public ::testing::WithParamInterface<ThermometerCase> {};
 

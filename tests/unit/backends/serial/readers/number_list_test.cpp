@@ -20,7 +20,9 @@ struct SplitCase {
 };
 
 // Test listings name the case, not its bytes.
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class SplitNumberListTest : public ::testing::TestWithParam<SplitCase> {};
 

@@ -13,8 +13,8 @@
 
 #include "backends/serial/serial_backend.h"
 #include "devices/catalogue.h"
-#include "state/run_state.h"
 #include "platform/wait.h"
+#include "state/run_state.h"
 #include "support/scripted_port.h"
 
 namespace karvelo::serial {
@@ -66,7 +66,8 @@ class ReaderTest : public ::testing::Test {
     }
 
     // No port is ever opened: the tests hand the slots their scripted ports.
-    SerialBackend backend{g_run, [](const LineProfile&, int) { return std::unique_ptr<SerialLine>(); }};
+    SerialBackend backend{g_run,
+                          [](const LineProfile&, int) { return std::unique_ptr<SerialLine>(); }};
     testing::ScriptedPort port;
     FakeClock clock;
 };
