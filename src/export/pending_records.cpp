@@ -144,6 +144,26 @@ std::string ReplaceFileAtomically(const std::string& folder, const std::string& 
     return {};
 }
 
+// A spool's temporary file that a killed write left behind: "<spool>.tmp-XXXXXX",
+// untouched for longer than any write takes. A write in progress (of another
+// station on the same folder) is seconds younger and stays.
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr std::size_t kTemporarySuffixChars = 6;
+constexpr time_t kStaleTemporarySeconds = 60;
+
+bool IsStaleSpoolTemporary(const std::string& folder, std::string_view name) {
+    const std::size_t mark = name.rfind(kTemporaryMark);
+    if (!name.starts_with(kSpoolPrefix) || mark == std::string_view::npos ||
+        name.size() != mark + kTemporaryMark.size() + kTemporarySuffixChars ||
+        !name.substr(0, mark).ends_with(kSpoolSuffix)) {
+        return false;
+    }
+    struct stat st {};
+    const std::string path = folder + std::string(name);
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::time(nullptr) - st.st_mtime > kStaleTemporarySeconds;
+}
+
 std::string SpoolText(const std::string& target, const PendingLines& lines) {
     std::string text(kMagicLine);
     text += '\n';
@@ -316,6 +336,10 @@ void PendingStore::LoadSpools() {
     if (dir == nullptr) return;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name(e->d_name);
+        if (IsStaleSpoolTemporary(folder_, name)) {
+            ::unlink((folder_ + std::string(name)).c_str());
+            continue;
+        }
         if (!name.starts_with(kSpoolPrefix) || !name.ends_with(kSpoolSuffix)) continue;
         const std::string path = folder_ + std::string(name);
         std::string text;

@@ -8,12 +8,14 @@
 
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <ostream>
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -69,6 +71,13 @@ class PendingTest : public ::testing::Test {
     std::string target() const { return dir.file("out/sub/data.csv"); }
     void CreateFolder() const { fs::create_directory(dir.path() / "out" / "sub"); }
     std::string Contents() const { return dir.Read("out/sub/data.csv"); }
+    // The one spool file of the folder; empty when there is none.
+    std::string SpoolPath() const {
+        for (const auto& e : fs::directory_iterator(cfg())) {
+            if (e.path().extension() == ".spool") return e.path().string();
+        }
+        return {};
+    }
     int SpoolFiles() const {
         int n = 0;
         for (const auto& e : fs::directory_iterator(cfg())) n += e.path().extension() == ".spool";
@@ -113,6 +122,27 @@ TEST_F(PendingTest, KeptRecordsSurviveARestart) {
     Export("C");
     EXPECT_EQ(Contents(), Line("A") + Line("B") + Line("C"));
     EXPECT_EQ(SpoolFiles(), 0);
+}
+
+// A spool write killed halfway leaves its temporary file; the next start
+// removes it once it is clearly abandoned, and never a write still going on.
+TEST_F(PendingTest, AbandonedSpoolTemporariesAreRemovedAtStart) {
+    Export("A");
+    const std::string spool = SpoolPath();
+    ASSERT_FALSE(spool.empty());
+    const std::string old = spool + ".tmp-a1B2c3";
+    const std::string fresh = spool + ".tmp-d4E5f6";
+    const std::string foreign = cfg() + "/notes.txt.tmp-a1B2c3";
+    for (const std::string& f : {old, fresh, foreign}) std::ofstream(f) << "half";
+    const timespec longAgo[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), longAgo, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, foreign.c_str(), longAgo, 0), 0);
+
+    ReloadPendingRecords();
+    ASSERT_NE(PendingRecords().Find(target()), nullptr);
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(foreign)) << "only our own spools' temporaries";
 }
 
 // A file another writer holds is neither written nor emptied; once it is free,
