@@ -73,7 +73,7 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
     g_run.Factor[1] = 1.0;
 
     serial::zento_com port;
-    if (!port.open(devices::DeviceTypeOf(1).line,
+    if (!port.open(devices::DeviceTypeOf(1).serial.line,
                    serial::ComDevicePath(3, g_run.MainConfigFile.str()))) {
         state.SkipWithError("cannot open the pseudo-terminal");
         return;

@@ -84,10 +84,7 @@ constexpr DeviceType Serial(const SerialRow& r) {
     t.request = r.request;
     t.settleMs = r.settleMs;
     t.status = r.status;
-    t.line = r.port;
-    t.afterOpen = r.afterOpen;
-    t.frame = r.frame;
-    t.reader = r.reader;
+    t.serial = {r.port, r.afterOpen, r.frame, r.reader};
     return t;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // One row of the device-type table: everything the station knows about an
 // instrument type code (key `typ` of a slot). Generic code asks the row what to
-// do; no code outside the table compares a type number.
+// do; no code outside the table compares a type number. A back-end whose types
+// differ in how they are opened or read has its own part of the row (`serial`
+// today; the FTDI and vendor back-ends add theirs the same way).
 
 #include <array>
 #include <cstdint>
@@ -73,11 +75,9 @@ struct DeviceType {
     int settleMs = 0;  // pause between two cycles while a slot of this type reads "autom."
     const StatusRule* status = nullptr;  // null: nothing to show (text, free and unknown codes)
 
-    // Serial types only.
-    serial::LineProfile line;    // port settings; invalid: never opened
-    std::string_view afterOpen;  // bytes written one by one right after opening
-    serial::LineVariant frame;   // framing of the reply line, for the line readers
-    serial::SerialReaderFn reader = nullptr;
+    // Each back-end whose types differ in more than the fields above keeps its
+    // own part of the row; the other back-ends leave it empty.
+    serial::SerialRow serial;
 
     bool Has(Capability c) const { return (caps & c) != 0; }
     // The status word shown when the slot's device is not open ("com error",

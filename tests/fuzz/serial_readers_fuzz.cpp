@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Script(port, data + 2, size - 2);
     const karvelo::devices::DeviceType& row = karvelo::devices::DeviceTypeOf(type);
-    Check(row.reader != nullptr);
+    Check(row.serial.reader != nullptr);
     const int r = backend.Read(readSlot, requested, row);
 
     Check(r >= -4 && r <= 3 && r != -2);

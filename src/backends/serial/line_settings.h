@@ -1,7 +1,7 @@
 #pragma once
 // What a serial instrument type's row in the device-type table says about its
-// wire: the port's line settings, how its reply line is framed, and which
-// reader takes the reply apart.
+// wire (SerialRow): the port's line settings, how its reply line is framed, and
+// which reader takes the reply apart.
 
 #include <cstdint>
 #include <string_view>
@@ -63,5 +63,13 @@ struct ReadContext;
 // handed in.
 using SerialReaderFn = devices::ReaderResult (*)(const ReadContext& context, int slot,
                                                  bool requested);
+
+// The serial back-end's part of a device-type row.
+struct SerialRow {
+    LineProfile line;            // port settings; not valid: never opened
+    std::string_view afterOpen;  // bytes written one by one right after opening
+    LineVariant frame;           // framing of the reply line, for the line readers
+    SerialReaderFn reader = nullptr;
+};
 
 }  // namespace karvelo::serial

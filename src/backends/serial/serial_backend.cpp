@@ -89,11 +89,11 @@ void SerialBackend::OpenAll(WindowPort& window) {
             continue;
         }
         const DeviceType& type = DeviceTypeOf(code);
-        if (conflict || !type.line.valid()) continue;
+        if (conflict || !type.serial.line.valid()) continue;
 
-        std::unique_ptr<SerialLine> port = openPort_(type.line, com);
+        std::unique_ptr<SerialLine> port = openPort_(type.serial.line, com);
         if (!port) continue;
-        SendAfterOpen(*port, type.afterOpen);
+        SendAfterOpen(*port, type.serial.afterOpen);
         ports_.SlotPort[s] = port.get();
         ports_.OwnedPort[s] = std::move(port);
     }
@@ -144,8 +144,8 @@ RequestOutcome SerialBackend::Request(int s, const DeviceType& type) {
 }
 
 devices::ReaderResult SerialBackend::Read(int s, bool requested, const DeviceType& type) {
-    if (type.reader == nullptr) return devices::kNotOpen;
-    return type.reader(ReadContext{run_, ports_, type}, s, requested);
+    if (type.serial.reader == nullptr) return devices::kNotOpen;
+    return type.serial.reader(ReadContext{run_, ports_, type}, s, requested);
 }
 
 }  // namespace karvelo::serial

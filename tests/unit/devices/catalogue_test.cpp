@@ -110,8 +110,8 @@ TEST(Catalogue, SerialRowsAreComplete) {
     for (const DeviceType& t : DeviceTypes()) {
         SCOPED_TRACE(t.code);
         const bool serial = t.transport == Transport::SerialCom;
-        EXPECT_EQ(t.line.valid(), serial);
-        EXPECT_EQ(t.reader != nullptr, serial);
+        EXPECT_EQ(t.serial.line.valid(), serial);
+        EXPECT_EQ(t.serial.reader != nullptr, serial);
         EXPECT_EQ(t.status != nullptr,
                   t.transport != Transport::None && t.transport != Transport::Text);
         if (t.request.action == RequestAction::Write) {
@@ -119,8 +119,8 @@ TEST(Catalogue, SerialRowsAreComplete) {
         }
     }
     // Sylvac simplex raises RTS where the duplex lowers it.
-    EXPECT_EQ(DeviceTypeOf(2).line.after[0], serial::LineAction::SetRts);
-    EXPECT_EQ(DeviceTypeOf(1).line.after[0], serial::LineAction::ClearRts);
+    EXPECT_EQ(DeviceTypeOf(2).serial.line.after[0], serial::LineAction::SetRts);
+    EXPECT_EQ(DeviceTypeOf(1).serial.line.after[0], serial::LineAction::ClearRts);
 }
 
 TEST(Catalogue, SettleTimes) {

@@ -126,7 +126,7 @@ ReaderResult ReceiveLine(const ReadContext& ctx, int s, bool requested, const Li
 
 ReaderResult ReadNumberLine(const ReadContext& ctx, int s, bool requested) {
     RunState& run = ctx.run;
-    const LineVariant& v = ctx.type.frame;
+    const LineVariant& v = ctx.type.serial.frame;
     LineBuffer line;
     const ReaderResult r = ReceiveLine(ctx, s, requested, v, line);
     if (r != kLineReceived) return r;

@@ -157,7 +157,7 @@ ReaderResult ReadIbritDisplay(const ReadContext& ctx, int s, bool requested) {
 ReaderResult ReadSd1List(const ReadContext& ctx, int s, bool requested) {
     RunState& run = ctx.run;
     LineBuffer line;
-    const ReaderResult r = ReceiveLine(ctx, s, requested, ctx.type.frame, line);
+    const ReaderResult r = ReceiveLine(ctx, s, requested, ctx.type.serial.frame, line);
     if (r != kLineReceived) return r;
     NumberList values;
     const int count = SplitNumberList(line.buffer(), values);
@@ -167,7 +167,7 @@ ReaderResult ReadSd1List(const ReadContext& ctx, int s, bool requested) {
 ReaderResult ReadPuList(const ReadContext& ctx, int s, bool requested) {
     RunState& run = ctx.run;
     LineBuffer line;
-    const ReaderResult r = ReceiveLine(ctx, s, requested, ctx.type.frame, line);
+    const ReaderResult r = ReceiveLine(ctx, s, requested, ctx.type.serial.frame, line);
     if (r != kLineReceived) return r;
 
     // "$PRI," in front of the list goes; the checksum after '*' is cut off so

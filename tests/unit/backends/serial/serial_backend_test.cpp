@@ -54,7 +54,7 @@ class SerialOpenTest : public ::testing::Test {
     SerialLine* PortOfSlot(int s) { return backend.ports().SlotPort[s]; }
     // The port was opened with the line settings of `type`.
     static bool OpenedAs(const OpenedPort& p, int type) {
-        const LineProfile& want = devices::DeviceTypeOf(type).line;
+        const LineProfile& want = devices::DeviceTypeOf(type).serial.line;
         return p.profile.baud == want.baud && p.profile.dataBits == want.dataBits &&
                p.profile.parity == want.parity && p.profile.stopBits == want.stopBits &&
                p.profile.before[0] == want.before[0] && p.profile.after[0] == want.after[0] &&

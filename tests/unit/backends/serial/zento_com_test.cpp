@@ -42,7 +42,7 @@ std::span<const std::uint8_t> Bytes(const std::string& s) {
 
 // The line profile of an instrument type.
 const LineProfile& ProfileOf(int type) {
-    return devices::DeviceTypeOf(type).line;
+    return devices::DeviceTypeOf(type).serial.line;
 }
 
 // Opens COM `com` with the profile of `type`, as the serial back-end does.
