@@ -78,22 +78,21 @@ ReadOutcome DeviceSet::Read(int s, bool requested) {
     if (!requested && code == kNoAnswer) return ReadOutcome::NothingNew;
     if (rule->silentMisses && (code == kNoAnswer || code == kDeviceFault))
         return ReadOutcome::NothingNew;
-    if (code == kValueStored) {
-        run_.StatusText[s].Clear();
+    const auto show = [&](std::wstring_view status) {
+        run_.StatusText[s] = status;
         run_.ValueReady[s] = true;
         run_.ValueError[s] = false;
+    };
+    if (code == kValueStored) {
+        show(L"");
         return ReadOutcome::Shown;
     }
     if ((code == kStoredOrSendFlag1 || code == kSendFlag2) && rule->sendFlags) {
-        run_.StatusText[s].Clear();
-        run_.ValueReady[s] = true;
-        run_.ValueError[s] = false;
+        show(L"");
         return code == kSendFlag2 ? ReadOutcome::SendFlag2 : ReadOutcome::SendFlag1;
     }
     if (code == kStoredOrSendFlag1 && rule->storedWord) {
-        run_.StatusText[s] = L"stored";
-        run_.ValueReady[s] = true;
-        run_.ValueError[s] = false;
+        show(L"stored");
         return ReadOutcome::StatusShown;
     }
     if (code <= 0) {

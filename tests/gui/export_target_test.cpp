@@ -19,25 +19,15 @@
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "support/noon_clock.h"
 
 namespace karvelo::testing {
 namespace {
 
 using namespace app;
+using karvelo::testing::NoonClock;
+using karvelo::testing::NoonLine;
 namespace fs = std::filesystem;
-
-bool NoonClock(std::tm& local) {
-    local = std::tm{};
-    local.tm_year = 126;
-    local.tm_mon = 11;
-    local.tm_mday = 9;
-    local.tm_hour = 12;
-    return true;
-}
-
-std::string Line(const std::string& id) {
-    return id + ";09.12.2026;12:00:00;;;;;;;;;;;\r\n";
-}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -140,11 +130,11 @@ TEST_F(ExportTargetWindow, ANewFileCanBeNamedAndGetsTheRecordsKeptMeanwhile) {
     EXPECT_EQ(Tip(), Q(chosen));
     EXPECT_FALSE(g_run.AcquisitionPaused.load());
     // The kept record goes in with the choice, so nothing is shown as waiting.
-    EXPECT_EQ(dir.Read("out/new.csv"), Line("A"));
+    EXPECT_EQ(dir.Read("out/new.csv"), NoonLine("A"));
     EXPECT_TRUE(window->exportProblem().isEmpty()) << window->exportProblem().toStdString();
 
     Export("B");
-    EXPECT_EQ(dir.Read("out/new.csv"), Line("A") + Line("B"));
+    EXPECT_EQ(dir.Read("out/new.csv"), NoonLine("A") + NoonLine("B"));
     EXPECT_TRUE(window->exportProblem().isEmpty()) << window->exportProblem().toStdString();
 }
 
@@ -166,7 +156,7 @@ TEST_F(ExportTargetWindow, RecordAfterAFolderChoiceGoesToTheIdsFileInIt) {
     EXPECT_EQ(Tip(), Q(folder + "/AB_12_3.csv"));
 
     Export("AB 12/3");
-    EXPECT_EQ(dir.Read("lots/AB_12_3.csv"), Line("AB 12/3"));
+    EXPECT_EQ(dir.Read("lots/AB_12_3.csv"), NoonLine("AB 12/3"));
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir.path() / "lots"), {}), 1);
     EXPECT_TRUE(window->exportProblem().isEmpty()) << window->exportProblem().toStdString();
     EXPECT_TRUE(exports::PendingRecords().Targets().empty());

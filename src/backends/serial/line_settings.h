@@ -24,6 +24,7 @@ struct LineProfile {
     LineAction after[2] = {};   // performed after, in order
 
     bool valid() const { return baud > 0; }
+    bool operator==(const LineProfile&) const = default;
 };
 
 // --- Reply lines -----------------------------------------------------------

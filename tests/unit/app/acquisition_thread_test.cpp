@@ -60,6 +60,15 @@ class AcquisitionTest : public StationTest {
         ExportWhileWaiting();
     }
 
+    // A new case of a table: a fresh record exporting to a CSV file, nothing
+    // exported yet.
+    void FreshStation() {
+        ResetRunState();
+        g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
+        g_run.ExportType = ExportKind::CsvMulti;
+        RecordLog::Instance().Clear();
+    }
+
     AcquisitionThread acquisition{window, devices.set};
 };
 
@@ -101,10 +110,7 @@ const ModeCase kModeCases[] = {
 TEST_F(AcquisitionTest, SendModes) {
     for (const ModeCase& c : kModeCases) {
         SCOPED_TRACE(c.name);
-        ResetRunState();
-        g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
-        g_run.ExportType = ExportKind::CsvMulti;
-        RecordLog::Instance().Clear();
+        FreshStation();
         ScriptedPort port;
         g_run.DeviceCount = 1;
         Instrument(1, kSylvac, c.mode, &port);
@@ -150,10 +156,7 @@ TEST_F(AcquisitionTest, UnrequestedPollsRaiseARecordOnlyForAValue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetRunState();
-        g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
-        g_run.ExportType = ExportKind::CsvMulti;
-        RecordLog::Instance().Clear();
+        FreshStation();
         ScriptedPort port;
         g_run.DeviceCount = 1;
         Instrument(1, kSylvac, c.mode, c.portOpen ? &port : nullptr);
@@ -187,10 +190,7 @@ TEST_F(AcquisitionTest, OneTriggerGivesOneRecordPerFanOutInstrument) {
     for (const Case& c : cases) {
         for (Trigger t : {Trigger::Timer, Trigger::Key}) {
             SCOPED_TRACE(c.name);
-            ResetRunState();
-            g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
-            g_run.ExportType = ExportKind::CsvMulti;
-            RecordLog::Instance().Clear();
+            FreshStation();
             ScriptedPort port;
             g_run.DeviceCount = 2;
             Instrument(1, c.type, 3, &port, 4, /*channel*/ 1);

@@ -21,30 +21,21 @@
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "support/fake_window.h"
+#include "support/noon_clock.h"
 #include "support/temp_dir.h"
 
 namespace karvelo::exports {
 namespace {
 
 using karvelo::testing::FakeWindow;
+using karvelo::testing::NoonClock;
+using karvelo::testing::NoonLine;
+
 using karvelo::testing::TempDir;
 namespace fs = std::filesystem;
 
 std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
-}
-
-bool NoonClock(std::tm& local) {
-    local = std::tm{};
-    local.tm_year = 126;
-    local.tm_mon = 11;
-    local.tm_mday = 9;
-    local.tm_hour = 12;
-    return true;
-}
-
-std::string Line(const std::string& id) {
-    return id + ";09.12.2026;12:00:00;;;;;;;;;;;\r\n";
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder) {
@@ -179,7 +170,7 @@ TEST_P(RelativeFolderTest, RecordGoesBesideTheConfiguration) {
     g_run.ExportPath = c.exportPath;
     window.texts[kFileNameField] = L"Lot-4.csv";
     Export("Lot-4");
-    EXPECT_EQ(dir.Read(std::string("cfg/") + c.file), Line("Lot-4"));
+    EXPECT_EQ(dir.Read(std::string("cfg/") + c.file), NoonLine("Lot-4"));
     EXPECT_TRUE(FilesIn(dir.path() / "cwd").empty());
     EXPECT_EQ(window.exportProblem, L"");
 }
@@ -252,7 +243,7 @@ TEST_F(ExportTargetTest, LinesKeptWithoutAFileGoToTheFileChosenNextOnce) {
     g_run.ExportType = ExportKind::IdCsvMulti;
     window.texts[kFileNameField] = L"C.csv";
     Export("C");
-    EXPECT_EQ(dir.Read("out/C.csv"), Line("C"));
+    EXPECT_EQ(dir.Read("out/C.csv"), NoonLine("C"));
     EXPECT_TRUE(Contains(window.exportProblem, L"2 records waiting for a CSV file to be chosen"))
         << platform::WideToUtf8(window.exportProblem);
 
@@ -260,12 +251,13 @@ TEST_F(ExportTargetTest, LinesKeptWithoutAFileGoToTheFileChosenNextOnce) {
     g_run.CsvFileName = L"data.csv";
     dir.Write("out/data.csv", "X\r\n");
     Export("D");
-    EXPECT_EQ(dir.Read("out/data.csv"), "X\r\n" + Line("A") + Line("B") + Line("D"));
+    EXPECT_EQ(dir.Read("out/data.csv"), "X\r\n" + NoonLine("A") + NoonLine("B") + NoonLine("D"));
     EXPECT_EQ(window.exportProblem, L"");
     EXPECT_TRUE(SpoolFiles().empty());
 
     Export("E");
-    EXPECT_EQ(dir.Read("out/data.csv"), "X\r\n" + Line("A") + Line("B") + Line("D") + Line("E"));
+    EXPECT_EQ(dir.Read("out/data.csv"),
+              "X\r\n" + NoonLine("A") + NoonLine("B") + NoonLine("D") + NoonLine("E"));
 }
 
 TEST_F(ExportTargetTest, LinesKeptWithoutAFileWaitForTheChosenFilesOwnKeptLines) {
@@ -276,7 +268,7 @@ TEST_F(ExportTargetTest, LinesKeptWithoutAFileWaitForTheChosenFilesOwnKeptLines)
     g_run.CsvFileName = L"data.csv";
     fs::create_directory(dir.path() / "out" / "missing");
     Export("C");
-    EXPECT_EQ(dir.Read("out/missing/data.csv"), Line("A") + Line("B") + Line("C"));
+    EXPECT_EQ(dir.Read("out/missing/data.csv"), NoonLine("A") + NoonLine("B") + NoonLine("C"));
     EXPECT_TRUE(SpoolFiles().empty());
     EXPECT_EQ(window.exportProblem, L"");
 }
@@ -288,18 +280,18 @@ TEST_F(ExportTargetTest, SpoolLeftHalfwayByAHandOverIsTakenInOnce) {
     {
         PendingStore earlierRun(cfg() + "/");
         PendingLines lines;
-        lines.bytes = Line("A");
+        lines.bytes = NoonLine("A");
         ASSERT_TRUE(earlierRun.Keep(kUnnamedTarget, lines));
         oldSpool = earlierRun.SpoolPath(kUnnamedTarget);
     }
     const std::string target = dir.file("out/data.csv");
     std::ofstream(oldSpool, std::ios::binary | std::ios::trunc)
         << "karvelo pending records\ntarget " << target << "\ncheck -1 0\n"
-        << Line("A");
+        << NoonLine("A");
     ReloadPendingRecords();
     EXPECT_EQ(PendingRecords().Find(kUnnamedTarget), nullptr);
     Export("B");
-    EXPECT_EQ(dir.Read("out/data.csv"), Line("A") + Line("B"));
+    EXPECT_EQ(dir.Read("out/data.csv"), NoonLine("A") + NoonLine("B"));
     EXPECT_TRUE(SpoolFiles().empty());
 }
 
@@ -313,7 +305,7 @@ TEST_F(ExportTargetTest, LinesKeptForAFileThatCannotBeWrittenAreReportedAtStart)
     {
         PendingStore earlierRun(cfg() + "/");
         PendingLines lines;
-        lines.bytes = Line("A") + Line("B");
+        lines.bytes = NoonLine("A") + NoonLine("B");
         ASSERT_TRUE(earlierRun.Keep(astray, lines));
         spool = earlierRun.SpoolPath(astray);
     }
@@ -328,7 +320,7 @@ TEST_F(ExportTargetTest, LinesKeptForAFileThatCannotBeWrittenAreReportedAtStart)
 
     // Still shown after records that do reach their file.
     Export("C");
-    EXPECT_EQ(dir.Read("out/data.csv"), Line("C"));
+    EXPECT_EQ(dir.Read("out/data.csv"), NoonLine("C"));
     EXPECT_TRUE(Contains(window.exportProblem, L"2 records waiting for " + W(astray)));
 }
 
@@ -388,8 +380,9 @@ TEST_P(SyncTest, EveryRecordIsSyncedAndAFailedSyncIsAFailedWrite) {
 INSTANTIATE_TEST_SUITE_P(Cases, SyncTest,
                          // The record whose sync failed may be in the file already: a collecting
                          // file gets it once, a single file holds only the newest.
-                         ::testing::Values(SyncCase{"Multi", 2, Line("A") + Line("B") + Line("C")},
-                                           SyncCase{"Single", 1, Line("C")}),
+                         ::testing::Values(SyncCase{"Multi", 2,
+                                                    NoonLine("A") + NoonLine("B") + NoonLine("C")},
+                                           SyncCase{"Single", 1, NoonLine("C")}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

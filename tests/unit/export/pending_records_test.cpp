@@ -23,30 +23,21 @@
 #include "export/export_record.h"
 #include "state/run_state.h"
 #include "support/fake_window.h"
+#include "support/noon_clock.h"
 #include "support/temp_dir.h"
 
 namespace karvelo::exports {
 namespace {
 
 using karvelo::testing::FakeWindow;
+using karvelo::testing::NoonClock;
+using karvelo::testing::NoonLine;
+
 using karvelo::testing::TempDir;
 namespace fs = std::filesystem;
 
 std::wstring W(const std::string& s) {
     return std::wstring(s.begin(), s.end());
-}
-
-bool NoonClock(std::tm& local) {
-    local = std::tm{};
-    local.tm_year = 126;
-    local.tm_mon = 11;
-    local.tm_mday = 9;
-    local.tm_hour = 12;
-    return true;
-}
-
-std::string Line(const std::string& id) {
-    return id + ";09.12.2026;12:00:00;;;;;;;;;;;\r\n";
 }
 
 class PendingTest : public ::testing::Test {
@@ -102,12 +93,13 @@ TEST_F(PendingTest, MissingFolderKeepsRecordsUntilItExists) {
 
     CreateFolder();
     Export("C");
-    EXPECT_EQ(Contents(), Line("A") + Line("B") + Line("C"));
+    EXPECT_EQ(Contents(), NoonLine("A") + NoonLine("B") + NoonLine("C"));
     EXPECT_EQ(window.exportProblem, L"");
     EXPECT_EQ(SpoolFiles(), 0);
 
     Export("D");
-    EXPECT_EQ(Contents(), Line("A") + Line("B") + Line("C") + Line("D")) << "each line once";
+    EXPECT_EQ(Contents(), NoonLine("A") + NoonLine("B") + NoonLine("C") + NoonLine("D"))
+        << "each line once";
 }
 
 TEST_F(PendingTest, KeptRecordsSurviveARestart) {
@@ -120,7 +112,7 @@ TEST_F(PendingTest, KeptRecordsSurviveARestart) {
 
     CreateFolder();
     Export("C");
-    EXPECT_EQ(Contents(), Line("A") + Line("B") + Line("C"));
+    EXPECT_EQ(Contents(), NoonLine("A") + NoonLine("B") + NoonLine("C"));
     EXPECT_EQ(SpoolFiles(), 0);
 }
 
@@ -181,8 +173,9 @@ TEST_P(LockTest, FileLockedByAnotherWriterCountsAsNotOpened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LockTest,
-                         ::testing::Values(LockCase{"Single", 1, Line("B")},
-                                           LockCase{"Multi", 2, "X\r\n" + Line("A") + Line("B")}),
+                         ::testing::Values(LockCase{"Single", 1, NoonLine("B")},
+                                           LockCase{"Multi", 2,
+                                                    "X\r\n" + NoonLine("A") + NoonLine("B")}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PendingTest, SingleFileKeepsNothing) {
@@ -194,7 +187,7 @@ TEST_F(PendingTest, SingleFileKeepsNothing) {
 
     CreateFolder();
     Export("B");
-    EXPECT_EQ(Contents(), Line("B"));
+    EXPECT_EQ(Contents(), NoonLine("B"));
     EXPECT_EQ(window.exportProblem, L"");
 }
 
@@ -238,11 +231,11 @@ TEST_P(ShortWriteTest, NoHalfLineIsLeft) {
 
 const std::string kBig(4096, 'o');  // leaves room below the limit for the spool file
 
-INSTANTIATE_TEST_SUITE_P(Cases, ShortWriteTest,
-                         ::testing::Values(ShortWriteCase{"Multi", 2, kBig, kBig,
-                                                          kBig + Line("A") + Line("B")},
-                                           ShortWriteCase{"Single", 1, "old\r\n", "", Line("B")}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShortWriteTest,
+    ::testing::Values(ShortWriteCase{"Multi", 2, kBig, kBig, kBig + NoonLine("A") + NoonLine("B")},
+                      ShortWriteCase{"Single", 1, "old\r\n", "", NoonLine("B")}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // The station is killed after appending kept lines but before removing their
 // spool file: the next run finds them in the file and does not write them again.
@@ -260,7 +253,7 @@ TEST_F(PendingTest, KeptLinesAreNotWrittenTwiceAfterAStopInTheMiddle) {
         ::setrlimit(RLIMIT_CORE, &noCore);
         rlimit limited{};
         ::getrlimit(RLIMIT_FSIZE, &limited);
-        limited.rlim_cur = kBig.size() + Line("A").size();
+        limited.rlim_cur = kBig.size() + NoonLine("A").size();
         ::setrlimit(RLIMIT_FSIZE, &limited);
         std::signal(SIGXFSZ, SIG_DFL);
         Export("B");
@@ -269,11 +262,11 @@ TEST_F(PendingTest, KeptLinesAreNotWrittenTwiceAfterAStopInTheMiddle) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
-    ASSERT_EQ(Contents(), kBig + Line("A"));
+    ASSERT_EQ(Contents(), kBig + NoonLine("A"));
 
     ReloadPendingRecords();
     Export("C");
-    EXPECT_EQ(Contents(), kBig + Line("A") + Line("C"));
+    EXPECT_EQ(Contents(), kBig + NoonLine("A") + NoonLine("C"));
     EXPECT_EQ(SpoolFiles(), 0);
 }
 
@@ -293,14 +286,14 @@ TEST_F(PendingTest, RecordsWaitingForAnEarlierFileAreWrittenWhenItCanBe) {
     g_run.ExportPath = W(dir.file("out") + "/");
     g_run.CsvFileName = L"other.csv";
     Export("B");
-    EXPECT_EQ(dir.Read("out/other.csv"), Line("B"));
+    EXPECT_EQ(dir.Read("out/other.csv"), NoonLine("B"));
     EXPECT_NE(window.exportProblem.find(L"1 record waiting for " + W(target())),
               std::wstring::npos);
 
     CreateFolder();
     g_run.ExportType = ExportKind::None;  // even without a CSV export the kept records go out
     Export("C");
-    EXPECT_EQ(Contents(), Line("A"));
+    EXPECT_EQ(Contents(), NoonLine("A"));
     EXPECT_EQ(window.exportProblem, L"");
 }
 
@@ -309,13 +302,13 @@ TEST_F(PendingTest, KeptLinesDoNotGoIntoAFileThatHoldsOnlyTheNewestRecord) {
     CreateFolder();
     g_run.ExportType = ExportKind::CsvSingle;  // the same file now holds only the newest record
     Export("B");
-    EXPECT_EQ(Contents(), Line("B"));
+    EXPECT_EQ(Contents(), NoonLine("B"));
     EXPECT_NE(window.exportProblem.find(L"1 record waiting for " + W(target())),
               std::wstring::npos);
 
     g_run.ExportType = ExportKind::CsvMulti;
     Export("C");
-    EXPECT_EQ(Contents(), Line("B") + Line("A") + Line("C"));
+    EXPECT_EQ(Contents(), NoonLine("B") + NoonLine("A") + NoonLine("C"));
     EXPECT_EQ(window.exportProblem, L"");
 }
 
@@ -325,7 +318,7 @@ TEST_F(PendingTest, WithoutASpoolFolderTheOperatorIsToldRecordsWouldNotSurvive) 
     EXPECT_NE(window.exportProblem.find(L"not saved for a restart"), std::wstring::npos);
     CreateFolder();
     Export("B");
-    EXPECT_EQ(Contents(), Line("A") + Line("B"));
+    EXPECT_EQ(Contents(), NoonLine("A") + NoonLine("B"));
 }
 
 // A station stopped between appending kept lines and removing their spool: the
@@ -351,7 +344,7 @@ TEST_P(CheckTest, KeptLinesAreWrittenOnce) {
     {
         PendingStore earlierRun(cfg() + "/");
         PendingLines lines;
-        lines.bytes = Line("A");
+        lines.bytes = NoonLine("A");
         lines.checkOffset = c.checkOffset;
         lines.checkLength = lines.bytes.size();
         ASSERT_TRUE(earlierRun.Keep(target(), lines));
@@ -364,16 +357,18 @@ TEST_P(CheckTest, KeptLinesAreWrittenOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CheckTest,
-    ::testing::Values(
-        CheckCase{"AlreadyThere", "X\r\n" + Line("A"), 3, "X\r\n" + Line("A") + Line("B")},
-        CheckCase{"AlreadyThereFollowedByAnotherRecord", "X\r\n" + Line("A") + Line("Z"), 3,
-                  "X\r\n" + Line("A") + Line("Z") + Line("B")},
-        CheckCase{"NotThere", "X\r\n", 3, "X\r\n" + Line("A") + Line("B")},
-        CheckCase{"SomethingElseThere", "X\r\n" + Line("Q"), 3,
-                  "X\r\n" + Line("Q") + Line("A") + Line("B")},
-        // The check's end overflowed the offset type.
-        CheckCase{"BeyondTheLargestOffset", "X\r\n", std::numeric_limits<std::int64_t>::max() - 3,
-                  "X\r\n" + Line("A") + Line("B")}),
+    ::testing::Values(CheckCase{"AlreadyThere", "X\r\n" + NoonLine("A"), 3,
+                                "X\r\n" + NoonLine("A") + NoonLine("B")},
+                      CheckCase{"AlreadyThereFollowedByAnotherRecord",
+                                "X\r\n" + NoonLine("A") + NoonLine("Z"), 3,
+                                "X\r\n" + NoonLine("A") + NoonLine("Z") + NoonLine("B")},
+                      CheckCase{"NotThere", "X\r\n", 3, "X\r\n" + NoonLine("A") + NoonLine("B")},
+                      CheckCase{"SomethingElseThere", "X\r\n" + NoonLine("Q"), 3,
+                                "X\r\n" + NoonLine("Q") + NoonLine("A") + NoonLine("B")},
+                      // The check's end overflowed the offset type.
+                      CheckCase{"BeyondTheLargestOffset", "X\r\n",
+                                std::numeric_limits<std::int64_t>::max() - 3,
+                                "X\r\n" + NoonLine("A") + NoonLine("B")}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PendingTest, DamagedSpoolFileIsIgnored) {
@@ -388,7 +383,7 @@ TEST_F(PendingTest, CheckBeyondTheLargestOffsetIsNoCheck) {
     {
         PendingStore earlierRun(cfg() + "/");
         PendingLines lines;
-        lines.bytes = Line("A");
+        lines.bytes = NoonLine("A");
         lines.checkOffset = std::numeric_limits<std::int64_t>::max() - 3;
         lines.checkLength = lines.bytes.size();
         ASSERT_TRUE(earlierRun.Keep(target(), lines));
@@ -396,7 +391,7 @@ TEST_F(PendingTest, CheckBeyondTheLargestOffsetIsNoCheck) {
     ReloadPendingRecords();
     const PendingLines* kept = PendingRecords().Find(target());
     ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(kept->bytes, Line("A"));
+    EXPECT_EQ(kept->bytes, NoonLine("A"));
     EXPECT_EQ(kept->checkOffset, -1);
     EXPECT_EQ(kept->checkLength, 0u);
 }

@@ -54,11 +54,7 @@ class SerialOpenTest : public ::testing::Test {
     SerialLine* PortOfSlot(int s) { return backend.ports().SlotPort[s]; }
     // The port was opened with the line settings of `type`.
     static bool OpenedAs(const OpenedPort& p, int type) {
-        const LineProfile& want = devices::DeviceTypeOf(type).serial.line;
-        return p.profile.baud == want.baud && p.profile.dataBits == want.dataBits &&
-               p.profile.parity == want.parity && p.profile.stopBits == want.stopBits &&
-               p.profile.before[0] == want.before[0] && p.profile.after[0] == want.after[0] &&
-               p.profile.after[1] == want.after[1];
+        return p.profile == devices::DeviceTypeOf(type).serial.line;
     }
     void Slot(int s, int type, int com) {
         g_run.DeviceType[s] = type;
