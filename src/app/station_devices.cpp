@@ -7,7 +7,7 @@ namespace karvelo::app {
 
 std::unique_ptr<devices::DeviceSet> MakeStationDevices(RunState& run, WindowPort& window) {
     return std::make_unique<devices::DeviceSet>(
-        run, backends::StationBackends(run, window, serial::TtyPortFactory(run)),
+        run, backends::StationBackends(run, window, backends::StationSources(run)),
         [&window](int slot) { return exports::ReadSlotText(slot, window); });
 }
 

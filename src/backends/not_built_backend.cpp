@@ -7,9 +7,6 @@ using devices::RequestOutcome;
 
 RequestOutcome NotBuiltBackend::Request(int s, const devices::DeviceType& type) {
     switch (type.request.action) {
-        case RequestAction::FtdiDevice:
-            // No adapter can be open: the request reports the missing device.
-            return RequestOutcome::DeviceMissing;
         case RequestAction::CounterCard:
             // A slot without a card axis is the card's own status check failing.
             return run_.Channel[s] < 0 ? RequestOutcome::DeviceMissing : RequestOutcome::Sent;

@@ -1,6 +1,6 @@
 #pragma once
 // The stand-in for a transport whose back-end this build does not have yet
-// (FTDI adapters, the counter card, the measuring bus, analog inputs, the
+// (the counter card, the measuring bus, analog inputs, the
 // Orbit network): it opens nothing and its slots report their missing-device
 // words, as an instrument that is not plugged in would. Its real back-end
 // replaces it in backends/registry.cpp.

@@ -1,5 +1,6 @@
 #include "backends/registry.h"
 
+#include "backends/ftdi/ftdi_backend.h"
 #include "backends/marposs/marposs_backend.h"
 #include "backends/not_built_backend.h"
 #include "state/marposs_handover.h"
@@ -8,11 +9,15 @@ namespace karvelo::backends {
 
 using devices::Transport;
 
+DeviceSources StationSources(const RunState& run) {
+    return {serial::TtyPortFactory(run), [] { return ftdi::LoadD2xx(); }};
+}
+
 std::vector<std::unique_ptr<devices::Backend>> StationBackends(RunState& run, WindowPort& window,
-                                                               serial::PortFactory openPort) {
+                                                               DeviceSources sources) {
     std::vector<std::unique_ptr<devices::Backend>> list;
-    list.push_back(std::make_unique<serial::SerialBackend>(run, std::move(openPort)));
-    list.push_back(std::make_unique<NotBuiltBackend>(run, Transport::FtdiUsb));
+    list.push_back(std::make_unique<serial::SerialBackend>(run, std::move(sources.openPort)));
+    list.push_back(std::make_unique<ftdi::FtdiBackend>(run, std::move(sources.loadD2xx)));
     list.push_back(std::make_unique<NotBuiltBackend>(run, Transport::CounterCard));
     list.push_back(std::make_unique<NotBuiltBackend>(run, Transport::Orbit));
     list.push_back(std::make_unique<MarpossBackend>(g_marposs, window));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "backends/ftdi/d2xx_library.h"
 #include "backends/serial/serial_backend.h"
 #include "devices/backend.h"
 #include "state/run_state.h"
@@ -14,10 +15,19 @@
 
 namespace karvelo::backends {
 
-// The back-ends of the station. Serial ports come from `openPort` (the real
-// ones from serial::TtyPortFactory). `window` must outlive the back-ends (the
+// Where the back-ends get their devices: the real ones for the station, fakes
+// or simulators in tests.
+struct DeviceSources {
+    serial::PortFactory openPort;  // serial ports (the real ones: serial::TtyPortFactory)
+    ftdi::D2xxLoader loadD2xx;     // the D2XX library (the real one: ftdi::LoadD2xx)
+};
+
+// The station's own sources for the configuration in `run`.
+DeviceSources StationSources(const RunState& run);
+
+// The back-ends of the station. `window` must outlive the back-ends (the
 // Marposs read goes through its timer 8).
 std::vector<std::unique_ptr<devices::Backend>> StationBackends(RunState& run, WindowPort& window,
-                                                               serial::PortFactory openPort);
+                                                               DeviceSources sources);
 
 }  // namespace karvelo::backends

@@ -22,6 +22,7 @@ namespace karvelo::devices {
 enum class RequestOutcome : std::uint8_t {
     Sent,           // the instrument was triggered (or needs no trigger)
     DeviceMissing,  // no open device: the slot shows its missing-device word
+    Refused,        // the device took too little of the request: "device error", flags kept
 };
 
 class Backend {
@@ -42,9 +43,9 @@ class Backend {
     virtual ReaderResult Read(int slot, bool requested, const DeviceType& type) = 0;
 
     // The devices this transport can offer the device configuration dialog
-    // (port names, adapter serial numbers, card axes); empty when it has no
-    // list to offer.
-    virtual std::vector<std::wstring> ListDevices() { return {}; }
+    // for a slot of `type` (adapter serial numbers, card axes); empty when it
+    // has no list to offer.
+    virtual std::vector<std::wstring> ListDevices(const DeviceType&) { return {}; }
 };
 
 }  // namespace karvelo::devices

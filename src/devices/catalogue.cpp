@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "backends/ftdi/ftdi_readers.h"
 #include "backends/serial/readers/almemo_reader.h"
 #include "backends/serial/readers/line_reader.h"
 #include "backends/serial/readers/shared_readers.h"
@@ -101,6 +102,26 @@ constexpr DeviceType Other(int code, std::string_view name, Transport transport,
     return t;
 }
 
+// An instrument behind an FTDI USB adapter.
+constexpr DeviceType Usb(int code, std::string_view name, std::uint8_t caps, RequestRecipe request,
+                         int settleMs, const StatusRule* status, const ftdi::FtdiRow& row) {
+    DeviceType t = Other(code, name, T::FtdiUsb, caps, request, settleMs, status);
+    t.ftdi = row;
+    return t;
+}
+
+constexpr ftdi::AdapterLine kPuLine = {57600, ftdi::FT_BITS_8, ftdi::FT_STOP_BITS_1,
+                                       ftdi::FT_PARITY_NONE, true};
+constexpr ftdi::AdapterLine kMahrLine = {4800, ftdi::FT_BITS_7, ftdi::FT_STOP_BITS_2,
+                                         ftdi::FT_PARITY_EVEN, false};
+
+// A PU interface: description texts the open step takes, further ones the
+// device dialog lists.
+constexpr ftdi::FtdiRow Pu(std::array<std::string_view, 2> accepted,
+                           std::array<std::string_view, 4> alsoListed = {}) {
+    return {accepted, alsoListed, kPuLine, ftdi::FtdiRequest::PrintValues, &ftdi::ReadPuReply};
+}
+
 // A code no instrument uses; it still has a settle time.
 constexpr DeviceType Free(int code, int settleMs, std::uint8_t caps = 0) {
     return Other(code, "-", T::None, caps, {}, settleMs, nullptr);
@@ -113,7 +134,7 @@ constexpr RequestRecipe Do(RequestAction action, int closingWaitMs = kClose) {
     return {action, {}, closingWaitMs};
 }
 
-constexpr std::uint8_t kPuFamily = kSharedRequest | kSendKeyResult;
+constexpr std::uint8_t kPuFamily = kSharedRequest | kFanOutReader | kSendKeyResult;
 constexpr auto kSetRts = LineAction::SetRts;
 constexpr auto kClearRts = LineAction::ClearRts;
 constexpr auto kSetDtr = LineAction::SetDtr;
@@ -136,15 +157,16 @@ constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
     /*  7 */ Free(7, 200, kHoldsComPort),  // still takes part in the COM-port open, never gets a port
     /*  8 */ Serial({8, "TESA GTLXX USB", 0, Write("?\r", 0), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}),
     /*  9 */ Serial({9, "ALMEMO", kFanOutReader | kRequestOnlyAfterTrigger, Write("s", 0), 200, Port(9600, 8, N, 1, kNoAction, kNoAction, kSetDtr), {}, &serial::ReadAlmemoList, &kSerialRule, "N0\n\r"}),
-    /* 10 */ Other(10, "MAHR 16EXu", T::FtdiUsb, 0, Do(A::FtdiDevice), 100, &kUsbRule),
-    /* 11 */ Other(11, "PU 11", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 12 */ Other(12, "PU 23", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 13 */ Other(13, "PU 25", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 14 */ Other(14, "PU 60", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 15 */ Other(15, "PU 300", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 16 */ Other(16, "PU xxx", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 17 */ Other(17, "MFP Control", T::FtdiUsb, kSendKeyResult, Do(A::FtdiDevice), 50, &kPuUsbRule),
-    /* 18 */ Other(18, "PU 36", T::FtdiUsb, kPuFamily, Do(A::FtdiDevice), 50, &kPuUsbRule),
+    /* 10 */ Usb(10, "MAHR 16EXu", 0, Do(A::FtdiDevice), 100, &kUsbRule, {{"16EXu"}, {}, kMahrLine, ftdi::FtdiRequest::DtrPulse, &ftdi::Read16ExuLine}),
+    // The PU requests and readers bring their own waits.
+    /* 11 */ Usb(11, "PU 11", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU11"})),
+    /* 12 */ Usb(12, "PU 23", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 23", "PU23"})),
+    /* 13 */ Usb(13, "PU 25", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 25", "PU25"})),
+    /* 14 */ Usb(14, "PU 60", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 60", "PU60"}, {"PU 36", "PU36"})),
+    /* 15 */ Usb(15, "PU 300", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 300", "PU300"}, {"PU 36", "PU36"})),
+    /* 16 */ Usb(16, "PU xxx", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU"})),
+    /* 17 */ Usb(17, "MFP Control", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, {{"MFP Control"}, {}, kMahrLine, ftdi::FtdiRequest::MfpValue, &ftdi::ReadMfpReply}),
+    /* 18 */ Usb(18, "PU 36", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 36", "PU36"}, {"PU 300", "PU300", "PU 60", "PU60"})),
     /* 19 */ Serial({19, "PU 26", kSharedRequest, Do(A::Pu26Channel), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::PlusAsBlank), kNumber}),
     /* 20 */ Other(20, "IK220", T::CounterCard, 0, Do(A::CounterCard, 0), 50, &kCardRule),
     /* 21 */ Other(21, "Solartron Orbit3", T::Orbit, 0, {}, 50, &kNetworkRule),

@@ -48,10 +48,18 @@ void DeviceSet::Request(int s) {
     Backend* backend = BackendFor(type.transport);
     const RequestOutcome outcome =
         backend ? backend->Request(s, type) : RequestOutcome::DeviceMissing;
-    if (outcome == RequestOutcome::Sent) {
-        run_.StatusText[s].Clear();
-    } else {
-        ShowWord(s, type.MissingWord());
+    switch (outcome) {
+        case RequestOutcome::Sent:
+            run_.StatusText[s].Clear();
+            break;
+        case RequestOutcome::DeviceMissing:
+            ShowWord(s, type.MissingWord());
+            break;
+        case RequestOutcome::Refused: {
+            const std::string_view word = StatusWordFor(type, kDeviceFault);
+            run_.StatusText[s] = std::wstring(word.begin(), word.end());
+            break;
+        }
     }
     if (type.request.closingWaitMs > 0) platform::PumpWait(type.request.closingWaitMs);
 }

@@ -2,13 +2,14 @@
 // One row of the device-type table: everything the station knows about an
 // instrument type code (key `typ` of a slot). Generic code asks the row what to
 // do; no code outside the table compares a type number. A back-end whose types
-// differ in how they are opened or read has its own part of the row (`serial`
-// today; the FTDI and vendor back-ends add theirs the same way).
+// differ in how they are opened or read has its own part of the row (`serial`,
+// `ftdi`; the vendor back-ends add theirs the same way).
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "backends/ftdi/ftdi_row.h"
 #include "backends/serial/line_settings.h"
 
 namespace karvelo::devices {
@@ -44,7 +45,7 @@ enum class RequestAction : std::uint8_t {
     Break,         // purge, break for 100 ms
     IbritChannel,  // purge, "DAS<channel>\r" for channels 1..5
     Pu26Channel,   // purge, "?\r", "1\r" or "2\r" by channel
-    FtdiDevice,    // FTDI instruments: their back-end's request
+    FtdiDevice,    // FTDI instruments: the request of the row's `ftdi` part
     CounterCard,   // status check only
     BusLatch,      // latch of the measuring bus
     WaitOnly,      // analog inputs: only the wait
@@ -78,6 +79,7 @@ struct DeviceType {
     // Each back-end whose types differ in more than the fields above keeps its
     // own part of the row; the other back-ends leave it empty.
     serial::SerialRow serial;
+    ftdi::FtdiRow ftdi;
 
     bool Has(Capability c) const { return (caps & c) != 0; }
     // The status word shown when the slot's device is not open ("com error",

@@ -15,6 +15,7 @@ SharedLibrary::~SharedLibrary() {
 
 SharedLibrary::SharedLibrary(SharedLibrary&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
+      foundBeside_(other.foundBeside_),
       path_(std::move(other.path_)),
       error_(std::move(other.error_)) {}
 
@@ -22,6 +23,7 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
     if (this != &other) {
         if (handle_ != nullptr) dlclose(handle_);
         handle_ = std::exchange(other.handle_, nullptr);
+        foundBeside_ = other.foundBeside_;
         path_ = std::move(other.path_);
         error_ = std::move(other.error_);
     }
@@ -32,11 +34,9 @@ SharedLibrary SharedLibrary::Load(std::string_view fileName, std::string folder)
     SharedLibrary lib;
     if (folder.empty()) folder = ProgramFolder();
     const std::string beside = folder + "/" + std::string(fileName);
-    struct stat st{};
-    // A file beside the program wins; a broken one is reported, not skipped,
-    // so that the user learns why the copy they put there is not used.
-    const bool present = !folder.empty() && stat(beside.c_str(), &st) == 0;
-    const std::string name = present ? beside : std::string(fileName);
+    struct stat st {};
+    lib.foundBeside_ = !folder.empty() && stat(beside.c_str(), &st) == 0;
+    const std::string name = lib.foundBeside_ ? beside : std::string(fileName);
     // RTLD_LOCAL: a vendor library's symbols never stand in for ours.
     lib.handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib.handle_ != nullptr) {

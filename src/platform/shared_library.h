@@ -22,6 +22,9 @@ class SharedLibrary {
     static SharedLibrary Load(std::string_view fileName, std::string folder = {});
 
     bool loaded() const { return handle_ != nullptr; }
+    // A file was found beside the program, loaded or not: a broken copy there
+    // is reported rather than passed over.
+    bool foundBeside() const { return foundBeside_; }
     // The file that was loaded, or why nothing was (the loader's message).
     const std::string& path() const { return path_; }
     const std::string& error() const { return error_; }
@@ -31,6 +34,7 @@ class SharedLibrary {
 
   private:
     void* handle_ = nullptr;
+    bool foundBeside_ = false;
     std::string path_;
     std::string error_;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The station's device set with every back-end of the registry, except that
-// serial ports come from the test: scripted ports handed to slots directly, or
-// a factory that stands in for opening them.
+// serial ports come from the test (scripted ports handed to slots directly, or
+// a factory that stands in for opening them) and FTDI adapters from a fake
+// D2XX library (none by default).
 
 #include <memory>
 #include <utility>
@@ -19,11 +20,18 @@ inline serial::PortFactory NoPorts() {
     return [](const serial::LineProfile&, int) { return std::unique_ptr<serial::SerialLine>(); };
 }
 
+// A D2XX library without adapters.
+inline ftdi::D2xxLoader NoAdapters() {
+    return [] { return ftdi::NoAdapters(); };
+}
+
 class TestDevices {
   public:
     TestDevices(RunState& run, WindowPort& window, serial::PortFactory openPort = NoPorts(),
-                devices::DeviceSet::TextSlotReader textReader = {})
-        : set(run, backends::StationBackends(run, window, std::move(openPort)),
+                devices::DeviceSet::TextSlotReader textReader = {},
+                ftdi::D2xxLoader loadD2xx = NoAdapters())
+        : set(run,
+              backends::StationBackends(run, window, {std::move(openPort), std::move(loadD2xx)}),
               std::move(textReader)) {}
 
     serial::PortTable& ports() {

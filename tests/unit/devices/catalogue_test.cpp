@@ -69,8 +69,9 @@ TEST(Catalogue, TransportsAndCapabilities) {
     EXPECT_EQ(WithCapability(kHoldsComPort),
               (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 19, 23, 24, 25, 26, 27, 28, 50, 57}));
     EXPECT_EQ(WithCapability(kSharedRequest),
-              (std::set<int>{3, 11, 12, 13, 14, 15, 16, 18, 19, 25}));
-    EXPECT_EQ(WithCapability(kFanOutReader), (std::set<int>{3, 9, 25, 26}));
+              (std::set<int>{3, 11, 12, 13, 14, 15, 16, 17, 18, 19, 25}));
+    EXPECT_EQ(WithCapability(kFanOutReader),
+              (std::set<int>{3, 9, 11, 12, 13, 14, 15, 16, 17, 18, 25, 26}));
     EXPECT_EQ(WithCapability(kSendKeyResult), (std::set<int>{11, 12, 13, 14, 15, 16, 17, 18, 25}));
     EXPECT_EQ(WithCapability(kStoredResult), (std::set<int>{30, 31, 32, 33, 34, 35, 36, 37}));
     EXPECT_EQ(WithCapability(kRequestOnlyAfterTrigger), (std::set<int>{9}));

@@ -1,5 +1,3 @@
-#include "backends/serial/checksum_frame.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -110,13 +108,6 @@ TEST_F(RequestTest, MissingDeviceMarksOnlyItsSlotAndStillWaits) {
         EXPECT_EQ(g_run.StatusText[5].str(), L"neighbour");
         EXPECT_FALSE(g_run.ValueReady[5]);
     }
-}
-
-TEST(ChecksumFrame, XorOfTheBodyInUpperCaseHex) {
-    EXPECT_EQ(ChecksumFrame("PRI,0", "\r"), "$PRI,0*57\r");
-    EXPECT_EQ(ChecksumFrame("", "\n\r"), "$*0\n\r");  // no leading zeros
-    EXPECT_EQ(ChecksumFrame("A", ""), "$A*41");
-    EXPECT_EQ(ChecksumFrame("\x0a", ""), "$\x0a*A");
 }
 
 }  // namespace
