@@ -64,12 +64,12 @@ void BM_PuAdapterCycle(benchmark::State& state) {
         g_run.Factor[s] = 1.0;
     }
     app::NullWindow window;
+    const auto simulator = [] {
+        return ftdi::LoadD2xxFile(std::string(KARVELO_SIM_DIR) + "/libftd2xx.so");
+    };
     devices::DeviceSet devices(
-        g_run, backends::StationBackends(g_run, window, {testing::NoPorts(), [] {
-                                                             return ftdi::LoadD2xxFile(
-                                                                 std::string(KARVELO_SIM_DIR) +
-                                                                 "/libftd2xx.so");
-                                                         }}));
+        g_run, backends::StationBackends(
+                   g_run, window, testing::TestDevices::Sources(testing::NoPorts(), simulator)));
     devices.OpenAll(window);
     app::AcquisitionThread acquisition(window, devices);
 

@@ -7,7 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "backends/analog/analog_library.h"
 #include "backends/ftdi/d2xx_library.h"
+#include "backends/ibrit/bus_library.h"
+#include "backends/ik220/card_library.h"
+#include "backends/marposs/marposs_library.h"
+#include "backends/orbit/orbit_library.h"
 #include "backends/serial/serial_backend.h"
 #include "devices/backend.h"
 #include "state/run_state.h"
@@ -20,6 +25,12 @@ namespace karvelo::backends {
 struct DeviceSources {
     serial::PortFactory openPort;  // serial ports (the real ones: serial::TtyPortFactory)
     ftdi::D2xxLoader loadD2xx;     // the D2XX library (the real one: ftdi::LoadD2xx)
+    // The vendor libraries; an empty loader or a null library: none installed.
+    ik220::CardLoader loadCard;
+    orbit::OrbitLoader loadOrbit;
+    marposs::MarpossLoader loadMarposs;
+    ibrit::BusLoader loadBus;
+    analog::AnalogLoader loadAnalog;
 };
 
 // The station's own sources for the configuration in `run`.

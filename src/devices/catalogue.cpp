@@ -134,6 +134,36 @@ constexpr RequestRecipe Do(RequestAction action, int closingWaitMs = kClose) {
     return {action, {}, closingWaitMs};
 }
 
+// Bus n of the IBRit measuring bus.
+constexpr DeviceType Bus(int code, std::string_view name, int number, const StatusRule* status) {
+    DeviceType t = Other(code, name, T::IbritBus, kStoredResult, Do(A::BusLatch), 50, status);
+    t.bus.number = number;
+    return t;
+}
+
+// An analog input: raw conversion r gives (r - zero) / divisor * multiplier.
+constexpr DeviceType Analog(int code, std::string_view name, RequestRecipe request, int settleMs,
+                            const analog::AnalogRow& row) {
+    DeviceType t = Other(code, name, T::AnalogInput, 0, request, settleMs, &kUsbRule);
+    t.analog = row;
+    return t;
+}
+
+// The library's bipolar range codes.
+constexpr int kBip10Volts = 1;
+constexpr int kBip5Volts = 0;
+constexpr int kBip2Volts = 14;
+constexpr int kBip1Volts = 4;
+
+// A RedLab module: the input from the slot, `volts` full scale.
+constexpr analog::AnalogRow RedLab(int rangeCode, int runs, double zero, double volts) {
+    return {true, rangeCode, runs, zero, zero, volts};
+}
+// A UMP-K sensor set-up on board 0, channel 0.
+constexpr analog::AnalogRow Umpk(int rangeCode, double zero, double divisor, double multiplier) {
+    return {false, rangeCode, 1, zero, divisor, multiplier};
+}
+
 constexpr std::uint8_t kPuFamily = kSharedRequest | kFanOutReader | kSendKeyResult;
 constexpr auto kSetRts = LineAction::SetRts;
 constexpr auto kClearRts = LineAction::ClearRts;
@@ -179,31 +209,32 @@ constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
     /* 27 */ Serial({27, "Keyence GT2-UB1", 0, Write("SR,00,000\r\n", 0), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::BlankHeader, "E", Conversion::Plain, true), kNumber}),
     /* 28 */ Serial({28, "EMS8186", 0, Write("?\r\n", 0), 50, Port(9600, 7, O, 1), Line(kCr, 98, 5, ByteFilter::None, "h:"), kNumber}),
     /* 29 */ Free(29, 50),
-    /* 30 */ Other(30, "IBRIT-BUS.1", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kFirstBusRule),
-    /* 31 */ Other(31, "IBRIT-BUS.2", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 32 */ Other(32, "IBRIT-BUS.3", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 33 */ Other(33, "IBRIT-BUS.4", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 34 */ Other(34, "IBRIT-BUS.5", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 35 */ Other(35, "IBRIT-BUS.6", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 36 */ Other(36, "IBRIT-BUS.7", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
-    /* 37 */ Other(37, "IBRIT-BUS.8", T::IbritBus, kStoredResult, Do(A::BusLatch), 50, &kBusRule),
+    /* 30 */ Bus(30, "IBRIT-BUS.1", 1, &kFirstBusRule),
+    /* 31 */ Bus(31, "IBRIT-BUS.2", 2, &kBusRule),
+    /* 32 */ Bus(32, "IBRIT-BUS.3", 3, &kBusRule),
+    /* 33 */ Bus(33, "IBRIT-BUS.4", 4, &kBusRule),
+    /* 34 */ Bus(34, "IBRIT-BUS.5", 5, &kBusRule),
+    /* 35 */ Bus(35, "IBRIT-BUS.6", 6, &kBusRule),
+    /* 36 */ Bus(36, "IBRIT-BUS.7", 7, &kBusRule),
+    /* 37 */ Bus(37, "IBRIT-BUS.8", 8, &kBusRule),
     /* 38 */ Free(38, 50),
     /* 39 */ Free(39, 50),
-    /* 40 */ Other(40, "RedLab16xx 10V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 41 */ Other(41, "RedLab16xx  5V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 42 */ Other(42, "RedLab16xx  2V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 43 */ Other(43, "RedLab16xx  1V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 44 */ Other(44, "RedLab12xx 10V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 45 */ Other(45, "RedLab12xx  5V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 46 */ Other(46, "RedLab12xx  2V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
-    /* 47 */ Other(47, "RedLab12xx  1V", T::AnalogInput, 0, Do(A::WaitOnly), 10, &kUsbRule),
+    /* 40 */ Analog(40, "RedLab16xx 10V", Do(A::WaitOnly), 10, RedLab(kBip10Volts, 5, 32768, 10)),
+    /* 41 */ Analog(41, "RedLab16xx  5V", Do(A::WaitOnly), 10, RedLab(kBip5Volts, 5, 32768, 5)),
+    /* 42 */ Analog(42, "RedLab16xx  2V", Do(A::WaitOnly), 10, RedLab(kBip2Volts, 5, 32768, 2)),
+    /* 43 */ Analog(43, "RedLab16xx  1V", Do(A::WaitOnly), 10, RedLab(kBip1Volts, 5, 32768, 1)),
+    /* 44 */ Analog(44, "RedLab12xx 10V", Do(A::WaitOnly), 10, RedLab(kBip10Volts, 1, 2048, 10)),
+    /* 45 */ Analog(45, "RedLab12xx  5V", Do(A::WaitOnly), 10, RedLab(kBip5Volts, 1, 2048, 5)),
+    /* 46 */ Analog(46, "RedLab12xx  2V", Do(A::WaitOnly), 10, RedLab(kBip2Volts, 1, 2048, 2)),
+    /* 47 */ Analog(47, "RedLab12xx  1V", Do(A::WaitOnly), 10, RedLab(kBip1Volts, 1, 2048, 1)),
     /* 48 */ Free(48, 100),
     /* 49 */ Free(49, 100),
     /* 50 */ Serial({50, "OPTRIS IR Temp.", 0, Write("\x01"sv, 0), 10, Port(9600, 8, N, 1), {}, &serial::ReadThermometer}),
-    /* 51 */ Other(51, "UMP-K 1208", T::AnalogInput, 0, {}, 100, &kUsbRule),
-    /* 52 */ Other(52, "UMP-K 1208T", T::AnalogInput, 0, {}, 100, &kUsbRule),
-    /* 53 */ Other(53, "UMP-K 1608", T::AnalogInput, 0, {}, 100, &kUsbRule),
-    /* 54 */ Other(54, "UMP-K 1608T", T::AnalogInput, 0, {}, 100, &kUsbRule),
+    /* 51 */ Analog(51, "UMP-K 1208", {}, 100, Umpk(kBip1Volts, 2048, 200, 1)),
+    /* 52 */ Analog(52, "UMP-K 1208T", {}, 100, Umpk(kBip5Volts, 2048, 100, 1)),
+    // The factors are the doubles of 0.77 / 1000 and 1.54 / 1000, as the sensors were calibrated.
+    /* 53 */ Analog(53, "UMP-K 1608", {}, 100, Umpk(kBip2Volts, 32768, 1, 0.77 / 1000)),
+    /* 54 */ Analog(54, "UMP-K 1608T", {}, 100, Umpk(kBip10Volts, 32768, 1, 1.54 / 1000)),
     /* 55 */ Free(55, 100),
     /* 56 */ Free(56, 100),
     /* 57 */ Serial({57, "Z-MIKE", 0, Write("GO\r", 0), 300, Port(1200, 8, N, 1), Line(kCr, 98, 5, ByteFilter::DropXonXoff), kNumber}),

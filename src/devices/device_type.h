@@ -3,13 +3,15 @@
 // instrument type code (key `typ` of a slot). Generic code asks the row what to
 // do; no code outside the table compares a type number. A back-end whose types
 // differ in how they are opened or read has its own part of the row (`serial`,
-// `ftdi`; the vendor back-ends add theirs the same way).
+// `ftdi`, `bus`, `analog`).
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "backends/analog/analog_row.h"
 #include "backends/ftdi/ftdi_row.h"
+#include "backends/ibrit/bus_row.h"
 #include "backends/serial/line_settings.h"
 
 namespace karvelo::devices {
@@ -80,6 +82,8 @@ struct DeviceType {
     // own part of the row; the other back-ends leave it empty.
     serial::SerialRow serial;
     ftdi::FtdiRow ftdi;
+    ibrit::BusRow bus;
+    analog::AnalogRow analog;
 
     bool Has(Capability c) const { return (caps & c) != 0; }
     // The status word shown when the slot's device is not open ("com error",

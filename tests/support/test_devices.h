@@ -31,8 +31,18 @@ class TestDevices {
                 devices::DeviceSet::TextSlotReader textReader = {},
                 ftdi::D2xxLoader loadD2xx = NoAdapters())
         : set(run,
-              backends::StationBackends(run, window, {std::move(openPort), std::move(loadD2xx)}),
+              backends::StationBackends(run, window,
+                                        Sources(std::move(openPort), std::move(loadD2xx))),
               std::move(textReader)) {}
+
+    // Serial ports and FTDI adapters as given, no vendor library installed.
+    static backends::DeviceSources Sources(serial::PortFactory openPort,
+                                           ftdi::D2xxLoader loadD2xx = NoAdapters()) {
+        backends::DeviceSources sources;
+        sources.openPort = std::move(openPort);
+        sources.loadD2xx = std::move(loadD2xx);
+        return sources;
+    }
 
     serial::PortTable& ports() {
         return static_cast<serial::SerialBackend&>(*set.BackendFor(devices::Transport::SerialCom))

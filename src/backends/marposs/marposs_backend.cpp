@@ -3,7 +3,7 @@
 #include "platform/wait.h"
 #include "state/control_ids.h"
 
-namespace karvelo::backends {
+namespace karvelo::marposs {
 namespace {
 
 constexpr int kTimerPeriodMs = 10;
@@ -21,4 +21,4 @@ devices::ReaderResult MarpossBackend::Read(int s, bool requested, const devices:
     return static_cast<devices::ReaderResult>(handover_.Result.load());
 }
 
-}  // namespace karvelo::backends
+}  // namespace karvelo::marposs

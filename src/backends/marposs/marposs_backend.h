@@ -3,16 +3,20 @@
 // thread, so a read hands the slot to the window's timer 8 and waits for the
 // answer (state/marposs_handover.h), keeping its own events flowing.
 
+#include <memory>
+
+#include "backends/marposs/marposs_library.h"
 #include "devices/backend.h"
 #include "state/marposs_handover.h"
+#include "state/run_state.h"
 
-namespace karvelo::backends {
+namespace karvelo::marposs {
 
 class MarpossBackend : public devices::Backend {
   public:
     // `window` carries the read to its timer 8 and must outlive the back-end.
-    MarpossBackend(MarpossHandover& handover, WindowPort& window)
-        : handover_(handover), window_(window) {}
+    MarpossBackend(RunState& run, MarpossHandover& handover, WindowPort& window, MarpossLoader load)
+        : run_(run), handover_(handover), window_(window), load_(std::move(load)) {}
 
     devices::Transport transport() const override { return devices::Transport::Marposs; }
     void OpenAll(WindowPort&) override {}
@@ -23,8 +27,11 @@ class MarpossBackend : public devices::Backend {
     devices::ReaderResult Read(int slot, bool requested, const devices::DeviceType& type) override;
 
   private:
+    RunState& run_;
     MarpossHandover& handover_;
     WindowPort& window_;
+    MarpossLoader load_;
+    std::unique_ptr<MarpossLibrary> library_;
 };
 
-}  // namespace karvelo::backends
+}  // namespace karvelo::marposs
