@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/log_escape.h"
 #include "ftdi/scenario.h"
 
 namespace karvelo::ftdisim {
@@ -36,8 +37,7 @@ unsigned Checksum(std::string_view body);
 // "$" body "*" checksum in upper-case hex without leading zeros, CR LF.
 std::string Frame(std::string_view body);
 
-// A byte text for the log: printable ASCII as it is, control and 8-bit bytes as
-// C escapes, in double quotes.
-std::string Escape(std::string_view bytes);
+// Wire bytes in the log.
+using simcommon::Escape;
 
 }  // namespace karvelo::ftdisim

@@ -1,15 +1,18 @@
 #include "ftdi/scenario.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
-#include <cmath>
-#include <optional>
 #include <set>
 
 namespace karvelo::ftdisim {
 namespace {
+
+using simcommon::ApplyKey;
+using simcommon::Listed;
+using simcommon::Lower;
+using simcommon::ParseIntegerList;
+using simcommon::ParseName;
+using simcommon::ParseReplies;
+using simcommon::Trim;
 
 constexpr std::array<std::string_view, 3> kProtocolNames = {"pu", "mfp", "16exu"};
 constexpr std::array<std::string_view, 6> kBehaviourNames = {"normal",      "silent", "error",
@@ -18,118 +21,9 @@ constexpr std::array<std::string_view, 6> kBehaviourNames = {"normal",      "sil
 constexpr std::size_t kDescriptionMax = 63;
 constexpr std::size_t kSerialMax = 15;
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
-std::string Lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return r;
-}
-
-std::vector<std::string_view> Split(std::string_view s, std::string_view separators) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= s.size(); ++i) {
-        if (i == s.size() || separators.find(s[i]) != std::string_view::npos) {
-            parts.push_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    return parts;
-}
-
-template <std::size_t N>
-std::string Listed(const std::array<std::string_view, N>& names) {
-    std::string s;
-    for (std::string_view n : names) s += (s.empty() ? "" : ", ") + std::string(n);
-    return s;
-}
-
-template <std::size_t N>
-std::size_t ParseName(std::string_view text, const std::array<std::string_view, N>& names,
-                      std::string_view what) {
-    const std::string name = Lower(text);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) return i;
-    }
-    throw ScenarioError("unknown " + std::string(what) + " '" + std::string(text) + "' (one of " +
-                        Listed(names) + ")");
-}
-
+// Every whole-number key of an adapter fits an int.
 int ParseInteger(std::string_view text, int min, int max, std::string_view what) {
-    long v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-        throw ScenarioError(std::string(what) + " must be a whole number, not '" +
-                            std::string(text) + "'");
-    }
-    if (v < min || v > max) {
-        throw ScenarioError(std::string(what) + " must be " + std::to_string(min) + " to " +
-                            std::to_string(max) + ", not " + std::to_string(v));
-    }
-    return static_cast<int>(v);
-}
-
-// A plain decimal number with "." as the decimal point: sign, digits, fraction,
-// exponent. "12,5", "inf" and "0x10" are refused rather than half read;
-// from_chars does not look at the locale.
-double ParseValue(std::string_view token) {
-    std::size_t i = 0;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-    if (i < token.size() && token[i] == '.') {
-        ++i;
-        while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i])))
-            ++i, ++digits;
-    }
-    if (digits > 0 && i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < token.size() && (token[j] == '+' || token[j] == '-')) ++j;
-        const std::size_t first = j;
-        while (j < token.size() && std::isdigit(static_cast<unsigned char>(token[j]))) ++j;
-        if (j > first) i = j;
-    }
-    if (digits == 0 || i != token.size()) {
-        throw ScenarioError("'" + std::string(token) + "' is not a number (write it like 12.345)");
-    }
-    // from_chars takes no '+'.
-    const std::string_view unsigned_ = token.front() == '+' ? token.substr(1) : token;
-    double v = 0.0;
-    const auto [end, ec] =
-        std::from_chars(unsigned_.data(), unsigned_.data() + unsigned_.size(), v);
-    if (ec != std::errc() || end != unsigned_.data() + unsigned_.size() || !std::isfinite(v) ||
-        std::fabs(v) > 1e9) {
-        throw ScenarioError("value " + std::string(token) + " is out of range");
-    }
-    return v;
-}
-
-// "12.345 12.350; 1.5/2.5": replies are separated by ';' or blanks, the values
-// of one reply by '/'.
-std::vector<std::vector<double>> ParseReplies(std::string_view text) {
-    std::vector<std::vector<double>> replies;
-    for (std::string_view reply : Split(text, "; \t")) {
-        if (reply.empty()) continue;
-        std::vector<double> values;
-        for (std::string_view token : Split(reply, "/")) values.push_back(ParseValue(token));
-        replies.push_back(std::move(values));
-    }
-    if (replies.empty()) throw ScenarioError("values is empty");
-    return replies;
-}
-
-std::vector<int> ParseFlags(std::string_view text) {
-    std::vector<int> list;
-    for (std::string_view token : Split(text, "/; \t")) {
-        if (!token.empty()) list.push_back(ParseInteger(token, 0, 2, "flag"));
-    }
-    if (list.empty()) throw ScenarioError("flag is empty");
-    return list;
+    return static_cast<int>(simcommon::ParseInteger(text, min, max, what));
 }
 
 bool ParseYesNo(std::string_view text, std::string_view what) {
@@ -158,10 +52,7 @@ std::string ParsePrefix(std::string_view text) {
     return std::string(text);
 }
 
-struct KeyRule {
-    std::string_view key;
-    void (*apply)(AdapterConfig&, std::string_view);
-};
+using KeyRule = simcommon::KeyRule<AdapterConfig>;
 
 constexpr std::array<KeyRule, 14> kKeys = {{
     {"name",
@@ -188,7 +79,8 @@ constexpr std::array<KeyRule, 14> kKeys = {{
     {"values", [](AdapterConfig& c, std::string_view v) { c.replies = ParseReplies(v); }},
     {"decimals",
      [](AdapterConfig& c, std::string_view v) { c.decimals = ParseInteger(v, 0, 9, "decimals"); }},
-    {"flag", [](AdapterConfig& c, std::string_view v) { c.flags = ParseFlags(v); }},
+    {"flag",
+     [](AdapterConfig& c, std::string_view v) { c.flags = ParseIntegerList(v, 0, 2, "flag"); }},
     {"prefix", [](AdapterConfig& c, std::string_view v) { c.prefix = ParsePrefix(v); }},
     {"behaviour",
      [](AdapterConfig& c, std::string_view v) {
@@ -205,12 +97,6 @@ constexpr std::array<KeyRule, 14> kKeys = {{
     {"busy", [](AdapterConfig& c, std::string_view v) { c.busy = ParseYesNo(v, "busy"); }},
 }};
 
-std::string KnownKeys() {
-    std::string s;
-    for (const KeyRule& k : kKeys) s += (s.empty() ? "" : ", ") + std::string(k.key);
-    return s;
-}
-
 // A value in double quotes is taken as it is, so that a prefix can start with
 // a blank.
 std::string_view Unquote(std::string_view v) {
@@ -225,19 +111,7 @@ struct Builder {
     std::string where;  // "file:line [section]"
 
     void Set(std::string_view rawKey, std::string_view value, const std::string& place) {
-        const std::string key = Lower(Trim(rawKey));
-        const auto rule = std::find_if(kKeys.begin(), kKeys.end(),
-                                       [&](const KeyRule& k) { return k.key == key; });
-        if (rule == kKeys.end()) {
-            throw ScenarioError(place + ": unknown key '" + key + "' (keys: " + KnownKeys() + ")");
-        }
-        if (!seen.insert(key).second)
-            throw ScenarioError(place + ": key '" + key + "' given twice");
-        try {
-            rule->apply(config, Unquote(Trim(value)));
-        } catch (const ScenarioError& e) {
-            throw ScenarioError(place + ": " + e.what());
-        }
+        ApplyKey(kKeys, seen, config, rawKey, Unquote(Trim(value)), place);
     }
 
     AdapterConfig Finish() {
@@ -287,40 +161,7 @@ std::string_view BehaviourName(Behaviour b) {
 }
 
 std::vector<AdapterConfig> ParseScenario(std::string_view text, std::string_view origin) {
-    std::vector<AdapterConfig> adapters;
-    std::vector<std::string> names;
-    std::optional<Builder> current;
-    int lineNo = 0;
-    for (std::string_view line : Split(text, "\n")) {
-        ++lineNo;
-        const std::string place = std::string(origin) + ":" + std::to_string(lineNo);
-        line = Trim(line);
-        if (line.empty() || line.front() == '#' || line.front() == ';') continue;
-        if (line.front() == '[') {
-            if (line.back() != ']') throw ScenarioError(place + ": section header without ']'");
-            const std::string name(Trim(line.substr(1, line.size() - 2)));
-            if (name.empty()) throw ScenarioError(place + ": empty section name");
-            if (std::find(names.begin(), names.end(), name) != names.end()) {
-                throw ScenarioError(place + ": section [" + name + "] given twice");
-            }
-            if (current) adapters.push_back(current->Finish());
-            names.push_back(name);
-            current.emplace();
-            current->config.name = name;
-            current->where = place + " [" + name + "]";
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            throw ScenarioError(place + ": expected key = value or [section], not '" +
-                                std::string(line) + "'");
-        }
-        if (!current) throw ScenarioError(place + ": key outside a [section]");
-        current->Set(line.substr(0, eq), line.substr(eq + 1), place);
-    }
-    if (current) adapters.push_back(current->Finish());
-    if (adapters.empty()) throw ScenarioError(std::string(origin) + ": no [adapter] section");
-    return adapters;
+    return simcommon::ParseSections<Builder>(text, origin, "adapter");
 }
 
 }  // namespace karvelo::ftdisim

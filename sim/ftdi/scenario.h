@@ -5,10 +5,11 @@
 // station's process and must not bring a second copy of the station's code.
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/scenario_text.h"
 
 namespace karvelo::ftdisim {
 
@@ -37,10 +38,7 @@ struct AdapterConfig {
 };
 
 // A scenario that cannot be used; the message names file, line, key and fault.
-class ScenarioError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using simcommon::ScenarioError;
 
 // `origin` names the text in messages (the file name).
 std::vector<AdapterConfig> ParseScenario(std::string_view text, std::string_view origin);

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/log_escape.h"
+
 namespace karvelo::sim {
 
 // How a reply is put together from its values.
@@ -84,8 +86,7 @@ std::string InvalidReply(const InstrumentProtocol& p, const ReplyData& d);
 // empty text when they can.
 std::string ReplyProblem(const InstrumentProtocol& p, const ReplyData& d);
 
-// A byte text for the log: printable ASCII as it is, control and 8-bit bytes as
-// C escapes, in double quotes.
-std::string Escape(std::string_view bytes);
+// Wire bytes in the log.
+using simcommon::Escape;
 
 }  // namespace karvelo::sim

@@ -1,130 +1,30 @@
 #include "serial/scenario.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
-#include <cmath>
 #include <filesystem>
-#include <optional>
 #include <set>
 
 #include "devices/catalogue.h"
-#include "platform/numbers.h"
 
 namespace karvelo::sim {
 namespace {
 
+using simcommon::ApplyKey;
+using simcommon::ParseInteger;
+using simcommon::ParseIntegerList;
+using simcommon::ParseName;
+using simcommon::ParseReplies;
+using simcommon::Split;
+using simcommon::Trim;
+
 constexpr std::array<std::string_view, 8> kBehaviourNames = {
     "normal", "silent", "slow", "cut", "error", "garbage", "invalid", "hangup"};
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
-std::string Lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return r;
-}
-
-std::vector<std::string_view> Split(std::string_view s, std::string_view separators) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= s.size(); ++i) {
-        if (i == s.size() || separators.find(s[i]) != std::string_view::npos) {
-            parts.push_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    return parts;
-}
-
-long ParseInteger(std::string_view text, long min, long max, std::string_view what) {
-    text = Trim(text);
-    long v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-        throw ScenarioError(std::string(what) + " must be a whole number, not '" +
-                            std::string(text) + "'");
-    }
-    if (v < min || v > max) {
-        throw ScenarioError(std::string(what) + " must be " + std::to_string(min) + " to " +
-                            std::to_string(max) + ", not " + std::to_string(v));
-    }
-    return v;
-}
-
-// A plain decimal number with "." as the decimal point: sign, digits, fraction,
-// exponent. "12,5", "inf" and "0x10" are refused rather than half read.
-double ParseValue(std::string_view token) {
-    std::size_t i = 0;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-    if (i < token.size() && token[i] == '.') {
-        ++i;
-        while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i])))
-            ++i, ++digits;
-    }
-    if (digits > 0 && i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < token.size() && (token[j] == '+' || token[j] == '-')) ++j;
-        const std::size_t first = j;
-        while (j < token.size() && std::isdigit(static_cast<unsigned char>(token[j]))) ++j;
-        if (j > first) i = j;
-    }
-    if (digits == 0 || i != token.size()) {
-        throw ScenarioError("'" + std::string(token) + "' is not a number (write it like 12.345)");
-    }
-    const double v = platform::ParseDoubleNarrow(token);
-    if (!std::isfinite(v) || std::fabs(v) > 1e9) {
-        throw ScenarioError("value " + std::string(token) + " is out of range");
-    }
-    return v;
-}
-
-// "12.345 12.350; 1.5/2.5": replies are separated by ';' or blanks, the values
-// of one reply by '/'.
-std::vector<std::vector<double>> ParseReplies(std::string_view text) {
-    std::vector<std::vector<double>> replies;
-    for (std::string_view reply : Split(text, "; \t")) {
-        if (reply.empty()) continue;
-        std::vector<double> values;
-        for (std::string_view token : Split(reply, "/")) values.push_back(ParseValue(token));
-        replies.push_back(std::move(values));
-    }
-    if (replies.empty()) throw ScenarioError("values is empty");
-    return replies;
-}
-
-std::vector<int> ParseIntegerList(std::string_view text, long min, long max,
-                                  std::string_view what) {
-    std::vector<int> list;
-    for (std::string_view token : Split(text, "/; \t")) {
-        if (!token.empty()) list.push_back(static_cast<int>(ParseInteger(token, min, max, what)));
-    }
-    if (list.empty()) throw ScenarioError(std::string(what) + " is empty");
-    return list;
-}
-
 Behaviour ParseBehaviour(std::string_view text) {
-    const std::string name = Lower(Trim(text));
-    for (std::size_t i = 0; i < kBehaviourNames.size(); ++i) {
-        if (kBehaviourNames[i] == name) return static_cast<Behaviour>(i);
-    }
-    std::string known;
-    for (std::string_view n : kBehaviourNames)
-        known += (known.empty() ? "" : ", ") + std::string(n);
-    throw ScenarioError("unknown behaviour '" + std::string(text) + "' (one of " + known + ")");
+    return static_cast<Behaviour>(ParseName(text, kBehaviourNames, "behaviour"));
 }
 
-struct KeyRule {
-    std::string_view key;
-    void (*apply)(InstrumentConfig&, std::string_view);
-};
+using KeyRule = simcommon::KeyRule<InstrumentConfig>;
 
 constexpr std::array<KeyRule, 14> kKeys = {{
     {"name", [](InstrumentConfig& c, std::string_view v) { c.name = v; }},
@@ -170,12 +70,6 @@ constexpr std::array<KeyRule, 14> kKeys = {{
      }},
 }};
 
-std::string KnownKeys() {
-    std::string s;
-    for (const KeyRule& k : kKeys) s += (s.empty() ? "" : ", ") + std::string(k.key);
-    return s;
-}
-
 // One instrument being read, with the keys it has already had.
 struct Builder {
     InstrumentConfig config;
@@ -183,19 +77,7 @@ struct Builder {
     std::string where;  // "file:line" of the section, or the option
 
     void Set(std::string_view rawKey, std::string_view value, const std::string& place) {
-        const std::string key = Lower(Trim(rawKey));
-        const auto rule = std::find_if(kKeys.begin(), kKeys.end(),
-                                       [&](const KeyRule& k) { return k.key == key; });
-        if (rule == kKeys.end()) {
-            throw ScenarioError(place + ": unknown key '" + key + "' (keys: " + KnownKeys() + ")");
-        }
-        if (!seen.insert(key).second)
-            throw ScenarioError(place + ": key '" + key + "' given twice");
-        try {
-            rule->apply(config, Trim(value));
-        } catch (const ScenarioError& e) {
-            throw ScenarioError(place + ": " + e.what());
-        }
+        ApplyKey(kKeys, seen, config, rawKey, Trim(value), place);
     }
 
     InstrumentConfig Finish() {
@@ -252,40 +134,7 @@ std::string_view BehaviourName(Behaviour b) {
 }
 
 std::vector<InstrumentConfig> ParseScenario(std::string_view text, std::string_view origin) {
-    std::vector<InstrumentConfig> instruments;
-    std::vector<std::string> names;
-    std::optional<Builder> current;
-    int lineNo = 0;
-    for (std::string_view line : Split(text, "\n")) {
-        ++lineNo;
-        const std::string place = std::string(origin) + ":" + std::to_string(lineNo);
-        line = Trim(line);
-        if (line.empty() || line.front() == '#' || line.front() == ';') continue;
-        if (line.front() == '[') {
-            if (line.back() != ']') throw ScenarioError(place + ": section header without ']'");
-            const std::string name(Trim(line.substr(1, line.size() - 2)));
-            if (name.empty()) throw ScenarioError(place + ": empty section name");
-            if (std::find(names.begin(), names.end(), name) != names.end()) {
-                throw ScenarioError(place + ": section [" + name + "] given twice");
-            }
-            if (current) instruments.push_back(current->Finish());
-            names.push_back(name);
-            current.emplace();
-            current->config.name = name;
-            current->where = place + " [" + name + "]";
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            throw ScenarioError(place + ": expected key = value or [section], not '" +
-                                std::string(line) + "'");
-        }
-        if (!current) throw ScenarioError(place + ": key outside a [section]");
-        current->Set(line.substr(0, eq), line.substr(eq + 1), place);
-    }
-    if (current) instruments.push_back(current->Finish());
-    if (instruments.empty()) throw ScenarioError(std::string(origin) + ": no [instrument] section");
-    return instruments;
+    return simcommon::ParseSections<Builder>(text, origin, "instrument");
 }
 
 InstrumentConfig ParseInstrumentOption(std::string_view keys) {

@@ -4,11 +4,11 @@
 // ("link=/tmp/a,type=1,values=12.345").
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/scenario_text.h"
 #include "serial/protocol.h"
 
 namespace karvelo::sim {
@@ -36,10 +36,7 @@ struct InstrumentConfig {
 };
 
 // A scenario that cannot be run; the message names the place and the fault.
-class ScenarioError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using simcommon::ScenarioError;
 
 // `origin` names the text in messages (the file name).
 std::vector<InstrumentConfig> ParseScenario(std::string_view text, std::string_view origin);
