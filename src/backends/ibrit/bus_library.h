@@ -9,6 +9,18 @@
 
 namespace karvelo::ibrit {
 
+// The exported calls of libibr_ddk.so.
+using Device_InitFn = std::int16_t (*)(std::int32_t, const char*, std::int32_t, std::int32_t);
+using Device_DeInitFn = void (*)();
+using Device_SetupFn = std::int16_t (*)(std::int32_t, const char*, std::uintptr_t, char*);
+using Device_LatchFn = std::int16_t (*)(std::int32_t);
+using Device_CollectFn = std::int16_t (*)(std::int32_t, std::int32_t*, double*);
+
+// Device_Collect's answers the station tells apart.
+inline constexpr std::int16_t kCollectValue = 0;
+inline constexpr std::int16_t kCollectNothingNew = 190;
+inline constexpr std::int16_t kCollectNotLatched = 3;  // nothing new when a latch was sent
+
 class BusDriver {
   public:
     virtual ~BusDriver() = default;
@@ -27,7 +39,7 @@ class BusDriver {
 using BusLoader = std::function<std::unique_ptr<BusDriver>()>;
 
 // libibr_ddk.so from `folder` (empty: the program's folder), else from the
-// system's library path.
+// system's library path; null when neither loads or a call is missing.
 std::unique_ptr<BusDriver> LoadBusDriver(const std::string& folder = {});
 
 }  // namespace karvelo::ibrit
