@@ -23,7 +23,6 @@ namespace karvelo::app {
 namespace {
 
 std::atomic<RecordExporter> g_exporter{nullptr};
-std::atomic<MarpossValueRead> g_marpossRead{nullptr};
 
 // The export's own state. Only the user-interface thread touches it; atomics
 // keep it well-defined for tests that play that thread from several threads.
@@ -126,15 +125,15 @@ void OnMarposs(WindowPort& window) {
     const int s = g_marposs.Slot;
     int result = -1;
     if (s >= 1 && s <= kMaxSlots) {
-        MarpossValueRead read = g_marpossRead.load();
+        MarpossValueRead* library = g_marposs.Library.load();
         if (g_marposs.Requested == 0) {
             ClearSlotResult(s);
             result = -1;
-        } else if (read == nullptr) {
+        } else if (library == nullptr) {
             ClearSlotResult(s);
             result = -4;
         } else {
-            const double v = read(g_run.Channel[s]);
+            const double v = library->ReadValue(g_run.Channel[s]);
             g_run.SlotState[s] = SlotStage::Read;
             g_run.ValueReady[s] = true;
             g_run.Value[s] = v * g_run.Factor[s].load() + g_run.Offset[s].load();
@@ -211,14 +210,6 @@ void ResetExportState() {
     g_export.handedOver = 0;
     g_export.exported = 0;
     g_export.afterExport = nullptr;
-}
-
-void SetMarpossLibrary(MarpossValueRead read) {
-    g_marpossRead.store(read);
-}
-
-bool MarpossReady() {
-    return g_marpossRead.load() != nullptr;
 }
 
 }  // namespace karvelo::app

@@ -62,10 +62,4 @@ void RunAfterExport(std::function<void()> work);
 // new station start in the same process (tests).
 void ResetExportState();
 
-// The Marposs library's value read for a channel, installed by its back-end once
-// the library is loaded and initialised (nullptr: not ready, reads give -4).
-using MarpossValueRead = double (*)(int channel);
-void SetMarpossLibrary(MarpossValueRead read);
-bool MarpossReady();
-
 }  // namespace karvelo::app

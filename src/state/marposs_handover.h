@@ -9,10 +9,25 @@
 
 namespace karvelo {
 
+// The value read of an initialised Marposs library. Called on the
+// user-interface thread only; the reading has no error result.
+class MarpossValueRead {
+  public:
+    virtual double ReadValue(int channel) = 0;
+
+  protected:
+    ~MarpossValueRead() = default;
+};
+
 struct MarpossHandover {
     std::atomic<std::int32_t> Slot{0};
     std::atomic<std::int32_t> Requested{0};
     std::atomic<std::int32_t> Result{0};
+    // The library once its Init has reported ready, null otherwise (reads give
+    // -4). The Marposs back-end sets and clears it on the user-interface
+    // thread and keeps the library alive while it is set; timer 8 reads
+    // through it.
+    std::atomic<MarpossValueRead*> Library{nullptr};
 };
 
 extern MarpossHandover g_marposs;

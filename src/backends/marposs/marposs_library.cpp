@@ -1,9 +1,53 @@
 #include "backends/marposs/marposs_library.h"
 
-namespace karvelo::marposs {
+#include <cstdio>
+#include <utility>
 
-std::unique_ptr<MarpossLibrary> LoadMarpossLibrary(const std::string&) {
-    return nullptr;
+#include "platform/shared_library.h"
+
+namespace karvelo::marposs {
+namespace {
+
+constexpr const char* kLibraryName = "libmarposs_zento.so";
+
+using InitFn = int (*)(int);
+using ReadValueFn = double (*)(int);
+
+class LoadedMarposs : public MarpossLibrary {
+  public:
+    LoadedMarposs(platform::SharedLibrary library, InitFn init, ReadValueFn read)
+        : library_(std::move(library)), init_(init), read_(read) {}
+
+    int Init(int mode) override { return init_(mode); }
+    double ReadValue(int channel) override { return read_(channel); }
+
+  private:
+    platform::SharedLibrary library_;
+    InitFn init_;
+    ReadValueFn read_;
+};
+
+}  // namespace
+
+std::unique_ptr<MarpossLibrary> LoadMarpossLibrary(const std::string& folder) {
+    platform::SharedLibrary lib = platform::SharedLibrary::Load(kLibraryName, folder);
+    if (!lib.loaded()) {
+        // Only a broken copy is worth a word: no box at all is the usual case.
+        if (lib.foundBeside()) {
+            std::fprintf(stderr, "karvelo: %s cannot be used: %s\n", kLibraryName,
+                         lib.error().c_str());
+        }
+        return nullptr;
+    }
+    const auto init = reinterpret_cast<InitFn>(lib.Symbol("MarpossInit"));
+    const auto read = reinterpret_cast<ReadValueFn>(lib.Symbol("MarpossReadValue"));
+    if (init == nullptr || read == nullptr) {
+        // Calling through a missing entry point would crash the station.
+        std::fprintf(stderr, "karvelo: %s has no %s: the Marposs box stays unavailable\n",
+                     lib.path().c_str(), init == nullptr ? "MarpossInit" : "MarpossReadValue");
+        return nullptr;
+    }
+    return std::make_unique<LoadedMarposs>(std::move(lib), init, read);
 }
 
 }  // namespace karvelo::marposs

@@ -7,22 +7,27 @@
 #include <memory>
 #include <string>
 
+#include "state/marposs_handover.h"
+
 namespace karvelo::marposs {
 
-class MarpossLibrary {
+// The library's calls, which the window's timer 8 reads through once Init has
+// reported ready (state/marposs_handover.h).
+class MarpossLibrary : public MarpossValueRead {
   public:
     virtual ~MarpossLibrary() = default;
     // 1: ready.
     virtual int Init(int mode) = 0;
     // The reading of a channel; there is no error result.
-    virtual double ReadValue(int channel) = 0;
+    double ReadValue(int channel) override = 0;
 };
 
 // Loaded when a slot needs the box; null when there is no usable library.
 using MarpossLoader = std::function<std::unique_ptr<MarpossLibrary>()>;
 
 // libmarposs_zento.so from `folder` (empty: the program's folder), else from
-// the system's library path.
+// the system's library path. Null when it cannot be loaded or lacks one of the
+// two calls (the reason goes to standard error).
 std::unique_ptr<MarpossLibrary> LoadMarpossLibrary(const std::string& folder = {});
 
 }  // namespace karvelo::marposs

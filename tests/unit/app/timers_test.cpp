@@ -220,16 +220,17 @@ TEST_F(TimersTest, SendAndIdTimersSetTheirTriggers) {
     EXPECT_FALSE(g_run.IdReadRequest);
 }
 
-double MarpossReads42(int channel) {
-    return 40.0 + channel;
-}
+// A Marposs library whose channel c reads 40 + c.
+struct MarpossReads42 final : MarpossValueRead {
+    double ReadValue(int channel) override { return 40.0 + channel; }
+};
 
 TEST_F(TimersTest, MarpossRead) {
     struct Case {
         const char* name;
         int slot;
         int requested;
-        MarpossValueRead library;
+        bool libraryReady;
         int result;
         double value;
         bool ready;
@@ -237,12 +238,13 @@ TEST_F(TimersTest, MarpossRead) {
         int state;
     };
     const Case cases[] = {
-        {"not requested", 3, 0, &MarpossReads42, -1, 0.0, false, false, 0},
-        {"library not ready", 3, 1, nullptr, -4, 0.0, false, false, 0},
+        {"not requested", 3, 0, true, -1, 0.0, false, false, 0},
+        {"library not ready", 3, 1, false, -4, 0.0, false, false, 0},
         // The dispatch that waits for the result sets the status flags.
-        {"value", 3, 1, &MarpossReads42, 1, 42.0 * 2.0 + 0.5, true, true, 2},
-        {"slot out of range still answers", 11, 1, &MarpossReads42, -1, 7.0, true, true, 0},
+        {"value", 3, 1, true, 1, 42.0 * 2.0 + 0.5, true, true, 2},
+        {"slot out of range still answers", 11, 1, true, -1, 7.0, true, true, 0},
     };
+    MarpossReads42 library;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_run.Value[3] = 7.0;
@@ -252,7 +254,7 @@ TEST_F(TimersTest, MarpossRead) {
         g_run.Channel[3] = 2;
         g_run.Factor[3] = 2.0;
         g_run.Offset[3] = 0.5;
-        SetMarpossLibrary(c.library);
+        g_marposs.Library = c.libraryReady ? &library : nullptr;
         g_marposs.Result = 0;
         g_marposs.Slot = c.slot;
         g_marposs.Requested = c.requested;
@@ -265,7 +267,7 @@ TEST_F(TimersTest, MarpossRead) {
         EXPECT_EQ(g_run.ValueError[3], c.error);
         EXPECT_EQ(static_cast<int>(g_run.SlotState[3].load()), c.state);
     }
-    SetMarpossLibrary(nullptr);
+    g_marposs.Library = nullptr;
     EXPECT_EQ(window.log().back(), "stop 8");
 }
 

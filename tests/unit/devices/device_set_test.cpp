@@ -193,9 +193,10 @@ TEST(DeviceSetSerial, SerialGaugeThroughItsReader) {
     ResetRunState();
 }
 
-double MarpossAt(int channel) {
-    return 2.5 + channel;
-}
+// A Marposs library whose channel c reads 2.5 + c.
+struct MarpossAt final : MarpossValueRead {
+    double ReadValue(int channel) override { return 2.5 + channel; }
+};
 
 // The Marposs box is read by the window's timer 8 on the user-interface thread;
 // the dispatch waits for that answer.
@@ -217,7 +218,8 @@ TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
     EXPECT_EQ(g_run.StatusText[3].str(), L"error");
     EXPECT_EQ(ReadDispatch(3, false), ReadOutcome::NothingNew) << "never read while polling";
 
-    app::SetMarpossLibrary(MarpossAt);
+    MarpossAt library;
+    g_marposs.Library = &library;
     Prime();
     EXPECT_EQ(ReadDispatch(3, true), ReadOutcome::Shown);
     EXPECT_DOUBLE_EQ(g_run.Value[3], 6.0);
@@ -234,7 +236,7 @@ TEST_F(ReadDispatchTest, MarpossIsReadThroughTheWindowTimer) {
     EXPECT_EQ(g_run.StatusText[3].str(), L"pci error");
     EXPECT_EQ(clock.elapsed(), 100000u);
     EXPECT_EQ(silent.timers[kMarpossTimer], 10);
-    app::SetMarpossLibrary(nullptr);
+    g_marposs.Library = nullptr;
 }
 
 TEST(StatusWords, ByTypeAndCode) {
