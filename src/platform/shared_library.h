@@ -32,6 +32,15 @@ class SharedLibrary {
     // The address of an exported symbol; null when the library has none.
     void* Symbol(const char* name) const;
 
+    // Looks up function `name` as type Fn. False, with `fn` null, when the
+    // library has none; the first name not found goes to `missing`.
+    template <typename Fn>
+    bool Resolve(const char* name, Fn& fn, std::string* missing = nullptr) const {
+        fn = reinterpret_cast<Fn>(Symbol(name));
+        if (fn == nullptr && missing != nullptr && missing->empty()) *missing = name;
+        return fn != nullptr;
+    }
+
   private:
     void* handle_ = nullptr;
     bool foundBeside_ = false;

@@ -104,29 +104,23 @@ class LibraryD2xx : public D2xx {
     Calls c_;
 };
 
-template <typename Fn>
-bool Resolve(const platform::SharedLibrary& lib, const char* name, Fn& fn, std::wstring& missing) {
-    fn = reinterpret_cast<Fn>(lib.Symbol(name));
-    if (fn == nullptr && missing.empty()) missing = platform::Utf8ToWide(name);
-    return fn != nullptr;
-}
-
 std::unique_ptr<D2xx> FromLibrary(platform::SharedLibrary lib) {
     LibraryD2xx::Calls c{};
-    std::wstring missing;
-    Resolve(lib, "FT_Open", c.open, missing);
-    Resolve(lib, "FT_Close", c.close, missing);
-    Resolve(lib, "FT_Read", c.read, missing);
-    Resolve(lib, "FT_Write", c.write, missing);
-    Resolve(lib, "FT_SetBaudRate", c.setBaudRate, missing);
-    Resolve(lib, "FT_SetDataCharacteristics", c.setDataCharacteristics, missing);
-    Resolve(lib, "FT_SetDtr", c.setDtr, missing);
-    Resolve(lib, "FT_ClrDtr", c.clrDtr, missing);
-    Resolve(lib, "FT_SetTimeouts", c.setTimeouts, missing);
-    Resolve(lib, "FT_GetQueueStatus", c.getQueueStatus, missing);
-    Resolve(lib, "FT_GetDeviceInfo", c.getDeviceInfo, missing);
+    std::string missing;
+    lib.Resolve("FT_Open", c.open, &missing);
+    lib.Resolve("FT_Close", c.close, &missing);
+    lib.Resolve("FT_Read", c.read, &missing);
+    lib.Resolve("FT_Write", c.write, &missing);
+    lib.Resolve("FT_SetBaudRate", c.setBaudRate, &missing);
+    lib.Resolve("FT_SetDataCharacteristics", c.setDataCharacteristics, &missing);
+    lib.Resolve("FT_SetDtr", c.setDtr, &missing);
+    lib.Resolve("FT_ClrDtr", c.clrDtr, &missing);
+    lib.Resolve("FT_SetTimeouts", c.setTimeouts, &missing);
+    lib.Resolve("FT_GetQueueStatus", c.getQueueStatus, &missing);
+    lib.Resolve("FT_GetDeviceInfo", c.getDeviceInfo, &missing);
     if (!missing.empty()) {
-        return std::make_unique<NoD2xx>(platform::Utf8ToWide(lib.path()) + L" has no " + missing +
+        return std::make_unique<NoD2xx>(platform::Utf8ToWide(lib.path()) + L" has no " +
+                                        platform::Utf8ToWide(missing) +
                                         L": no USB adapter can be opened through it.");
     }
     return std::make_unique<LibraryD2xx>(std::move(lib), c);

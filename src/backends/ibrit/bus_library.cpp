@@ -42,12 +42,6 @@ class LibraryBusDriver : public BusDriver {
     Calls c_;
 };
 
-template <typename Fn>
-bool Resolve(const platform::SharedLibrary& lib, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(lib.Symbol(name));
-    return fn != nullptr;
-}
-
 }  // namespace
 
 std::unique_ptr<BusDriver> LoadBusDriver(const std::string& folder) {
@@ -56,9 +50,9 @@ std::unique_ptr<BusDriver> LoadBusDriver(const std::string& folder) {
     LibraryBusDriver::Calls c{};
     // A library without one of the calls is no driver at all.
     const bool complete =
-        Resolve(lib, "Device_Init", c.init) && Resolve(lib, "Device_DeInit", c.deInit) &&
-        Resolve(lib, "Device_Setup", c.setup) && Resolve(lib, "Device_Latch", c.latch) &&
-        Resolve(lib, "Device_Collect", c.collect);
+        lib.Resolve("Device_Init", c.init) && lib.Resolve("Device_DeInit", c.deInit) &&
+        lib.Resolve("Device_Setup", c.setup) && lib.Resolve("Device_Latch", c.latch) &&
+        lib.Resolve("Device_Collect", c.collect);
     if (!complete) return nullptr;
     return std::make_unique<LibraryBusDriver>(std::move(lib), c);
 }

@@ -42,12 +42,6 @@ class LoadedCardLibrary : public CardLibrary {
     Calls c_;
 };
 
-template <typename Fn>
-bool Resolve(const platform::SharedLibrary& lib, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(lib.Symbol(name));
-    return fn != nullptr;
-}
-
 }  // namespace
 
 std::unique_ptr<CardLibrary> LoadCardLibrary(const std::string& folder) {
@@ -56,11 +50,11 @@ std::unique_ptr<CardLibrary> LoadCardLibrary(const std::string& folder) {
     LoadedCardLibrary::Calls c{};
     // A library without one of the calls is no card library: it is not used
     // at all rather than called through a null address.
-    bool complete = Resolve(lib, "IK220Find", c.find);
-    complete = Resolve(lib, "IK220Init", c.init) && complete;
-    complete = Resolve(lib, "IK220WritePar", c.writePar) && complete;
-    complete = Resolve(lib, "IK220Read48", c.read48) && complete;
-    complete = Resolve(lib, "IK220ReadEn", c.readEn) && complete;
+    bool complete = lib.Resolve("IK220Find", c.find);
+    complete = lib.Resolve("IK220Init", c.init) && complete;
+    complete = lib.Resolve("IK220WritePar", c.writePar) && complete;
+    complete = lib.Resolve("IK220Read48", c.read48) && complete;
+    complete = lib.Resolve("IK220ReadEn", c.readEn) && complete;
     if (!complete) return nullptr;
     return std::make_unique<LoadedCardLibrary>(std::move(lib), c);
 }
