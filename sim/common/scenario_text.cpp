@@ -101,6 +101,18 @@ std::vector<int> ParseIntegerList(std::string_view text, long min, long max,
     return list;
 }
 
+bool ScheduleHits(std::uint64_t turn, int every, int after) {
+    const auto skipped = static_cast<std::uint64_t>(after);
+    return turn > skipped && (turn - skipped) % static_cast<std::uint64_t>(every) == 0;
+}
+
+std::string ScheduleText(int every, int after) {
+    std::string s;
+    if (every > 1) s += " every " + std::to_string(every);
+    if (after > 0) s += " after " + std::to_string(after);
+    return s;
+}
+
 std::string Listed(std::span<const std::string_view> names) {
     std::string s;
     for (std::string_view n : names) s += (s.empty() ? "" : ", ") + std::string(n);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <span>
@@ -43,6 +44,12 @@ std::vector<std::vector<double>> ParseReplies(std::string_view text);
 
 // "0/1 2; 1": whole numbers from min to max separated by '/', ';' or blanks.
 std::vector<int> ParseIntegerList(std::string_view text, long min, long max, std::string_view what);
+
+// The `every` and `after` keys of a misbehaviour: it hits turn `turn` (from
+// 1) when the turns since the first `after` are a multiple of `every`.
+bool ScheduleHits(std::uint64_t turn, int every, int after);
+// " every k after n" for the log, each part only where it is not the default.
+std::string ScheduleText(int every, int after);
 
 // "a, b, c"
 std::string Listed(std::span<const std::string_view> names);

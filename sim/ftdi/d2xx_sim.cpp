@@ -7,21 +7,10 @@
 // its window thread. FT_Read waits for bytes in small sleeps with the mutex
 // released, so a waiting read never holds up the other thread.
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,6 +19,7 @@
 #include <vector>
 
 #include "backends/ftdi/d2xx_api.h"
+#include "common/library_runtime.h"
 #include "ftdi/protocol.h"
 #include "ftdi/scenario.h"
 
@@ -88,7 +78,6 @@ constexpr ULONG kDeviceType232R = 5;
 constexpr DWORD kDeviceId = 0x04036001;  // FTDI's vendor id 0403, product 6001
 // FT_Write reports this many bytes when behaviour short_write hits.
 constexpr DWORD kShortWriteBytes = 2;
-constexpr std::string_view kLibraryName = "libftd2xx";
 
 struct LineSettings {
     ULONG baud = 9600;  // what an FTDI chip runs at after it is opened
@@ -121,56 +110,23 @@ struct Adapter {
     std::string queue;    // the receive queue FT_Read takes from
 };
 
+simcommon::LibraryRuntime g_runtime({.library = "libftd2xx",
+                                     .variable = "KARVELO_FTDI_SIM",
+                                     .files = "ftdi-sim",
+                                     .noScenario = "no adapters",
+                                     .unusable = "no adapters offered"});
+
 struct Library {
-    std::mutex mutex;
-    bool loaded = false;
     std::vector<Adapter> adapters;
-    int logFd = -1;
     // Handles are numbers dressed as pointers, never dereferenced; a new one
     // for every open, so a closed handle stays invalid.
     std::uintptr_t nextHandle = 0x5100;
-    const Clock::time_point start = Clock::now();
-
-    ~Library() {
-        if (logFd >= 0) close(logFd);
-    }
 };
 
 Library g_library;
 
-// The folder this library file was loaded from.
-std::filesystem::path LibraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&FT_Open), &info) == 0 || info.dli_fname == nullptr) {
-        return {};
-    }
-    return std::filesystem::path(info.dli_fname).parent_path();
-}
-
-std::string Seconds(Clock::duration d) {
-    const double s = std::chrono::duration<double>(d).count();
-    char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::fixed, 3);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
-}
-
-// One line "[seconds] name: text". Called with the mutex held.
-void Log(std::string_view name, std::string_view text) {
-    Library& lib = g_library;
-    if (lib.logFd < 0) return;
-    std::string line = "[" + Seconds(Clock::now() - lib.start) + "] " + std::string(name) + ": " +
-                       std::string(text) + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = write(lib.logFd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
 void Log(const Adapter& a, std::string_view text) {
-    Log(a.config.name, text);
+    g_runtime.Log(a.config.name, text);
 }
 
 std::string Summary(std::size_t index, const AdapterConfig& c) {
@@ -179,8 +135,7 @@ std::string Summary(std::size_t index, const AdapterConfig& c) {
     s += ", description " + Escape(c.description) + ", serial " + Escape(c.serial);
     if (c.behaviour != Behaviour::Normal) {
         s += ", " + std::string(BehaviourName(c.behaviour));
-        if (c.every > 1) s += " every " + std::to_string(c.every);
-        if (c.after > 0) s += " after " + std::to_string(c.after);
+        s += simcommon::ScheduleText(c.every, c.after);
     }
     if (c.busy) s += ", busy";
     return s;
@@ -188,57 +143,10 @@ std::string Summary(std::size_t index, const AdapterConfig& c) {
 
 // Reads the scenario and opens the log. Called with the mutex held.
 void LoadLocked() {
-    Library& lib = g_library;
-    lib.loaded = true;
-    lib.adapters.clear();
-    if (lib.logFd >= 0) close(lib.logFd);
-    lib.logFd = -1;
-
-    const char* named = std::getenv("KARVELO_FTDI_SIM");
-    const bool explicitFile = named != nullptr && *named != '\0';
-    const std::filesystem::path scenario =
-        explicitFile ? std::filesystem::path(named) : LibraryFolder() / "ftdi-sim.ini";
-    std::ifstream in(scenario, std::ios::binary);
-    const int readError = errno;
-    const char* logName = std::getenv("KARVELO_FTDI_SIM_LOG");
-    const bool explicitLog = logName != nullptr && *logName != '\0';
-    // Without a scenario of its own choosing the library leaves no files behind.
-    if (!in && !explicitFile && !explicitLog) return;
-    const std::filesystem::path log =
-        explicitLog ? std::filesystem::path(logName) : scenario.parent_path() / "ftdi-sim.log";
-    lib.logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (lib.logFd < 0) {
-        std::fprintf(stderr, "libftd2xx.so (simulator): cannot write the log %s: %s\n", log.c_str(),
-                     std::strerror(errno));
+    g_library.adapters.clear();
+    for (AdapterConfig& c : g_runtime.LoadDevices(ParseScenario, "adapter(s)", Summary)) {
+        g_library.adapters.emplace_back().config = std::move(c);
     }
-
-    std::string problem;
-    if (!in) {
-        if (!explicitFile) {
-            Log(kLibraryName, "no scenario " + scenario.string() + ": no adapters");
-            return;
-        }
-        problem =
-            scenario.string() + ": cannot read the scenario (" + std::strerror(readError) + ")";
-    } else {
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
-        try {
-            std::vector<AdapterConfig> configs = ParseScenario(text, scenario.string());
-            Log(kLibraryName, "scenario " + scenario.string() + ": " +
-                                  std::to_string(configs.size()) + " adapter(s)");
-            for (std::size_t i = 0; i < configs.size(); ++i) {
-                Log(configs[i].name, Summary(i, configs[i]));
-                Adapter& a = lib.adapters.emplace_back();
-                a.config = std::move(configs[i]);
-            }
-            return;
-        } catch (const ScenarioError& e) {
-            problem = e.what();
-        }
-    }
-    Log(kLibraryName, problem + "; no adapters offered");
-    std::fprintf(stderr, "libftd2xx.so (simulator): %s; no adapters offered\n", problem.c_str());
 }
 
 // The adapter a handle belongs to, gone or not; nullptr for an unknown handle.
@@ -279,9 +187,8 @@ bool Measure(Adapter& a) {
     const AdapterConfig& c = a.config;
     ++a.turns;
     const std::size_t index = static_cast<std::size_t>(a.turns - 1);
-    const auto after = static_cast<std::uint64_t>(c.after);
-    const bool hit = c.behaviour != Behaviour::Normal && a.turns > after &&
-                     (a.turns - after) % static_cast<std::uint64_t>(c.every) == 0;
+    const bool hit =
+        c.behaviour != Behaviour::Normal && simcommon::ScheduleHits(a.turns, c.every, c.after);
     const std::string turn = "reply " + std::to_string(a.turns);
     if (!hit) {
         Send(a, MeasurementReply(c, index, false));
@@ -351,10 +258,10 @@ using namespace karvelo::ftdi;
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
     if (handle == nullptr) return FT_INVALID_PARAMETER;
     Library& lib = g_library;
-    std::lock_guard lock(lib.mutex);
-    if (!lib.loaded) LoadLocked();
+    std::lock_guard lock(g_runtime.Mutex());
+    if (!g_runtime.Loaded()) LoadLocked();
     if (deviceNumber < 0 || static_cast<std::size_t>(deviceNumber) >= lib.adapters.size()) {
-        Log(kLibraryName, "open of index " + std::to_string(deviceNumber) + ": no such adapter");
+        g_runtime.Log("open of index " + std::to_string(deviceNumber) + ": no such adapter");
         return FT_DEVICE_NOT_FOUND;
     }
     Adapter& a = lib.adapters[static_cast<std::size_t>(deviceNumber)];
@@ -383,7 +290,7 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
 }
 
 FT_STATUS FT_Close(FT_HANDLE handle) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = ByHandle(handle);
     if (a == nullptr) return FT_INVALID_HANDLE;
     // An unplugged adapter's handle is released too, but the close reports the loss.
@@ -403,7 +310,7 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* byte
     for (bool first = true;; first = false) {
         Clock::duration wait{};
         {
-            std::lock_guard lock(g_library.mutex);
+            std::lock_guard lock(g_runtime.Mutex());
             Adapter* a = nullptr;
             if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
             const Clock::time_point now = Clock::now();
@@ -430,7 +337,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* by
     if (bytesWritten == nullptr || (buffer == nullptr && bytesToWrite > 0)) {
         return FT_INVALID_PARAMETER;
     }
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     const std::string_view bytes(static_cast<const char*>(buffer), bytesToWrite);
@@ -454,7 +361,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* by
 }
 
 FT_STATUS FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     if (baudRate == 0) return FT_INVALID_PARAMETER;
@@ -465,7 +372,7 @@ FT_STATUS FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
 
 FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
                                     UCHAR parity) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     // What FTDI's chips can do: 7 or 8 bits, stop code 0 (1 bit) or 2 (2 bits),
@@ -485,7 +392,7 @@ FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR st
 }
 
 FT_STATUS FT_SetDtr(FT_HANDLE handle) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     a->dtr = true;
@@ -494,7 +401,7 @@ FT_STATUS FT_SetDtr(FT_HANDLE handle) {
 }
 
 FT_STATUS FT_ClrDtr(FT_HANDLE handle) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     const bool pulse = a->dtr;
@@ -508,7 +415,7 @@ FT_STATUS FT_ClrDtr(FT_HANDLE handle) {
 }
 
 FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     a->readTimeoutMs = readTimeout;
@@ -519,7 +426,7 @@ FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     *rxBytes = static_cast<DWORD>(a->queue.size());
@@ -528,7 +435,7 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 
 FT_STATUS FT_GetDeviceInfo(FT_HANDLE handle, ULONG* device, DWORD* id, char* serialNumber,
                            char* description, void* /*dummy*/) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     Adapter* a = nullptr;
     if (const FT_STATUS s = Usable(handle, a); s != FT_OK) return s;
     if (device != nullptr) *device = kDeviceType232R;
@@ -539,7 +446,7 @@ FT_STATUS FT_GetDeviceInfo(FT_HANDLE handle, ULONG* device, DWORD* id, char* ser
 }
 
 int KarveloSimReload() {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     LoadLocked();
     return static_cast<int>(g_library.adapters.size());
 }

@@ -7,21 +7,9 @@
 // All state sits behind one mutex: the station initialises the driver on its
 // window thread and latches and collects on its acquisition thread.
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <charconv>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -29,6 +17,7 @@
 #include <vector>
 
 #include "backends/ibrit/bus_library.h"
+#include "common/library_runtime.h"
 #include "common/log_escape.h"
 #include "ibrit/scenario.h"
 
@@ -56,10 +45,8 @@ static_assert(std::is_same_v<decltype(&Device_Collect), karvelo::ibrit::Device_C
 namespace karvelo::ibritsim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using simcommon::Escape;
 
-constexpr std::string_view kLibraryName = "libibr_ddk";
 constexpr int kBuses = 8;
 // What the driver answers without a bus to talk to.
 constexpr std::int16_t kNoHardware = 1;
@@ -73,60 +60,21 @@ struct Channel {
     std::uint64_t latchesSeen = 0;  // the bus's latch count at this channel's last collect
 };
 
+simcommon::LibraryRuntime g_runtime({.library = "libibr_ddk",
+                                     .variable = "KARVELO_IBRIT_SIM",
+                                     .files = "ibrit-sim",
+                                     .noScenario = "no bus",
+                                     .unusable = "no bus"});
+
 struct Library {
-    std::mutex mutex;
-    bool loaded = false;
     bool hardware = false;  // a usable scenario was read
     bool initialised = false;
     SectionConfig driver{"driver", SectionKind::Driver};
     std::vector<Channel> channels;
     std::array<std::uint64_t, kBuses + 1> latches{};  // per bus 1..8, over the library's life
-    int logFd = -1;
-    const Clock::time_point start = Clock::now();
-
-    ~Library() {
-        if (logFd >= 0) close(logFd);
-    }
 };
 
 Library g_library;
-
-// The folder this library file was loaded from.
-std::filesystem::path LibraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&Device_Init), &info) == 0 || info.dli_fname == nullptr) {
-        return {};
-    }
-    return std::filesystem::path(info.dli_fname).parent_path();
-}
-
-std::string Number(double v) {
-    char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
-}
-
-std::string Seconds(Clock::duration d) {
-    const double s = std::chrono::duration<double>(d).count();
-    char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::fixed, 3);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
-}
-
-// One line "[seconds] name: text". Called with the mutex held.
-void Log(std::string_view name, std::string_view text) {
-    Library& lib = g_library;
-    if (lib.logFd < 0) return;
-    std::string line = "[" + Seconds(Clock::now() - lib.start) + "] " + std::string(name) + ": " +
-                       std::string(text) + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = write(lib.logFd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 std::string Summary(const SectionConfig& c) {
     std::string s = "bus " + std::to_string(c.bus) + " channel " + std::to_string(c.channel) +
@@ -139,66 +87,24 @@ std::string Summary(const SectionConfig& c) {
 // Reads the scenario and opens the log. Called with the mutex held.
 void LoadLocked() {
     Library& lib = g_library;
-    lib.loaded = true;
-    lib.hardware = false;
-    lib.initialised = false;
-    lib.channels.clear();
-    lib.driver = SectionConfig{"driver", SectionKind::Driver};
-    lib.latches.fill(0);
-    if (lib.logFd >= 0) close(lib.logFd);
-    lib.logFd = -1;
-
-    const char* named = std::getenv("KARVELO_IBRIT_SIM");
-    const bool explicitFile = named != nullptr && *named != '\0';
-    const std::filesystem::path scenario =
-        explicitFile ? std::filesystem::path(named) : LibraryFolder() / "ibrit-sim.ini";
-    std::ifstream in(scenario, std::ios::binary);
-    const int readError = errno;
-    const char* logName = std::getenv("KARVELO_IBRIT_SIM_LOG");
-    const bool explicitLog = logName != nullptr && *logName != '\0';
-    // Without a scenario of its own choosing the library leaves no files behind.
-    if (!in && !explicitFile && !explicitLog) return;
-    const std::filesystem::path log =
-        explicitLog ? std::filesystem::path(logName) : scenario.parent_path() / "ibrit-sim.log";
-    lib.logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (lib.logFd < 0) {
-        std::fprintf(stderr, "libibr_ddk.so (simulator): cannot write the log %s: %s\n",
-                     log.c_str(), std::strerror(errno));
+    lib = Library{};
+    std::vector<SectionConfig> configs;
+    g_runtime.Load([&](const std::string& text, const std::string& origin) {
+        Scenario s = ParseScenario(text, origin);
+        lib.hardware = true;
+        lib.driver = std::move(s.driver);
+        configs = std::move(s.channels);
+        return std::to_string(configs.size()) + " channel(s), init answers " +
+               std::to_string(lib.driver.initResult);
+    });
+    for (SectionConfig& c : configs) {
+        g_runtime.Log(c.name, Summary(c));
+        lib.channels.push_back(Channel{std::move(c)});
     }
-
-    std::string problem;
-    if (!in) {
-        if (!explicitFile) {
-            Log(kLibraryName, "no scenario " + scenario.string() + ": no bus");
-            return;
-        }
-        problem =
-            scenario.string() + ": cannot read the scenario (" + std::strerror(readError) + ")";
-    } else {
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
-        try {
-            Scenario s = ParseScenario(text, scenario.string());
-            lib.hardware = true;
-            lib.driver = std::move(s.driver);
-            Log(kLibraryName, "scenario " + scenario.string() + ": " +
-                                  std::to_string(s.channels.size()) + " channel(s), init answers " +
-                                  std::to_string(lib.driver.initResult));
-            for (SectionConfig& c : s.channels) {
-                Log(c.name, Summary(c));
-                lib.channels.push_back(Channel{std::move(c)});
-            }
-            return;
-        } catch (const ScenarioError& e) {
-            problem = e.what();
-        }
-    }
-    Log(kLibraryName, problem + "; no bus");
-    std::fprintf(stderr, "libibr_ddk.so (simulator): %s; no bus\n", problem.c_str());
 }
 
 void EnsureLoaded() {
-    if (!g_library.loaded) LoadLocked();
+    if (!g_runtime.Loaded()) LoadLocked();
 }
 
 std::string PathText(const char* path) {
@@ -216,19 +122,21 @@ std::int16_t Answer(Channel& ch, double* value) {
     const SectionConfig& c = ch.config;
     const std::uint64_t busLatches = g_library.latches[static_cast<std::size_t>(c.bus)];
     if (c.needsLatch && busLatches == ch.latchesSeen) {
-        Log(c.name, "collect without a new latch: 3");
+        g_runtime.Log(c.name, "collect without a new latch: 3");
         return kNotLatched;
     }
     ch.latchesSeen = busLatches;
     const int code = c.answers[ch.collects % c.answers.size()];
     ++ch.collects;
     if (code != kValue) {
-        Log(c.name, "collect " + std::to_string(ch.collects) + ": " + std::to_string(code));
+        g_runtime.Log(c.name,
+                      "collect " + std::to_string(ch.collects) + ": " + std::to_string(code));
         return static_cast<std::int16_t>(code);
     }
     *value = c.values[ch.delivered % c.values.size()];
     ++ch.delivered;
-    Log(c.name, "collect " + std::to_string(ch.collects) + ": 0, value " + Number(*value));
+    g_runtime.Log(c.name, "collect " + std::to_string(ch.collects) + ": 0, value " +
+                              simcommon::Shortest(*value));
     return kValue;
 }
 
@@ -238,81 +146,81 @@ std::int16_t Answer(Channel& ch, double* value) {
 using namespace karvelo::ibritsim;
 
 std::int16_t Device_Init(std::int32_t mode, const char* path, std::int32_t a, std::int32_t b) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     EnsureLoaded();
     Library& lib = g_library;
     const std::string call = "Device_Init(" + std::to_string(mode) + ", " + PathText(path) + ", " +
                              std::to_string(a) + ", " + std::to_string(b) + ")";
     if (!lib.hardware) {
-        Log(kLibraryName, call + ": " + std::to_string(kNoHardware) + " (no bus)");
+        g_runtime.Log(call + ": " + std::to_string(kNoHardware) + " (no bus)");
         return kNoHardware;
     }
     const auto result = static_cast<std::int16_t>(lib.driver.initResult);
     lib.initialised = result <= 0;
-    Log(kLibraryName, call + ": " + std::to_string(result));
+    g_runtime.Log(call + ": " + std::to_string(result));
     return result;
 }
 
 void Device_DeInit(void) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     EnsureLoaded();
-    Log(kLibraryName,
-        std::string("Device_DeInit") + (g_library.initialised ? "" : " (was not initialised)"));
+    g_runtime.Log(std::string("Device_DeInit") +
+                  (g_library.initialised ? "" : " (was not initialised)"));
     g_library.initialised = false;
 }
 
 std::int16_t Device_Setup(std::int32_t mode, const char* path, std::uintptr_t parentWindow,
                           char buffer[20]) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     EnsureLoaded();
     const std::string text = buffer ? std::string(buffer, strnlen(buffer, 20)) : "(null)";
-    Log(kLibraryName, "Device_Setup(" + std::to_string(mode) + ", " + PathText(path) + ", window " +
-                          std::to_string(parentWindow) + ", buffer " + Escape(text) +
-                          "): no dialog to show");
+    g_runtime.Log("Device_Setup(" + std::to_string(mode) + ", " + PathText(path) + ", window " +
+                  std::to_string(parentWindow) + ", buffer " + Escape(text) +
+                  "): no dialog to show");
     return 0;
 }
 
 std::int16_t Device_Latch(std::int32_t bus) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     EnsureLoaded();
     Library& lib = g_library;
     if (bus < 1 || bus > kBuses) {
-        Log(kLibraryName, "Device_Latch(" + std::to_string(bus) + "): no such bus");
+        g_runtime.Log("Device_Latch(" + std::to_string(bus) + "): no such bus");
         return kBadArgument;
     }
     if (!lib.initialised) {
-        Log(kLibraryName, "Device_Latch(" + std::to_string(bus) + "): not initialised");
+        g_runtime.Log("Device_Latch(" + std::to_string(bus) + "): not initialised");
         return kNotInitialised;
     }
     const std::uint64_t n = ++lib.latches[static_cast<std::size_t>(bus)];
-    Log(kLibraryName, "latch bus " + std::to_string(bus) + " (" + std::to_string(n) + ")");
+    g_runtime.Log("latch bus " + std::to_string(bus) + " (" + std::to_string(n) + ")");
     return 0;
 }
 
 std::int16_t Device_Collect(std::int32_t bus, std::int32_t* channel, double* value) {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     EnsureLoaded();
     Library& lib = g_library;
     const std::string call = "Device_Collect(" + std::to_string(bus) + ", " +
                              (channel ? std::to_string(*channel) : std::string("null")) + ")";
     if (channel == nullptr || value == nullptr || bus < 1 || bus > kBuses) {
-        Log(kLibraryName, call + ": bad arguments");
+        g_runtime.Log(call + ": bad arguments");
         return kBadArgument;
     }
     if (!lib.initialised) {
-        Log(kLibraryName, call + ": not initialised");
+        g_runtime.Log(call + ": not initialised");
         return kNotInitialised;
     }
     Channel* ch = Find(bus, *channel);
     if (ch == nullptr) {
-        Log(kLibraryName, call + ": no such channel, " + std::to_string(lib.driver.unknownResult));
+        g_runtime.Log(call + ": no such channel, " + std::to_string(lib.driver.unknownResult));
         return static_cast<std::int16_t>(lib.driver.unknownResult);
     }
     return Answer(*ch, value);
 }
 
 int KarveloSimReload() {
-    std::lock_guard lock(g_library.mutex);
+    std::lock_guard lock(g_runtime.Mutex());
     LoadLocked();
     return static_cast<int>(g_library.channels.size());
 }
