@@ -26,7 +26,9 @@
 #include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
 #include "app/version.h"
+#include "backends/ibrit/bus_backend.h"
 #include "devices/catalogue.h"
+#include "devices/ui/device_config_dialog.h"
 #include "export/csv_export.h"
 #include "export/ui/id_config_dialog.h"
 #include "platform/wait.h"
@@ -270,13 +272,8 @@ MainDialog::MainDialog(QWidget* parent)
     setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
     CreateControls();
 
-    hooks_.configureDevice = [this](int slot) {
-        ShowNotAvailable(
-            this, QStringLiteral("DEVICE CONFIGURATION"),
-            QStringLiteral("Slot %1: the device configuration is not available in this "
-                           "build. The configuration file can be edited instead.")
-                .arg(slot));
-    };
+    deviceConfig_ = std::make_unique<devices::DeviceConfigDialog>(DeviceConfigSources(), this);
+    hooks_.configureDevice = [this](int slot) { deviceConfig_->Run(slot); };
     hooks_.configureExport = [this] {
         ShowNotAvailable(this, QStringLiteral("EXCEL CONFIGURATION"),
                          QStringLiteral("The workbook export is not available in this build."));
@@ -289,8 +286,32 @@ MainDialog::MainDialog(QWidget* parent)
 
 MainDialog::~MainDialog() {
     platform::SetThreadEventPump(nullptr);
-    // The ID dialog is a child of this window: let it go before Qt deletes the children.
+    // The dialogs are children of this window: let them go before Qt deletes the children.
+    deviceConfig_.reset();
     idConfig_.reset();
+}
+
+devices::DeviceConfigSources MainDialog::DeviceConfigSources() {
+    using devices::Transport;
+    const auto lister = [this](Transport transport) {
+        return [this, transport](const devices::DeviceType& type) {
+            devices::Backend* backend = devices_->BackendFor(transport);
+            return backend ? backend->ListDevices(type) : std::vector<std::wstring>{};
+        };
+    };
+    devices::DeviceConfigSources sources;
+    sources.ftdiSerials = lister(Transport::FtdiUsb);
+    sources.cardAxes = lister(Transport::CounterCard);
+    sources.busSetup = [this](std::uintptr_t parent) {
+        if (auto* bus =
+                dynamic_cast<ibrit::BusBackend*>(devices_->BackendFor(Transport::IbritBus))) {
+            bus->Setup(parent);
+        }
+    };
+    sources.errorBox = [this](const std::wstring& caption, const std::wstring& text) {
+        port_->MessageBox(caption, text, MessageIcon::Error);
+    };
+    return sources;
 }
 
 WindowPort& MainDialog::port() {

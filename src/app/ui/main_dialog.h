@@ -20,6 +20,7 @@
 
 #include "app/ui/display_painter.h"
 #include "devices/device_set.h"
+#include "devices/ui/device_config_dialog.h"
 
 class QLabel;
 
@@ -87,6 +88,7 @@ class MainDialog : public QDialog {
     // Controls by identifier; nullptr for an unknown one.
     QWidget* control(int id) const;
     exports::IdConfigDialog& idConfigDialog() { return *idConfig_; }
+    devices::DeviceConfigDialog& deviceConfigDialog() { return *deviceConfig_; }
 
     // The window side of the WindowPort; user-interface thread only.
     void LayoutControls();
@@ -104,6 +106,9 @@ class MainDialog : public QDialog {
 
   private:
     class CommandScope;
+
+    // The back-ends' lists and the bus setup, for the device configuration.
+    devices::DeviceConfigSources DeviceConfigSources();
 
     void CreateControls();
     void OnCommand(int id);
@@ -130,6 +135,7 @@ class MainDialog : public QDialog {
     // The instruments; opened and closed only while the acquisition is paused.
     std::unique_ptr<devices::DeviceSet> devices_;
     std::unique_ptr<exports::IdConfigDialog> idConfig_;
+    std::unique_ptr<devices::DeviceConfigDialog> deviceConfig_;
     bool commandRunning_ = false;
     bool ending_ = false;  // CloseWindow or FinishStation has begun
 };
