@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -76,7 +77,16 @@ void DeviceConfigDialog::CreateControls() {
         auto* label = new QLabel(QString::fromUtf8(l.text), this);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         // Room above and below: the units' rectangle is exactly one text line.
-        label->setGeometry(Dlu(l.x, l.y - 2, l.width, l.height + 4));
+        const QRect r = Dlu(l.x, l.y - 2, l.width, l.height + 4);
+        label->setGeometry(r);
+        // The units assume the narrow Windows dialog font: a label that does
+        // not fit is set a little smaller rather than cut.
+        QFont f = label->font();
+        int pixels = QFontInfo(f).pixelSize();
+        while (label->fontMetrics().horizontalAdvance(label->text()) > r.width() && pixels > 8) {
+            f.setPixelSize(--pixels);
+            label->setFont(f);
+        }
     }
     const auto list = [this](int id, int x, int y, int width) {
         auto* box = new QComboBox(this);
