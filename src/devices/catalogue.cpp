@@ -43,6 +43,42 @@ constexpr StatusRule kFirstBusRule = {
 constexpr StatusRule kBusRule = {
     {"usb error", "unavailable", "device error", "invalid", "error", nullptr}, false, true, false};
 
+// --- What the device configuration dialog shows for a type -----------------
+
+constexpr std::uint16_t kValue = kFormValue;
+// A COM-port gauge with one value: port and request; the hidden channel is "1".
+constexpr DialogForm kComForm = {kFormPort | kFormRequest | kValue, PortFill::ComProbe,
+                                 SerialFill::Cleared, true};
+// A COM-port instrument with channels.
+constexpr DialogForm kComChannelForm = {kFormPort | kFormChannel | kFormRequest | kValue,
+                                        PortFill::ComProbe, SerialFill::Cleared, false};
+constexpr DialogForm kComNoChannelForm = {kFormPort | kFormRequest | kValue, PortFill::ComProbe,
+                                          SerialFill::Cleared, false};
+// Shows the channel list, yet selects "1" whatever it held.
+constexpr DialogForm kComForcedChannelForm = {kFormPort | kFormChannel | kFormRequest | kValue,
+                                              PortFill::ComProbe, SerialFill::Cleared, true};
+constexpr DialogForm kTextForm = {kFormTextSource, PortFill::Empty, SerialFill::Cleared, false};
+constexpr DialogForm kValueOnlyForm = {kValue, PortFill::Empty, SerialFill::Cleared, false};
+constexpr DialogForm kMahrForm = {kFormPort | kFormSerial | kFormRequest | kValue, PortFill::Usb,
+                                  SerialFill::FtdiList, true};
+constexpr DialogForm kPuForm = {kFormPort | kFormSerial | kFormChannel | kFormRequest | kValue,
+                                PortFill::Usb, SerialFill::FtdiList, false};
+constexpr DialogForm kCardForm = {kFormSerial | kFormParameter | kFormRequest | kValue,
+                                  PortFill::Pci, SerialFill::CardList, true};
+// Network number, board number or free text in the serial field.
+constexpr DialogForm kFreeSerialForm = {
+    kFormPort | kFormSerial | kFormChannel | kFormRequest | kValue, PortFill::Usb,
+    SerialFill::FreeText, false};
+constexpr DialogForm kBusForm = {kFormPort | kFormChannel | kFormRequest | kFormBusSetup | kValue,
+                                 PortFill::Usb, SerialFill::KeptHidden, false};
+constexpr DialogForm kFixedInputForm = {kFormPort | kFormRequest | kValue, PortFill::Usb,
+                                        SerialFill::KeptHidden, false};
+
+constexpr DeviceType WithForm(DeviceType t, const DialogForm& form) {
+    t.form = form;
+    return t;
+}
+
 // --- Building blocks of the rows ---------------------------------------------
 
 constexpr int kClose = 200;  // the usual closing wait of a request, ms
@@ -86,6 +122,7 @@ constexpr DeviceType Serial(const SerialRow& r) {
     t.settleMs = r.settleMs;
     t.status = r.status;
     t.serial = {r.port, r.afterOpen, r.frame, r.reader};
+    t.form = kComForm;
     return t;
 }
 
@@ -107,6 +144,7 @@ constexpr DeviceType Usb(int code, std::string_view name, std::uint8_t caps, Req
                          int settleMs, const StatusRule* status, const ftdi::FtdiRow& row) {
     DeviceType t = Other(code, name, T::FtdiUsb, caps, request, settleMs, status);
     t.ftdi = row;
+    t.form = kPuForm;
     return t;
 }
 
@@ -138,6 +176,7 @@ constexpr RequestRecipe Do(RequestAction action, int closingWaitMs = kClose) {
 constexpr DeviceType Bus(int code, std::string_view name, int number, const StatusRule* status) {
     DeviceType t = Other(code, name, T::IbritBus, kStoredResult, Do(A::BusLatch), 50, status);
     t.bus.number = number;
+    t.form = kBusForm;
     return t;
 }
 
@@ -146,6 +185,7 @@ constexpr DeviceType Analog(int code, std::string_view name, RequestRecipe reque
                             const analog::AnalogRow& row) {
     DeviceType t = Other(code, name, T::AnalogInput, 0, request, settleMs, &kUsbRule);
     t.analog = row;
+    t.form = row.inputFromSlot ? kFreeSerialForm : kFixedInputForm;
     return t;
 }
 
@@ -177,17 +217,17 @@ constexpr serial::SerialReaderFn kNumber = &serial::ReadNumberLine;
 // Indexed by code.
 // clang-format off
 constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
-    /*  0 */ Other(0, "TEXT input", T::Text, 0, {}, 0, nullptr),
+    /*  0 */ WithForm(Other(0, "TEXT input", T::Text, 0, {}, 0, nullptr), kTextForm),
     /*  1 */ Serial({1, "Sylvac duplex", 0, Write("?\r"), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}),
     /*  2 */ Serial({2, "Sylvac simplex", 0, Do(A::DtrPulse), 300, Port(4800, 7, E, 2, kSetRts, kSetDtr), Line(kCr, 98, 5), kNumber}),
-    /*  3 */ Serial({3, "IBRit-md1", kSharedRequest | kFanOutReader, Do(A::IbritChannel, 0), 200, Port(9600, 8, N, 1, kSetRts, kSetRts), {}, &serial::ReadIbritDisplay}),
+    /*  3 */ WithForm(Serial({3, "IBRit-md1", kSharedRequest | kFanOutReader, Do(A::IbritChannel, 0), 200, Port(9600, 8, N, 1, kSetRts, kSetRts), {}, &serial::ReadIbritDisplay}), kComChannelForm),
     /*  4 */ Serial({4, "Heidenhain ND", 0, Write("\x02"sv), 200, Port(9600, 7, E, 2, kSetDtr, kSetRts), Line(kCr, 20, 5, ByteFilter::None, "E", Conversion::SeparateSign), kNumber}),
     /*  5 */ Serial({5, "Starrett 2900", 0, Write("?\r"), 200, Port(4800, 8, N, 1), Line(kCr, 20, 5), kNumber}),
     /*  6 */ Serial({6, "TESA TT10", 0, Do(A::Break), 200, Port(1200, 7, E, 1, kClearRts, kSetDtr), Line(kLf, 20, 5), kNumber}),
-    /*  7 */ Free(7, 200, kHoldsComPort),  // still takes part in the COM-port open, never gets a port
-    /*  8 */ Serial({8, "TESA GTLXX USB", 0, Write("?\r", 0), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}),
-    /*  9 */ Serial({9, "ALMEMO", kFanOutReader | kRequestOnlyAfterTrigger, Write("s", 0), 200, Port(9600, 8, N, 1, kNoAction, kNoAction, kSetDtr), {}, &serial::ReadAlmemoList, &kSerialRule, "N0\n\r"}),
-    /* 10 */ Usb(10, "MAHR 16EXu", 0, Do(A::FtdiDevice), 100, &kUsbRule, {{"16EXu"}, {}, kMahrLine, ftdi::FtdiRequest::DtrPulse, &ftdi::Read16ExuLine}),
+    /*  7 */ WithForm(Free(7, 200, kHoldsComPort), kValueOnlyForm),  // still takes part in the COM-port open, never gets a port
+    /*  8 */ WithForm(Serial({8, "TESA GTLXX USB", 0, Write("?\r", 0), 200, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 20, 5), kNumber}), kComForcedChannelForm),
+    /*  9 */ WithForm(Serial({9, "ALMEMO", kFanOutReader | kRequestOnlyAfterTrigger, Write("s", 0), 200, Port(9600, 8, N, 1, kNoAction, kNoAction, kSetDtr), {}, &serial::ReadAlmemoList, &kSerialRule, "N0\n\r"}), kComChannelForm),
+    /* 10 */ WithForm(Usb(10, "MAHR 16EXu", 0, Do(A::FtdiDevice), 100, &kUsbRule, {{"16EXu"}, {}, kMahrLine, ftdi::FtdiRequest::DtrPulse, &ftdi::Read16ExuLine}), kMahrForm),
     // The PU requests and readers bring their own waits.
     /* 11 */ Usb(11, "PU 11", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU11"})),
     /* 12 */ Usb(12, "PU 23", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 23", "PU23"})),
@@ -197,18 +237,18 @@ constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
     /* 16 */ Usb(16, "PU xxx", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU"})),
     /* 17 */ Usb(17, "MFP Control", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, {{"MFP Control"}, {}, kMahrLine, ftdi::FtdiRequest::MfpValue, &ftdi::ReadMfpReply}),
     /* 18 */ Usb(18, "PU 36", kPuFamily, Do(A::FtdiDevice, 0), 50, &kPuUsbRule, Pu({"PU 36", "PU36"}, {"PU 300", "PU300", "PU 60", "PU60"})),
-    /* 19 */ Serial({19, "PU 26", kSharedRequest, Do(A::Pu26Channel), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::PlusAsBlank), kNumber}),
-    /* 20 */ Other(20, "IK220", T::CounterCard, 0, Do(A::CounterCard, 0), 50, &kCardRule),
-    /* 21 */ Other(21, "Solartron Orbit3", T::Orbit, 0, {}, 50, &kNetworkRule),
-    /* 22 */ Other(22, "Marpos EasyBox", T::Marposs, 0, {}, 50, &kNetworkRule),
+    /* 19 */ WithForm(Serial({19, "PU 26", kSharedRequest, Do(A::Pu26Channel), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::PlusAsBlank), kNumber}), kComChannelForm),
+    /* 20 */ WithForm(Other(20, "IK220", T::CounterCard, 0, Do(A::CounterCard, 0), 50, &kCardRule), kCardForm),
+    /* 21 */ WithForm(Other(21, "Solartron Orbit3", T::Orbit, 0, {}, 50, &kNetworkRule), kFreeSerialForm),
+    /* 22 */ WithForm(Other(22, "Marpos EasyBox", T::Marposs, 0, {}, 50, &kNetworkRule), kFreeSerialForm),
     /* 23 */ Serial({23, "AE1IH", 0, Write("K"), 50, Port(9600, 7, O, 2), Line(kCr, 20, 10, ByteFilter::None, "E", Conversion::FixedPosition), kNumber}),
     /* 24 */ Serial({24, "Millimar 1245", 0, Write("M"), 10, Port(38400, 8, N, 1), Line(kCr, 20, 5, ByteFilter::DropMarkAndComma), kNumber}),
     // The PU41/42 frame: length and error marker are checked after it is taken apart.
-    /* 25 */ Serial({25, "PU41/42", kSharedRequest | kFanOutReader | kSendKeyResult, Write("$PRI,0*57\r"), 50, Port(9600, 8, N, 1), Line(kCr, 95, 0, ByteFilter::PlusAsBlank, "", Conversion::None), &serial::ReadPuList, &kPuSerialRule}),
-    /* 26 */ Serial({26, "SD1", kFanOutReader, Write("?\r", 0), 10, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 95, 5, ByteFilter::None, "E", Conversion::None), &serial::ReadSd1List}),
-    /* 27 */ Serial({27, "Keyence GT2-UB1", 0, Write("SR,00,000\r\n", 0), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::BlankHeader, "E", Conversion::Plain, true), kNumber}),
+    /* 25 */ WithForm(Serial({25, "PU41/42", kSharedRequest | kFanOutReader | kSendKeyResult, Write("$PRI,0*57\r"), 50, Port(9600, 8, N, 1), Line(kCr, 95, 0, ByteFilter::PlusAsBlank, "", Conversion::None), &serial::ReadPuList, &kPuSerialRule}), kComChannelForm),
+    /* 26 */ WithForm(Serial({26, "SD1", kFanOutReader, Write("?\r", 0), 10, Port(4800, 7, E, 2, kClearRts, kSetDtr), Line(kCr, 95, 5, ByteFilter::None, "E", Conversion::None), &serial::ReadSd1List}), kComChannelForm),
+    /* 27 */ WithForm(Serial({27, "Keyence GT2-UB1", 0, Write("SR,00,000\r\n", 0), 50, Port(9600, 8, N, 1), Line(kCr, 20, 5, ByteFilter::BlankHeader, "E", Conversion::Plain, true), kNumber}), kComNoChannelForm),
     /* 28 */ Serial({28, "EMS8186", 0, Write("?\r\n", 0), 50, Port(9600, 7, O, 1), Line(kCr, 98, 5, ByteFilter::None, "h:"), kNumber}),
-    /* 29 */ Free(29, 50),
+    /* 29 */ WithForm(Free(29, 50), kValueOnlyForm),
     /* 30 */ Bus(30, "IBRIT-BUS.1", 1, &kFirstBusRule),
     /* 31 */ Bus(31, "IBRIT-BUS.2", 2, &kBusRule),
     /* 32 */ Bus(32, "IBRIT-BUS.3", 3, &kBusRule),
@@ -235,8 +275,8 @@ constexpr std::array<DeviceType, kDeviceTypeCount> kTable = {{
     // The factors are the doubles of 0.77 / 1000 and 1.54 / 1000, as the sensors were calibrated.
     /* 53 */ Analog(53, "UMP-K 1608", {}, 100, Umpk(kBip2Volts, 32768, 1, 0.77 / 1000)),
     /* 54 */ Analog(54, "UMP-K 1608T", {}, 100, Umpk(kBip10Volts, 32768, 1, 1.54 / 1000)),
-    /* 55 */ Free(55, 100),
-    /* 56 */ Free(56, 100),
+    /* 55 */ WithForm(Free(55, 100), kValueOnlyForm),
+    /* 56 */ WithForm(Free(56, 100), kValueOnlyForm),
     /* 57 */ Serial({57, "Z-MIKE", 0, Write("GO\r", 0), 300, Port(1200, 8, N, 1), Line(kCr, 98, 5, ByteFilter::DropXonXoff), kNumber}),
 }};
 // clang-format on

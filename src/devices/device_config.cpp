@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cwctype>
-#include <initializer_list>
 
+#include "devices/catalogue.h"
 #include "platform/numbers.h"
 
 namespace karvelo::devices {
@@ -20,77 +20,14 @@ constexpr int kStepControls[] = {kDevSerialField,    kDevPortList,      kDevChan
                                  kDevTextSourceList, kDevTextFileField, kDevBrowseButton,
                                  kDevDecimalsField,  kDevFactorField,   kDevOffsetField};
 
-// One line of the dialog's form table: the codes it covers and their form.
-struct FormRow {
-    std::initializer_list<int> codes;
-    std::initializer_list<int> shown;
-    PortFill ports;
-    SerialFill serial;
-    bool channelForced;
+// The dialog's control of each form bit.
+constexpr std::pair<FormControl, int> kFormControls[] = {
+    {kFormSerial, kDevSerialField},        {kFormPort, kDevPortList},
+    {kFormChannel, kDevChannelList},       {kFormParameter, kDevParameterList},
+    {kFormRequest, kDevRequestList},       {kFormBusSetup, kDevBusSetupButton},
+    {kFormTextSource, kDevTextSourceList}, {kFormValue, kDevDecimalsField},
+    {kFormValue, kDevFactorField},         {kFormValue, kDevOffsetField},
 };
-
-// The numbers of a value only: decimals, factor and offset.
-#define KV_VALUE kDevDecimalsField, kDevFactorField, kDevOffsetField
-
-// Which controls a type shows and how its lists are filled. Codes missing
-// here (free codes 38, 39, 48, 49, and no selection) show nothing. The text
-// file and ">>" of code 0 depend on the text source as well (ShowsTextFile).
-const FormRow kForms[] = {
-    {{0}, {kDevTextSourceList}, PortFill::Empty, SerialFill::Cleared, false},
-    {{7, 29, 55, 56}, {KV_VALUE}, PortFill::Empty, SerialFill::Cleared, false},
-    {{3, 9, 19, 25, 26},
-     {kDevPortList, kDevChannelList, kDevRequestList, KV_VALUE},
-     PortFill::ComProbe,
-     SerialFill::Cleared,
-     false},
-    {{8},
-     {kDevPortList, kDevChannelList, kDevRequestList, KV_VALUE},
-     PortFill::ComProbe,
-     SerialFill::Cleared,
-     true},
-    {{27},
-     {kDevPortList, kDevRequestList, KV_VALUE},
-     PortFill::ComProbe,
-     SerialFill::Cleared,
-     false},
-    {{1, 2, 4, 5, 6, 23, 24, 28, 50, 57},
-     {kDevPortList, kDevRequestList, KV_VALUE},
-     PortFill::ComProbe,
-     SerialFill::Cleared,
-     true},
-    {{10},
-     {kDevPortList, kDevSerialField, kDevRequestList, KV_VALUE},
-     PortFill::Usb,
-     SerialFill::FtdiList,
-     true},
-    {{11, 12, 13, 14, 15, 16, 17, 18},
-     {kDevPortList, kDevSerialField, kDevChannelList, kDevRequestList, KV_VALUE},
-     PortFill::Usb,
-     SerialFill::FtdiList,
-     false},
-    {{20},
-     {kDevSerialField, kDevParameterList, kDevRequestList, KV_VALUE},
-     PortFill::Pci,
-     SerialFill::CardList,
-     true},
-    {{21, 22, 40, 41, 42, 43, 44, 45, 46, 47},
-     {kDevPortList, kDevSerialField, kDevChannelList, kDevRequestList, KV_VALUE},
-     PortFill::Usb,
-     SerialFill::FreeText,
-     false},
-    {{30, 31, 32, 33, 34, 35, 36, 37},
-     {kDevPortList, kDevChannelList, kDevRequestList, kDevBusSetupButton, KV_VALUE},
-     PortFill::Usb,
-     SerialFill::KeptHidden,
-     false},
-    {{51, 52, 53, 54},
-     {kDevPortList, kDevRequestList, KV_VALUE},
-     PortFill::Usb,
-     SerialFill::KeptHidden,
-     false},
-};
-
-#undef KV_VALUE
 
 constexpr std::array<std::string_view, kSendModeCount> kSendModes = {
     "autom.", "F-Key", "F-Key/Print", "Timer(s)", "Timer(min)"};
@@ -125,12 +62,14 @@ std::span<const int> TypeStepControls() {
 }
 
 TypeForm FormForType(int code) {
-    for (const FormRow& row : kForms) {
-        if (std::ranges::find(row.codes, code) != row.codes.end()) {
-            return {std::vector<int>(row.shown), row.ports, row.serial, row.channelForced};
-        }
+    // Codes outside the table and no selection (-1) show nothing.
+    if (code < kFirstDeviceType || code > kLastDeviceType) return {};
+    const DialogForm& form = DeviceTypeOf(code).form;
+    TypeForm out{{}, form.ports, form.serial, form.channelForced};
+    for (const auto& [bit, control] : kFormControls) {
+        if ((form.shown & bit) != 0) out.shown.push_back(control);
     }
-    return {};
+    return out;
 }
 
 bool ShowsTextFile(const TypeForm& form, int textSource) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/dialog_form.h"
 #include "platform/profile.h"
 #include "state/slot_settings.h"
 
@@ -35,23 +36,6 @@ enum DeviceConfigControl : int {
     kDevBusSetupButton = 1202,
     kDevTextSourceList = 1310,
     kDevTextFileField = 1311,
-};
-
-// How the port list is filled for a type.
-enum class PortFill : std::uint8_t {
-    Empty,     // no entry, nothing selected
-    ComProbe,  // "-" and one entry per COM 1..98
-    Usb,       // the single entry "USB", selected
-    Pci,       // the single entry "PCI", selected
-};
-
-// How the serial field is filled for a type.
-enum class SerialFill : std::uint8_t {
-    Cleared,     // hidden and empty
-    FtdiList,    // the matching FTDI adapters' serial numbers
-    CardList,    // the counter card's axis numbers
-    FreeText,    // the remembered text, to edit freely
-    KeptHidden,  // hidden, but the remembered text stays in it
 };
 
 // The type step's outcome for one type code (-1: no type selected).

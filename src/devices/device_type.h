@@ -13,6 +13,7 @@
 #include "backends/ftdi/ftdi_row.h"
 #include "backends/ibrit/bus_row.h"
 #include "backends/serial/line_settings.h"
+#include "devices/dialog_form.h"
 
 namespace karvelo::devices {
 
@@ -77,6 +78,7 @@ struct DeviceType {
     RequestRecipe request;
     int settleMs = 0;  // pause between two cycles while a slot of this type reads "autom."
     const StatusRule* status = nullptr;  // null: nothing to show (text, free and unknown codes)
+    DialogForm form;                     // what the device configuration dialog shows for the type
 
     // Each back-end whose types differ in more than the fields above keeps its
     // own part of the row; the other back-ends leave it empty.
