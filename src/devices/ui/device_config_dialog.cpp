@@ -77,16 +77,13 @@ void DeviceConfigDialog::CreateControls() {
         auto* label = new QLabel(QString::fromUtf8(l.text), this);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         // Room above and below: the units' rectangle is exactly one text line.
-        const QRect r = Dlu(l.x, l.y - 2, l.width, l.height + 4);
-        label->setGeometry(r);
+        QRect r = Dlu(l.x, l.y - 2, l.width, l.height + 4);
         // The units assume the narrow Windows dialog font: a label that does
-        // not fit is set a little smaller rather than cut.
-        QFont f = label->font();
-        int pixels = QFontInfo(f).pixelSize();
-        while (label->fontMetrics().horizontalAdvance(label->text()) > r.width() && pixels > 8) {
-            f.setPixelSize(--pixels);
-            label->setFont(f);
-        }
+        // not fit grows to the left, where its right-aligned text has room,
+        // rather than being cut or set in a smaller font.
+        const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+        if (needed > r.width()) r.setLeft(std::max(0, r.right() + 1 - needed));
+        label->setGeometry(r);
     }
     const auto list = [this](int id, int x, int y, int width) {
         auto* box = new QComboBox(this);
