@@ -313,6 +313,10 @@ std::span<const DeviceType> DeviceTypes() {
     return kTable;
 }
 
+const serial::LineProfile& ComProbeLineProfile() {
+    return kTable[1].serial.line;
+}
+
 std::string_view ChannelEntryName(int index) {
     if (index < 0 || index >= kChannelEntryCount) return {};
     if (index < 51) return kChannelNumbers[static_cast<std::size_t>(index)];

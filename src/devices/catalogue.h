@@ -42,6 +42,10 @@ inline std::string_view DeviceTypeName(int code) {
     return DeviceTypeOf(code).name;
 }
 
+// The line settings the device dialog's COM probe opens ports with: those of
+// the first serial gauge of the table.
+const serial::LineProfile& ComProbeLineProfile();
+
 // Entries of the `ch` list of the device configuration: 0..50 are the numbers,
 // 51 "max", 52 "min", 53 "max-min". Empty for an index outside the list.
 inline constexpr int kChannelEntryCount = 54;

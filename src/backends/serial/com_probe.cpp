@@ -14,8 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The port is probed with the line settings of this type.
-constexpr int kProbeProfileType = 1;
 constexpr int kLastCom = 98;
 
 // The first line of a sysfs attribute, without its line end.
@@ -68,8 +66,8 @@ std::wstring ComPortTip(const ComPortDescription& d) {
 
 bool ComPortAvailable(int comNumber, const std::wstring& mainConfigFile) {
     zento_com port;
-    const bool opened = port.open(devices::DeviceTypeOf(kProbeProfileType).serial.line,
-                                  ComDevicePath(comNumber, mainConfigFile));
+    const bool opened =
+        port.open(devices::ComProbeLineProfile(), ComDevicePath(comNumber, mainConfigFile));
     port.close();
     return opened;
 }
