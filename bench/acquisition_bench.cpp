@@ -16,7 +16,6 @@
 //                         closing sleep); the reads themselves are not in it
 
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,6 +36,7 @@
 #include "app/null_window.h"
 #include "app/station_devices.h"
 #include "app/timers.h"
+#include "bench_clock.h"
 #include "devices/catalogue.h"
 #include "platform/keystate.h"
 #include "platform/profile.h"
@@ -48,20 +48,12 @@
 namespace {
 
 using namespace karvelo;
+using bench::MsSince;
+using bench::ThreadCpuMs;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kSylvacDuplex = 1;
 constexpr int kSd1 = 26;
-
-double ThreadCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-double MsSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
 
 // CPU time the station's threads have used, added up as each thread ends.
 std::atomic<double> g_stationCpuMs{0.0};

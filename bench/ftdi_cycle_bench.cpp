@@ -14,7 +14,6 @@
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <time.h>
 
 #include <chrono>
 #include <memory>
@@ -24,6 +23,7 @@
 #include "app/null_window.h"
 #include "backends/ftdi/d2xx_library.h"
 #include "backends/registry.h"
+#include "bench_clock.h"
 #include "devices/catalogue.h"
 #include "devices/device_set.h"
 #include "state/run_state.h"
@@ -33,16 +33,12 @@
 namespace {
 
 using namespace karvelo;
+using bench::MsSince;
+using bench::ThreadCpuMs;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPu60 = 14;
 constexpr int kProbes = 5;
-
-double ThreadCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
 
 void BM_PuAdapterCycle(benchmark::State& state) {
     testing::TempDir dir;
@@ -80,7 +76,7 @@ void BM_PuAdapterCycle(benchmark::State& state) {
         acquisition.RunCycle();
         ++cycles;
     }
-    const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    const double wallMs = MsSince(t0);
     const double cpuMs = ThreadCpuMs() - cpu0;
     devices.CloseAll();
 
