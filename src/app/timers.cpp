@@ -44,12 +44,12 @@ void ReleaseAcquisition(WindowPort& window) {
     window.ShowControl(kSendButton, true);
 }
 
-void WriteRecord(WindowPort& window) {
+void WriteRecord(WindowPort& window, exports::ExcelLink* excel) {
     RecordExporter exporter = g_exporter.load();
     if (exporter != nullptr) {
         exporter(window);
     } else {
-        exports::ExportRecord(window);
+        exports::ExportRecord(window, excel);
     }
 }
 
@@ -62,7 +62,7 @@ void ReportSkipped(WindowPort& window, std::uint64_t count) {
     window.ShowExportProblem(text);
 }
 
-void OnExport(WindowPort& window) {
+void OnExport(WindowPort& window, exports::ExcelLink* excel) {
     window.StopTimer(kExportTimer);
     // A hand-over while an export is open (its message box dispatches the
     // window's events): the open export runs it when it returns, never nested.
@@ -82,7 +82,7 @@ void OnExport(WindowPort& window) {
         const std::uint64_t handOver = g_export.handedOver.load();
         const std::uint64_t skipped = handOver - std::min(handOver, g_export.exported.load() + 1);
         if (skipped > 0) ReportSkipped(window, skipped);
-        WriteRecord(window);
+        WriteRecord(window, excel);
         g_export.exported = handOver;
         // The texts of the record just written survive a restart.
         SaveTexts();
@@ -146,13 +146,21 @@ void OnMarposs(WindowPort& window) {
 
 struct TimerHandler {
     int id;
-    void (*handle)(WindowPort&);
+    void (*handle)(WindowPort&, exports::ExcelLink*);
 };
 
+// Only the export writes into the workbook.
+template <void (*Handle)(WindowPort&)>
+void WithoutWorkbook(WindowPort& window, exports::ExcelLink*) {
+    Handle(window);
+}
+
 constexpr TimerHandler kHandlers[] = {
-    {kExportTimer, &OnExport},   {kExportWatchdogTimer, &OnExportWatchdog},
-    {kSendTimer, &OnSendTimer},  {kIdTimer, &OnIdTimer},
-    {kMarpossTimer, &OnMarposs},
+    {kExportTimer, &OnExport},
+    {kExportWatchdogTimer, &WithoutWorkbook<&OnExportWatchdog>},
+    {kSendTimer, &WithoutWorkbook<&OnSendTimer>},
+    {kIdTimer, &WithoutWorkbook<&OnIdTimer>},
+    {kMarpossTimer, &WithoutWorkbook<&OnMarposs>},
 };
 
 }  // namespace
@@ -173,10 +181,10 @@ int SendTimerMs(double periodSeconds) {
     return static_cast<int>(ms);
 }
 
-void OnTimerEvent(int id, WindowPort& window) {
+void OnTimerEvent(int id, WindowPort& window, exports::ExcelLink* excel) {
     for (const TimerHandler& h : kHandlers) {
         if (h.id == id) {
-            h.handle(window);
+            h.handle(window, excel);
             return;
         }
     }

@@ -11,6 +11,10 @@
 #include "state/control_ids.h"
 #include "state/window_port.h"
 
+namespace karvelo::exports {
+class ExcelLink;
+}
+
 namespace karvelo::app {
 
 struct TimerInfo {
@@ -37,10 +41,12 @@ int SendTimerMs(double periodSeconds);
 // The export (timer 1) never runs nested: a hand-over that arrives while an
 // export is still open (the watchdog has let the acquisition run on) is queued
 // and exported as soon as the open one has returned.
-void OnTimerEvent(int id, WindowPort& window);
+// `excel` is the window's workbook link, for export types 5 and 6.
+void OnTimerEvent(int id, WindowPort& window, exports::ExcelLink* excel = nullptr);
 
 // Writes the handed-over record. By default exports::ExportRecord; tests and
-// benchmarks may install their own (nullptr restores the default).
+// benchmarks may install their own (nullptr restores the default), which then
+// has no workbook link.
 using RecordExporter = void (*)(WindowPort& window);
 void SetRecordExporter(RecordExporter exporter);
 

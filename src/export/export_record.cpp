@@ -3,6 +3,7 @@
 #include <string>
 
 #include "export/csv_export.h"
+#include "export/excel_export.h"
 #include "platform/numbers.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
@@ -31,18 +32,19 @@ Target TargetOf(ExportKind exportType) {
     return Target::Unknown;
 }
 
-// The workbook export joins here once it exists. Until then a record of types
-// 5 and 6 is lost, and the operator is told so rather than left believing it
-// went into the workbook.
-void ExportToWorkbook(WindowPort& window, bool /*withTextSlots*/) {
-    ReportRecordNotWritten(window,
-                           L"The workbook export (\"EXCEL-cells\") is not available in "
-                           L"this version: this record is not written.");
+void ExportToWorkbook(WindowPort& window, ExcelLink* excel, bool withTextSlots) {
+    if (excel == nullptr) {
+        ReportRecordNotWritten(window,
+                               L"The workbook export (\"EXCEL-cells\") is not available "
+                               L"here: this record is not written.");
+        return;
+    }
+    excel->WriteExcelRecord(withTextSlots);
 }
 
 }  // namespace
 
-void ExportRecord(WindowPort& window) {
+void ExportRecord(WindowPort& window, ExcelLink* excel) {
     switch (TargetOf(g_run.ExportType)) {
         case Target::CsvSingle:
             WriteCsvSingle(window);
@@ -51,10 +53,10 @@ void ExportRecord(WindowPort& window) {
             WriteCsvMulti(window);
             return;
         case Target::WorkbookWithTexts:
-            ExportToWorkbook(window, true);
+            ExportToWorkbook(window, excel, true);
             return;
         case Target::WorkbookWithoutTexts:
-            ExportToWorkbook(window, false);
+            ExportToWorkbook(window, excel, false);
             return;
         case Target::Unknown: {
             const int type = static_cast<int>(g_run.ExportType.load());

@@ -31,6 +31,7 @@
 #include "devices/ui/device_config_dialog.h"
 #include "export/csv_export.h"
 #include "export/ui/id_config_dialog.h"
+#include "export/workbook_application.h"
 #include "platform/wait.h"
 #include "resources/artwork.h"
 #include "state/control_ids.h"
@@ -258,6 +259,7 @@ MainDialog::MainDialog(QWidget* parent)
       icon_(StationIcon()),
       port_(std::make_unique<QtWindowPort>(*this)),
       devices_(MakeStationDevices(g_run, *port_)),
+      excel_(std::make_unique<exports::ExcelLink>(*port_, exports::WorkbookEngineFactory())),
       idConfig_(std::make_unique<exports::IdConfigDialog>(this)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
@@ -371,8 +373,8 @@ const CommandRange kCommands[] = {
     {kExportTargetButton, kExportTargetButton, [](MainDialog& d, int) { d.ChooseExportTarget(); }},
     {kSendButton, kSendButton, [](MainDialog& d, int) { d.Send(); }},
     {kFinishButton, kFinishButton, [](MainDialog& d, int) { d.FinishStation(); }},
-    // The workbook's "open" and "close" join with the workbook export.
-    {kExcelOpenButton, kExcelCloseButton, [](MainDialog&, int) {}},
+    {kExcelOpenButton, kExcelOpenButton, [](MainDialog& d, int) { d.OpenExcel(); }},
+    {kExcelCloseButton, kExcelCloseButton, [](MainDialog& d, int) { d.CloseExcel(); }},
 };
 
 }  // namespace
@@ -453,7 +455,7 @@ void MainDialog::SelectConfigSet(int set) {
     if (!scope.entered()) return;
     PauseFor(g_run.ConfigPauseRequest);
     devices_->CloseAll();
-    // The workbook is let go here once the workbook export exists.
+    excel_->CloseExcel();
     SelectConfigSetFiles(set, *port_);
     // Nothing of the old set carries over: the ID and slot fields, which the
     // keyboard sources read, show the new set's last texts.
@@ -521,6 +523,18 @@ void MainDialog::ChooseExportTarget() {
     Resume(g_run.ExportPauseRequest);
 }
 
+void MainDialog::OpenExcel() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    excel_->OpenExcel();
+}
+
+void MainDialog::CloseExcel() {
+    CommandScope scope(*this);
+    if (!scope.entered()) return;
+    excel_->CloseExcel();
+}
+
 void MainDialog::Send() {
     g_run.SendTrigger = TriggerStage::Pending;
 }
@@ -555,7 +569,7 @@ void MainDialog::EndStation() {
         g_run.ClosePauseRequest = true;
         WaitForPause();
     }
-    // The workbook's end sequence joins here with the workbook export.
+    excel_->EndSequence();
     devices_->CloseAll();
     SaveMainFileState(*port_);
     SaveTexts();

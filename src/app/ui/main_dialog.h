@@ -21,6 +21,7 @@
 #include "app/ui/display_painter.h"
 #include "devices/device_set.h"
 #include "devices/ui/device_config_dialog.h"
+#include "export/excel_export.h"
 
 class QLabel;
 
@@ -84,10 +85,14 @@ class MainDialog : public QDialog {
     void Send();
     void CloseWindow();
     void FinishStation();
+    void OpenExcel();
+    void CloseExcel();
 
     // Controls by identifier; nullptr for an unknown one.
     QWidget* control(int id) const;
     exports::IdConfigDialog& idConfigDialog() { return *idConfig_; }
+    // The workbook link of export types 5 and 6.
+    exports::ExcelLink& excel() { return *excel_; }
     devices::DeviceConfigDialog& deviceConfigDialog() { return *deviceConfig_; }
 
     // The window side of the WindowPort; user-interface thread only.
@@ -134,6 +139,7 @@ class MainDialog : public QDialog {
     std::unique_ptr<QtWindowPort> port_;
     // The instruments; opened and closed only while the acquisition is paused.
     std::unique_ptr<devices::DeviceSet> devices_;
+    std::unique_ptr<exports::ExcelLink> excel_;
     std::unique_ptr<exports::IdConfigDialog> idConfig_;
     std::unique_ptr<devices::DeviceConfigDialog> deviceConfig_;
     bool commandRunning_ = false;

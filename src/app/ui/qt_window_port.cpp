@@ -121,7 +121,7 @@ void QtWindowPort::StartTimer(int timerId, int milliseconds) {
         if (timer == nullptr) {
             timer = new QTimer(this);
             QObject::connect(timer, &QTimer::timeout, this,
-                             [this, timerId] { OnTimerEvent(timerId, *this); });
+                             [this, timerId] { OnTimerEvent(timerId, *this, &dialog_.excel()); });
         }
         timer->start(std::max(milliseconds, kShortestTimerMs));
     });

@@ -264,9 +264,9 @@ constexpr const char* kThree =
     "AB 12/3;09.12.2026;08:05:03;2;;;;;;;;;;\r\n"
     "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
 constexpr const char* kLast = "AB 12/3;09.12.2026;08:05:03;3;;;;;;;;;;\r\n";
+// Without a workbook link (the window holds one) the workbook types write nothing.
 constexpr const char* kWorkbookMissing =
-    "The workbook export (\"EXCEL-cells\") is not available in this version: this record is not "
-    "written.";
+    "The workbook export (\"EXCEL-cells\") is not available here: this record is not written.";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExportTypeTest,
