@@ -1,0 +1,238 @@
+#include "platform/xlsx/zip_package.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/text_encoding.h"
+#include "platform/xlsx/workbook.h"
+
+namespace karvelo::platform::xlsx {
+namespace {
+
+std::wstring W(const std::string& s) {
+    return Utf8ToWide(s);
+}
+
+std::wstring ErrnoText(int error) {
+    return W(std::strerror(error));
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// What a file that is not a zip package is, for the operator.
+[[noreturn]] void RefuseNonPackage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(8, '\0');
+    in.read(head.data(), 8);
+    const std::string ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    if (in.gcount() == 8 && head == ole) {
+        std::ifstream whole(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(whole)),
+                                std::istreambuf_iterator<char>());
+        const std::string marker("E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o\0", 28);
+        if (bytes.find(marker) != std::string::npos) {
+            throw WorkbookError(L"The workbook " + W(path) +
+                                L" is protected with a password, which the station cannot "
+                                L"open. Save it without a password.");
+        }
+        throw WorkbookError(L"The file " + W(path) +
+                            L" is an Excel 97-2003 workbook (.xls), which the station cannot "
+                            L"write. Open it in a spreadsheet program and save it as .xlsx.");
+    }
+    throw WorkbookError(L"The file " + W(path) + L" is not a workbook (.xlsx or .xlsm).");
+}
+
+}  // namespace
+
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    FileStamp stamp;
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+ZipPackage::ZipPackage(const std::string& path) : path_(path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int error = errno;
+        throw WorkbookError(L"The workbook " + W(path) + L" cannot be opened: " + ErrnoText(error) +
+                            L".");
+    }
+    if (!S_ISREG(st.st_mode)) throw WorkbookError(L"The workbook " + W(path) + L" is not a file.");
+    OpenArchive();
+}
+
+void ZipPackage::OpenArchive() {
+    int error = 0;
+    archive_ = zip_open(path_.c_str(), ZIP_RDONLY, &error);
+    if (archive_ == nullptr) {
+        if (error == ZIP_ER_OPEN || error == ZIP_ER_READ) {
+            throw WorkbookError(L"The workbook " + W(path_) + L" cannot be read: " +
+                                ErrnoText(errno) + L".");
+        }
+        RefuseNonPackage(path_);
+    }
+}
+
+ZipPackage::~ZipPackage() {
+    if (archive_ != nullptr) zip_discard(archive_);
+}
+
+bool ZipPackage::Has(const std::string& name) const {
+    return zip_name_locate(archive_, name.c_str(), 0) >= 0;
+}
+
+std::optional<std::string> ZipPackage::Read(const std::string& name) const {
+    const zip_int64_t index = zip_name_locate(archive_, name.c_str(), 0);
+    if (index < 0) return std::nullopt;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
+        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" cannot be read.");
+    }
+    zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
+    if (file == nullptr) {
+        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" cannot be read: " +
+                            W(zip_strerror(archive_)) + L".");
+    }
+    std::string bytes(static_cast<std::size_t>(st.size), '\0');
+    const zip_int64_t got = zip_fread(file, bytes.data(), st.size);
+    zip_fclose(file);
+    if (got < 0 || static_cast<zip_uint64_t>(got) != st.size) {
+        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" is damaged.");
+    }
+    return bytes;
+}
+
+void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
+                      const std::map<std::string, bool>& removed) {
+    const std::string folder = FolderOf(path_);
+    const std::wstring failed = L"The workbook " + W(path_) + L" cannot be saved: ";
+    struct stat original {};
+    if (::stat(path_.c_str(), &original) != 0) {
+        const int error = errno;
+        throw WorkbookError(failed + ErrnoText(error) + L".");
+    }
+
+    // A copy of the current file beside it receives the changes; libzip then
+    // copies every unchanged part's compressed bytes as they are.
+    std::string temp = path_ + ".save-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        const int error = errno;
+        throw WorkbookError(failed + ErrnoText(error) + L".");
+    }
+    auto fail = [&](const std::wstring& why) {
+        ::unlink(temp.c_str());
+        throw WorkbookError(failed + why + L".");
+    };
+    {
+        const int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) {
+            const int error = errno;
+            ::close(fd);
+            fail(ErrnoText(error));
+        }
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                const int error = errno;
+                ::close(in);
+                ::close(fd);
+                fail(ErrnoText(error));
+            }
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w =
+                    ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+                if (w < 0) {
+                    if (errno == EINTR) continue;
+                    const int error = errno;
+                    ::close(in);
+                    ::close(fd);
+                    fail(ErrnoText(error));
+                }
+                done += w;
+            }
+        }
+        ::close(in);
+        if (::close(fd) != 0) fail(ErrnoText(errno));
+    }
+
+    int error = 0;
+    zip_t* out = zip_open(temp.c_str(), 0, &error);
+    if (out == nullptr) fail(L"the copy cannot be opened");
+    for (const auto& [name, bytes] : replaced) {
+        void* copy = std::malloc(bytes.size() ? bytes.size() : 1);
+        if (copy == nullptr) {
+            zip_discard(out);
+            fail(L"out of memory");
+        }
+        std::memcpy(copy, bytes.data(), bytes.size());
+        zip_source_t* source = zip_source_buffer(out, copy, bytes.size(), 1);
+        if (source == nullptr) {
+            std::free(copy);
+            zip_discard(out);
+            fail(L"out of memory");
+        }
+        const zip_int64_t index = zip_name_locate(out, name.c_str(), 0);
+        const bool ok =
+            index >= 0 ? zip_file_replace(out, static_cast<zip_uint64_t>(index), source, 0) == 0
+                       : zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) >= 0;
+        if (!ok) {
+            const std::wstring why = W(zip_strerror(out));
+            zip_source_free(source);
+            zip_discard(out);
+            fail(why);
+        }
+        zip_set_file_compression(out,
+                                 static_cast<zip_uint64_t>(zip_name_locate(out, name.c_str(), 0)),
+                                 ZIP_CM_DEFLATE, 6);
+    }
+    for (const auto& [name, gone] : removed) {
+        const zip_int64_t index = zip_name_locate(out, name.c_str(), 0);
+        if (gone && index >= 0) zip_delete(out, static_cast<zip_uint64_t>(index));
+    }
+    if (zip_close(out) != 0) {
+        const std::wstring why = W(zip_strerror(out));
+        zip_discard(out);
+        fail(why);
+    }
+
+    // On the disk before it takes the file's place, with the file's permissions.
+    const int synced = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (synced < 0) fail(ErrnoText(errno));
+    const bool durable = ::fchmod(synced, original.st_mode & 07777) == 0 && ::fsync(synced) == 0;
+    const int syncError = errno;
+    ::close(synced);
+    if (!durable) fail(ErrnoText(syncError));
+    if (::rename(temp.c_str(), path_.c_str()) != 0) fail(ErrnoText(errno));
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+
+    zip_discard(archive_);
+    archive_ = nullptr;
+    OpenArchive();
+}
+
+}  // namespace karvelo::platform::xlsx
