@@ -96,6 +96,11 @@ inline std::string ConvertToCsv(const std::string& path, const std::string& work
     return Run({"csv", path, workFolder});
 }
 
+// Replaces (or adds) one part of the package with the bytes of `file`.
+inline void PutPart(const std::string& path, const std::string& part, const std::string& file) {
+    Run({"put", path, part, file});
+}
+
 // LibreOffice's own .xlsx of the file, written into `workFolder`; its path.
 inline std::string Resave(const std::string& path, const std::string& workFolder) {
     std::string out = Run({"resave", path, workFolder});

@@ -9,6 +9,7 @@ engine (openpyxl, zipfile, LibreOffice).
   active PATH SHEET     the sheet's active cell
   entries PATH          each part with the SHA-256 of its bytes
   csv PATH OUTDIR       LibreOffice's CSV of the first sheet, printed
+  put PATH PART FILE    replaces (or adds) one part with FILE's bytes
   resave PATH OUTDIR    LibreOffice's own .xlsx of the file (shared strings,
                         cached formula results), its path printed
 """
@@ -106,11 +107,23 @@ def resave(path, outdir):
     print(os.path.join(outdir, os.path.basename(path)))
 
 
+def put(path, part, source):
+    with open(source, "rb") as f:
+        data = f.read()
+    with zipfile.ZipFile(path) as z:
+        parts = [(i, z.read(i.filename)) for i in z.infolist() if i.filename != part]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for info, content in parts:
+            z.writestr(info, content)
+        z.writestr(part, data)
+
+
 def main():
     command, args = sys.argv[1], sys.argv[2:]
     {"make": lambda: make(args[0], args[1:]), "make-rich": lambda: make_rich(args[0]),
      "cells": lambda: cells(*args), "active": lambda: active(*args),
-     "entries": lambda: entries(args[0]), "csv": lambda: csv(*args), "resave": lambda: resave(*args)}[command]()
+     "entries": lambda: entries(args[0]), "csv": lambda: csv(*args), "resave": lambda: resave(*args),
+     "put": lambda: put(*args)}[command]()
 
 
 if __name__ == "__main__":

@@ -200,6 +200,7 @@ struct Sheet {
     int tabIndex = 0;  // among all sheets, chart sheets included
     bool loaded = false;
     bool dirty = false;
+    bool resultsDropped = false;
     pugi::xml_document doc;
     pugi::xml_node sheetData;
     std::map<std::int32_t, pugi::xml_node> rows;
@@ -536,6 +537,7 @@ class PackageWorkbook : public Workbook {
         c.remove_attribute("cm");
         s.dirty = true;
         CellsChanged();
+        DropFormulaResults(s);
         return c;
     }
 
@@ -567,6 +569,19 @@ class PackageWorkbook : public Workbook {
         }
         SetAttribute(calcPr, "fullCalcOnLoad", "1");
         workbookDirty_ = true;
+    }
+
+    // The sheet's formulas lose their last results, so that a program that
+    // trusts stored results (LibreOffice by default) calculates them anew.
+    static void DropFormulaResults(Sheet& s) {
+        if (s.resultsDropped) return;
+        s.resultsDropped = true;
+        for (auto& [number, row] : s.rows) {
+            for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
+                if (!Child(c, "f")) continue;
+                if (pugi::xml_node v = Child(c, "v")) c.remove_child(v);
+            }
+        }
     }
 
     // A formula written over: the calculation chain would name a cell without

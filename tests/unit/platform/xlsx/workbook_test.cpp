@@ -1,0 +1,321 @@
+// The workbook engine on real workbooks: made by openpyxl or LibreOffice,
+// changed and saved by the engine, then read back by openpyxl and LibreOffice
+// rather than by the engine itself.
+
+#include "platform/xlsx/workbook.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/temp_dir.h"
+#include "support/workbook_tool.h"
+
+namespace karvelo::platform::xlsx {
+namespace {
+
+using karvelo::testing::TempDir;
+namespace wb = karvelo::testing::workbook;
+namespace fs = std::filesystem;
+
+TEST(CellAddress, ParsesAndFormats) {
+    struct Case {
+        const wchar_t* text;
+        int row;  // 0: refused
+        int column;
+    };
+    const Case cases[] = {
+        {L"A1", 1, 1},
+        {L"b7", 7, 2},
+        {L"$B$7", 7, 2},
+        {L"Z3", 3, 26},
+        {L"AA10", 10, 27},
+        {L"AZ1", 1, 52},
+        {L"XFD1048576", 1048576, 16384},
+        {L"0", 0, 0},
+        {L"A0", 0, 0},
+        {L"XFE1", 0, 0},
+        {L"A1048577", 0, 0},
+        {L"A1:B2", 0, 0},
+        {L" A1", 0, 0},
+        {L"A1 ", 0, 0},
+        {L"1A", 0, 0},
+        {L"", 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto cell = ParseCellAddress(c.text);
+        if (c.row == 0) {
+            EXPECT_FALSE(cell.has_value()) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(cell.has_value()) << c.text;
+        EXPECT_EQ(*cell, (CellPosition{c.row, c.column})) << c.text;
+        EXPECT_EQ(ParseCellAddress(FormatCellAddress(*cell)), cell) << c.text;
+    }
+    EXPECT_EQ(FormatCellAddress({7, 2}), L"B7");
+    EXPECT_EQ(FormatCellAddress({1, 27}), L"AA1");
+    EXPECT_EQ(FormatCellAddress({1, 16384}), L"XFD1");
+}
+
+TEST(ReadsAsNumber, OnlyWholeDecimalNumbers) {
+    struct Case {
+        const wchar_t* text;
+        bool number;
+        double value;
+    };
+    const Case cases[] = {
+        {L"12.345000", true, 12.345},
+        {L"-0.500000", true, -0.5},
+        {L"+3", true, 3},
+        {L"1e5", true, 1e5},
+        {L".5", true, 0.5},
+        {L"5.", true, 5},
+        {L"10.12.2026", false, 0},
+        {L"08:05:03", false, 0},
+        {L"12,5", false, 0},
+        {L" 12", false, 0},
+        {L"12 ", false, 0},
+        {L"1e", false, 0},
+        {L"inf", false, 0},
+        {L"nan", false, 0},
+        {L"0x10", false, 0},
+        {L"1e999", false, 0},
+        {L"", false, 0},
+        {L"-", false, 0},
+        {L".", false, 0},
+    };
+    for (const Case& c : cases) {
+        double value = 0.0;
+        EXPECT_EQ(ReadsAsNumber(c.text, &value), c.number) << c.text;
+        if (c.number) {
+            EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+class WorkbookTest : public ::testing::Test {
+  protected:
+    std::string Rich() {
+        const std::string path = dir.file("rich.xlsx");
+        wb::MakeRich(path);
+        return path;
+    }
+    TempDir dir;
+};
+
+TEST_F(WorkbookTest, ReadsValue2OfEveryKind) {
+    // LibreOffice's own file: shared strings and cached formula results.
+    const std::string path = wb::Resave(Rich(), (dir.path() / "lo").string());
+    auto book = Workbook::Open(path);
+    const int sheet = book->FindSheet(L"tabelle1");  // names compare without case
+    ASSERT_EQ(sheet, 0);
+    EXPECT_EQ(book->FindSheet(L"Notes"), 1);
+    EXPECT_EQ(book->FindSheet(L"Missing"), -1);
+
+    const CellValue header = book->GetCell(sheet, {1, 1});
+    EXPECT_EQ(header.kind, CellKind::Text);
+    EXPECT_EQ(header.text, L"header");
+    const CellValue number = book->GetCell(sheet, {1, 3});
+    EXPECT_EQ(number.kind, CellKind::Number);
+    EXPECT_DOUBLE_EQ(number.number, 1.5);
+    const CellValue formula = book->GetCell(sheet, {10, 5});
+    EXPECT_EQ(formula.kind, CellKind::Number) << "a formula gives its last result";
+    EXPECT_DOUBLE_EQ(formula.number, 6.0);
+    EXPECT_EQ(book->GetCell(sheet, {2, 1}).kind, CellKind::Empty);
+    EXPECT_EQ(book->GetCell(1, {2, 1}).text, L"note one");
+}
+
+TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
+    const std::string path = Rich();
+    {
+        auto book = Workbook::Open(path);
+        const int s = book->FindSheet(L"Tabelle1");
+        book->SetCellText(s, {5, 2}, L"12.345000");    // a number text: a number
+        book->SetCellText(s, {5, 3}, L"10.12.2026");   // not a number: a string
+        book->SetCellText(s, {5, 1}, L" <LOT & 7> ");  // markup and spaces kept
+        book->SetCellNumber(s, {4, 6}, 42);            // into an existing row
+        book->SetCellText(s, {1, 3}, L"2");            // over a formatted number
+        book->SetCellText(s, {1, 1}, L"");             // cleared
+        book->SetCellText(s, {20, 27}, L"far");        // a new last row, column AA
+        book->SetCellText(s, {10, 5}, L"7");           // over the formula
+        EXPECT_TRUE(book->HasUnsavedChanges());
+        book->Save();
+        EXPECT_FALSE(book->HasUnsavedChanges());
+    }
+    const auto cells = wb::ReadCells(path, "Tabelle1");
+    EXPECT_EQ(cells.at("B5"), (wb::Cell{'n', "12.345"}));
+    EXPECT_EQ(cells.at("C5"), (wb::Cell{'s', "10.12.2026"}));
+    EXPECT_EQ(cells.at("A5"), (wb::Cell{'s', " <LOT & 7> "}));
+    EXPECT_EQ(cells.at("F4"), (wb::Cell{'n', "42"}));
+    EXPECT_EQ(cells.at("C1"), (wb::Cell{'n', "2"}));
+    EXPECT_EQ(cells.count("A1"), 0u);
+    EXPECT_EQ(cells.at("AA20"), (wb::Cell{'s', "far"}));
+    EXPECT_EQ(cells.at("E10"), (wb::Cell{'n', "7"}));
+    EXPECT_EQ(cells.at("D2"), (wb::Cell{'n', "2"})) << "untouched cells stay";
+}
+
+TEST_F(WorkbookTest, EverythingElseSurvivesAndLibreOfficeRecalculates) {
+    // LibreOffice's own file holds the formula's cached result and no order to
+    // recalculate on opening; the engine must give that order.
+    const std::string path = wb::Resave(Rich(), (dir.path() / "made").string());
+    const auto before = wb::EntryHashes(path);
+    const auto notes = wb::ReadCells(path, "Notes");
+    {
+        auto book = Workbook::Open(path);
+        book->SetCellNumber(0, {1, 4}, 10);  // D1, summed by E10
+        book->SetCellText(0, {3, 1}, L"record");
+        book->Save();
+    }
+    const auto after = wb::EntryHashes(path);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, hash] : before) {
+        const bool rewritten = name == "xl/worksheets/sheet1.xml" || name == "xl/workbook.xml";
+        EXPECT_EQ(after.at(name) == hash, !rewritten) << name;
+    }
+    EXPECT_EQ(wb::ReadCells(path, "Notes"), notes);
+    const auto cells = wb::ReadCells(path, "Tabelle1");
+    EXPECT_EQ(cells.at("E10"), (wb::Cell{'f', "=SUM(D1:D3)"}));
+    EXPECT_EQ(cells.at("H1"), (wb::Cell{'s', "merged"}));
+
+    const std::string csv = wb::ConvertToCsv(path, (dir.path() / "lo").string());
+    const auto lines = wb::Rows(csv);
+    ASSERT_GE(lines.size(), 10u) << csv;
+    EXPECT_EQ(lines[0], "header,,1.5,10,,,,merged");
+    EXPECT_EQ(lines[2], "record,,,3,,,,");
+    EXPECT_EQ(lines[9], ",,,,15,,,") << "the formula follows the new value";
+}
+
+TEST_F(WorkbookTest, RowsAndCellsWithoutPositions) {
+    const std::string path = dir.file("plain.xlsx");
+    wb::Make(path, {"Tabelle1"});
+    dir.Write("sheet.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+              "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+              "<sheetData><row><c><v>1</v></c><c><v>2</v></c></row>"
+              "<row><c t=\"inlineStr\"><is><t>x</t></is></c></row>"
+              "<row r=\"5\"><c r=\"C5\"><v>5</v></c><c><v>6</v></c></row></sheetData></worksheet>");
+    wb::PutPart(path, "xl/worksheets/sheet1.xml", dir.file("sheet.xml"));
+    {
+        auto book = Workbook::Open(path);
+        EXPECT_DOUBLE_EQ(book->GetCell(0, {1, 2}).number, 2);
+        EXPECT_EQ(book->GetCell(0, {2, 1}).text, L"x");
+        EXPECT_DOUBLE_EQ(book->GetCell(0, {5, 4}).number, 6);
+        book->SetCellNumber(0, {1, 1}, 9);
+        book->SetCellNumber(0, {3, 2}, 3);
+        book->Save();
+    }
+    const auto cells = wb::ReadCells(path, "Tabelle1");
+    EXPECT_EQ(cells.at("A1"), (wb::Cell{'n', "9"}));
+    EXPECT_EQ(cells.at("B1"), (wb::Cell{'n', "2"}));
+    EXPECT_EQ(cells.at("A2"), (wb::Cell{'s', "x"}));
+    EXPECT_EQ(cells.at("B3"), (wb::Cell{'n', "3"}));
+    EXPECT_EQ(cells.at("D5"), (wb::Cell{'n', "6"}));
+}
+
+TEST_F(WorkbookTest, SelectionAndActiveSheet) {
+    const std::string path = Rich();
+    {
+        auto book = Workbook::Open(path);
+        EXPECT_EQ(book->ActiveSheet(), 0);
+        EXPECT_EQ(book->ActiveCell(0), (CellPosition{1, 1}));
+        book->SelectCell(0, {5, 3});
+        book->ActivateSheet(1);
+        book->SelectCell(1, {2, 2});
+        book->Save();
+    }
+    EXPECT_EQ(wb::ActiveCell(path, "Tabelle1"), "C5");
+    EXPECT_EQ(wb::ActiveCell(path, "Notes"), "B2");
+    auto again = Workbook::Open(path);
+    EXPECT_EQ(again->ActiveSheet(), 1);
+    EXPECT_EQ(again->ActiveCell(0), (CellPosition{5, 3}));
+}
+
+TEST_F(WorkbookTest, RefusesWhatIsNotAWorkbookAndSaysWhat) {
+    dir.Write("text.xlsx", "just some text");
+    dir.Write("legacy.xls",
+              std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(512, '\0'));
+    dir.Write("locked.xlsx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) +
+                                 std::string("E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o\0", 28));
+    const std::string binary = dir.file("binary.xlsb");
+    wb::Make(binary, {"Tabelle1"});
+    dir.Write("empty.bin", "");
+    wb::PutPart(binary, "xl/workbook.bin", dir.file("empty.bin"));
+    struct Case {
+        std::string file;
+        const wchar_t* says;
+    };
+    const Case cases[] = {
+        {"absent.xlsx", L"No such file"},    {"text.xlsx", L"is not a workbook"},
+        {"legacy.xls", L"save it as .xlsx"}, {"locked.xlsx", L"without a password"},
+        {"binary.xlsb", L"(.xlsb)"},
+    };
+    for (const Case& c : cases) {
+        try {
+            Workbook::Open(dir.file(c.file));
+            ADD_FAILURE() << c.file << " was opened";
+        } catch (const WorkbookError& error) {
+            EXPECT_NE(error.text().find(c.says), std::wstring::npos) << error.what();
+            EXPECT_NE(error.text().find(L"/" + std::wstring(c.file.begin(), c.file.end())),
+                      std::wstring::npos)
+                << "names the file: " << error.what();
+        }
+    }
+}
+
+// The save cannot be written (here: its folder is gone, as a read-only or
+// full disk makes it fail), or the workbook is open in a spreadsheet program:
+// the file stays as it was and the changes wait for the next save.
+TEST_F(WorkbookTest, AFailedSaveLosesNothing) {
+    fs::create_directories(dir.path() / "bench");
+    const std::string path = (dir.path() / "bench" / "book.xlsx").string();
+    wb::Make(path, {"Tabelle1"});
+    auto book = Workbook::Open(path);
+    book->SetCellNumber(0, {1, 1}, 1);
+
+    const std::string lock = (dir.path() / "bench" / ".~lock.book.xlsx#").string();
+    dir.Write("bench/.~lock.book.xlsx#", "x");
+    const auto untouched = wb::EntryHashes(path);
+    try {
+        book->Save();
+        ADD_FAILURE() << "saved under a spreadsheet program's lock";
+    } catch (const WorkbookError& error) {
+        EXPECT_NE(error.text().find(L".~lock.book.xlsx#"), std::wstring::npos) << error.what();
+    }
+    EXPECT_EQ(wb::EntryHashes(path), untouched);
+    EXPECT_TRUE(book->HasUnsavedChanges());
+    fs::remove(lock);
+
+    fs::rename(dir.path() / "bench", dir.path() / "away");
+    book->SetCellNumber(0, {2, 1}, 2);
+    EXPECT_THROW(book->Save(), WorkbookError);
+    EXPECT_TRUE(book->HasUnsavedChanges());
+    fs::rename(dir.path() / "away", dir.path() / "bench");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "bench"), {}), 1)
+        << "no temporary file left behind";
+
+    book->Save();
+    const auto cells = wb::ReadCells(path, "Tabelle1");
+    EXPECT_EQ(cells.at("A1"), (wb::Cell{'n', "1"}));
+    EXPECT_EQ(cells.at("A2"), (wb::Cell{'n', "2"}));
+}
+
+TEST_F(WorkbookTest, KeepsPermissionsAndSeesAnotherWriter) {
+    const std::string path = dir.file("book.xlsx");
+    wb::Make(path, {"Tabelle1"});
+    ::chmod(path.c_str(), 0640);
+    auto book = Workbook::Open(path);
+    EXPECT_FALSE(book->ChangedOnDisk());
+    book->SetCellNumber(0, {1, 1}, 1);
+    book->Save();
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_FALSE(book->ChangedOnDisk()) << "its own save is not another writer";
+    wb::Make(path, {"Tabelle1", "Other"});
+    EXPECT_TRUE(book->ChangedOnDisk());
+}
+
+}  // namespace
+}  // namespace karvelo::platform::xlsx
