@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <atomic>
 
 namespace karvelo::app {
@@ -41,6 +40,20 @@ std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& fol
     return files.front();
 }
 
+std::optional<QString> ChooseExistingWorkbook(QWidget* parent, const QString& folder) {
+    if (BatchMode()) return std::nullopt;
+    QFileDialog chooser(parent);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setNameFilter(QStringLiteral("EXCEL (*.xls*)"));
+    chooser.setDefaultSuffix(QStringLiteral("xlsx"));
+    chooser.setDirectory(StartFolder(folder));
+    if (chooser.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = chooser.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    return files.front();
+}
+
 std::optional<QString> ChooseCsvExportFile(QWidget* parent, const QString& folder,
                                            const QString& name) {
     if (BatchMode()) return std::nullopt;
@@ -65,12 +78,6 @@ std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const
                                                              QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty()) return std::nullopt;
     return QDir::cleanPath(chosen);
-}
-
-void ShowNotAvailable(QWidget* parent, const QString& caption, const QString& text) {
-    if (BatchMode()) return;
-    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
-    box.exec();
 }
 
 }  // namespace karvelo::app

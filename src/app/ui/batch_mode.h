@@ -1,7 +1,7 @@
 #pragma once
 // Unattended operation (--batch) and the dialogs that depend on it: in batch
 // mode nobody is there to answer, so message boxes go to standard error, file
-// and folder choosers are cancelled and placeholder dialogs answer at once.
+// and folder choosers are cancelled.
 
 #include <QString>
 #include <optional>
@@ -17,6 +17,10 @@ bool BatchMode();
 // cancelled (always in batch mode).
 std::optional<QString> ChooseExistingCsvFile(QWidget* parent, const QString& folder);
 
+// An existing workbook matching "*.xls*", starting in `folder`; nullopt when
+// cancelled (always in batch mode).
+std::optional<QString> ChooseExistingWorkbook(QWidget* parent, const QString& folder);
+
 // A CSV file to write records to: an existing file or the name of a new one,
 // starting in `folder` with `name` proposed; nullopt when cancelled (always in
 // batch mode). An existing file is taken as it is, without asking whether to
@@ -27,9 +31,5 @@ std::optional<QString> ChooseCsvExportFile(QWidget* parent, const QString& folde
 // An existing folder, starting at `folder`; nullopt when cancelled (always in
 // batch mode). The result has no trailing separator unless it is the root.
 std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& folder);
-
-// A modal note with an OK button for a dialog this build does not have yet;
-// returns at once in batch mode.
-void ShowNotAvailable(QWidget* parent, const QString& caption, const QString& text);
 
 }  // namespace karvelo::app

@@ -276,10 +276,8 @@ MainDialog::MainDialog(QWidget* parent)
 
     deviceConfig_ = std::make_unique<devices::DeviceConfigDialog>(DeviceConfigSources(), this);
     hooks_.configureDevice = [this](int slot) { deviceConfig_->Run(slot); };
-    hooks_.configureExport = [this] {
-        ShowNotAvailable(this, QStringLiteral("EXCEL CONFIGURATION"),
-                         QStringLiteral("The workbook export is not available in this build."));
-    };
+    excelConfig_ = std::make_unique<exports::ExcelConfigDialog>(this);
+    hooks_.configureExport = [this] { excelConfig_->Run(); };
     hooks_.endProcess = &EndProcessNow;
 
     // Waits on this thread (the pause protocol, settle delays) keep the window alive.
@@ -290,6 +288,7 @@ MainDialog::~MainDialog() {
     platform::SetThreadEventPump(nullptr);
     // The dialogs are children of this window: let them go before Qt deletes the children.
     deviceConfig_.reset();
+    excelConfig_.reset();
     idConfig_.reset();
 }
 

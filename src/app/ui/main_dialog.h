@@ -22,6 +22,7 @@
 #include "devices/device_set.h"
 #include "devices/ui/device_config_dialog.h"
 #include "export/excel_export.h"
+#include "export/ui/excel_config_dialog.h"
 
 class QLabel;
 
@@ -91,6 +92,7 @@ class MainDialog : public QDialog {
     // Controls by identifier; nullptr for an unknown one.
     QWidget* control(int id) const;
     exports::IdConfigDialog& idConfigDialog() { return *idConfig_; }
+    exports::ExcelConfigDialog& excelConfigDialog() { return *excelConfig_; }
     // The workbook link of export types 5 and 6.
     exports::ExcelLink& excel() { return *excel_; }
     devices::DeviceConfigDialog& deviceConfigDialog() { return *deviceConfig_; }
@@ -142,6 +144,7 @@ class MainDialog : public QDialog {
     std::unique_ptr<exports::ExcelLink> excel_;
     std::unique_ptr<exports::IdConfigDialog> idConfig_;
     std::unique_ptr<devices::DeviceConfigDialog> deviceConfig_;
+    std::unique_ptr<exports::ExcelConfigDialog> excelConfig_;
     bool commandRunning_ = false;
     bool ending_ = false;  // CloseWindow or FinishStation has begun
 };
