@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/null_window.h"
+#include "bench_folder.h"
 #include "export/csv_export.h"
 #include "export/pending_records.h"
 #include "state/run_state.h"
@@ -33,28 +34,7 @@ std::wstring Wide(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
-// A folder of its own, removed at the end.
-class BenchFolder {
-  public:
-    BenchFolder() {
-        const char* base = std::getenv("KARVELO_BENCH_DIR");
-        std::string pattern =
-            ((base != nullptr && *base != '\0') ? fs::path(base) : fs::temp_directory_path()) /
-            "karvelo-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~BenchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    BenchFolder(const BenchFolder&) = delete;
-    BenchFolder& operator=(const BenchFolder&) = delete;
-
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using karvelo::bench::BenchFolder;
 
 void BM_CsvRecord(benchmark::State& state) {
     BenchFolder folder;

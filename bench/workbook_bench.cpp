@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/null_window.h"
+#include "bench_folder.h"
 #include "export/excel_export.h"
 #include "export/workbook_application.h"
 #include "platform/xlsx/workbook.h"
@@ -30,26 +31,7 @@ using namespace karvelo;
 namespace fs = std::filesystem;
 namespace xlsx = karvelo::platform::xlsx;
 
-class BenchFolder {
-  public:
-    BenchFolder() {
-        const char* base = std::getenv("KARVELO_BENCH_DIR");
-        std::string pattern =
-            ((base != nullptr && *base != '\0') ? fs::path(base) : fs::temp_directory_path()) /
-            "karvelo-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~BenchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    BenchFolder(const BenchFolder&) = delete;
-    BenchFolder& operator=(const BenchFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using karvelo::bench::BenchFolder;
 
 // A workbook whose first sheet holds `rows` records of thirteen cells.
 bool MakeWorkbook(const fs::path& file, int rows) {
@@ -94,7 +76,8 @@ void SetUpStation(const fs::path& folder, bool save) {
 
 void Record(benchmark::State& state, bool save) {
     BenchFolder folder;
-    if (!MakeWorkbook(folder.path() / "bench.xlsx", static_cast<int>(state.range(0)))) {
+    if (folder.path().empty() ||
+        !MakeWorkbook(fs::path(folder.path()) / "bench.xlsx", static_cast<int>(state.range(0)))) {
         state.SkipWithError("the workbook could not be made");
         return;
     }
