@@ -16,10 +16,27 @@
 namespace karvelo::platform {
 namespace {
 
-// Send key number -> key symbol; index 0 is "none".
-constexpr std::array<KeySym, 15> kSendKeys = {NoSymbol, XK_F1,  XK_F2,  XK_F3,    XK_F4,
-                                              XK_F5,    XK_F6,  XK_F7,  XK_F8,    XK_F9,
-                                              XK_F10,   XK_F11, XK_F12, XK_space, XK_Return};
+// Send key number -> the key symbols that press it; index 0 is "none". Foot
+// switches and keypads send the keypad's Enter, which counts as Enter (on
+// Windows both are one virtual key).
+using SendKeySymbols = std::array<KeySym, 2>;
+constexpr std::array<SendKeySymbols, 15> kSendKeys = {{
+    {NoSymbol, NoSymbol},
+    {XK_F1, NoSymbol},
+    {XK_F2, NoSymbol},
+    {XK_F3, NoSymbol},
+    {XK_F4, NoSymbol},
+    {XK_F5, NoSymbol},
+    {XK_F6, NoSymbol},
+    {XK_F7, NoSymbol},
+    {XK_F8, NoSymbol},
+    {XK_F9, NoSymbol},
+    {XK_F10, NoSymbol},
+    {XK_F11, NoSymbol},
+    {XK_F12, NoSymbol},
+    {XK_space, NoSymbol},
+    {XK_Return, XK_KP_Enter},
+}};
 
 class X11KeyState : public KeyState {
   public:
@@ -48,19 +65,25 @@ class X11KeyState : public KeyState {
 
     bool IsDownOrWasPressed(int sendKey) override {
         if (sendKey < 1 || sendKey >= static_cast<int>(kSendKeys.size())) return false;
-        const KeyCode code =
-            XKeysymToKeycode(display_, kSendKeys[static_cast<std::size_t>(sendKey)]);
-        if (code == 0) return false;
-        const bool pressed = DrainPressesOf(code);
+        std::array<KeyCode, 2> codes{};
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const KeySym sym = kSendKeys[static_cast<std::size_t>(sendKey)][i];
+            if (sym != NoSymbol) codes[i] = XKeysymToKeycode(display_, sym);
+        }
+        if (codes[0] == 0 && codes[1] == 0) return false;
+        const bool pressed = DrainPressesOf(codes);
         char keys[32] = {};
         XQueryKeymap(display_, keys);
-        const bool down = (keys[code / 8] & (1 << (code % 8))) != 0;
-        return down || pressed;
+        for (KeyCode code : codes) {
+            if (code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0) return true;
+        }
+        return pressed;
     }
 
   private:
-    // Takes every waiting event; true when one of them was a press of `code`.
-    bool DrainPressesOf(KeyCode code) {
+    // Takes every waiting event; true when one of them was a press of one of
+    // `codes` (0: no key).
+    bool DrainPressesOf(const std::array<KeyCode, 2>& codes) {
         bool pressed = false;
         while (XPending(display_) > 0) {
             XEvent ev;
@@ -71,7 +94,9 @@ class X11KeyState : public KeyState {
             if (!XGetEventData(display_, cookie)) continue;
             if (cookie->evtype == XI_RawKeyPress) {
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-                if (raw->detail == code) pressed = true;
+                for (KeyCode code : codes) {
+                    if (code != 0 && raw->detail == code) pressed = true;
+                }
             }
             XFreeEventData(display_, cookie);
         }

@@ -77,6 +77,17 @@ TEST_F(DesktopKeyTest, AHeldKeyIsDownUntilReleased) {
     EXPECT_FALSE(Query(kEnter));
 }
 
+// Foot switches and keypads send the keypad's Enter.
+TEST_F(DesktopKeyTest, KeypadEnterIsEnter) {
+    Key(XK_KP_Enter, true);
+    EXPECT_TRUE(Query(kEnter)) << "held";
+    Key(XK_KP_Enter, false);
+    EXPECT_FALSE(Query(kEnter));
+    Key(XK_KP_Enter, true);
+    Key(XK_KP_Enter, false);
+    EXPECT_TRUE(Query(kEnter)) << "pressed since the last query";
+}
+
 TEST_F(DesktopKeyTest, OtherKeysAndNoKeyDoNotCount) {
     Key(XK_F6, true);
     Key(XK_F6, false);
