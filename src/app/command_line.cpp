@@ -22,6 +22,17 @@ bool IsQtOptionWithValue(std::string_view arg) {
     return false;
 }
 
+// Qt options without a value.
+constexpr std::array<std::string_view, 6> kQtFlags = {"-reverse", "-nograb",      "-dograb",
+                                                      "-sync",    "-widgetcount", "-testability"};
+
+bool IsQtFlag(std::string_view arg) {
+    for (std::string_view q : kQtFlags) {
+        if (arg == q) return true;
+    }
+    return arg.starts_with("-qmljsdebugger=");
+}
+
 bool ParseSlotNumber(std::string_view text, int& slot) {
     if (text.empty() || text.size() > 2) return false;
     for (char c : text) {
@@ -61,7 +72,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (a.starts_with("--")) {
             return Refuse("unknown option \"" + std::string(a) + "\"");
         } else if (IsQtOptionWithValue(a)) {
+            if (a == "-platform") c.platformChosen = true;
             ++i;  // the window toolkit's option and its value
+        } else if (!IsQtFlag(a)) {
+            // Handed to the toolkit, a mistyped option would be ignored in silence.
+            return Refuse(a.starts_with("-") ? "unknown option \"" + std::string(a) + "\""
+                                             : "unexpected argument \"" + std::string(a) + "\"");
         }
     }
     return c;

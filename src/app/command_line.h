@@ -11,9 +11,10 @@ enum class RunMode { Station, ShowConfig, Probe, Version, Help, Error };
 
 struct CommandLine {
     RunMode mode = RunMode::Station;
-    bool batch = false;  // unattended: message boxes to standard error, choosers cancelled
-    int probeSlot = 0;   // --probe N
-    std::string error;   // why the command line was refused
+    bool batch = false;           // unattended: message boxes to standard error, choosers cancelled
+    int probeSlot = 0;            // --probe N
+    bool platformChosen = false;  // "-platform NAME" given: the toolkit's choice is the user's
+    std::string error;            // why the command line was refused
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args);

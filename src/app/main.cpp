@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
             return Probe(cl.probeSlot);
         case app::RunMode::Station:
 #ifdef KARVELO_WITH_WINDOW
-            return app::RunStation(argc, argv, cl.batch);
+            return app::RunStation(argc, argv, cl.batch, cl.platformChosen);
 #else
             std::fputs("karvelo: this build has no window; use --show-config or --probe N\n",
                        stderr);

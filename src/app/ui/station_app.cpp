@@ -9,13 +9,32 @@
 #include "app/ui/batch_mode.h"
 #include "app/ui/main_dialog.h"
 #include "app/ui/termination_signals.h"
+#include "platform/display.h"
 #include "platform/keystate.h"
 #include "state/window_port.h"
 
 namespace karvelo::app {
 
-int RunStation(int& argc, char** argv, bool batch) {
+int RunStation(int& argc, char** argv, bool batch, bool platformChosen) {
     SetBatchMode(batch);
+    // Without a desktop the toolkit would abort with advice that does not
+    // help; unattended, the station needs none.
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (!platformChosen && (chosen == nullptr || *chosen == '\0')) {
+        const platform::DisplayState display = platform::FindDisplay();
+        if (display != platform::DisplayState::Available) {
+            if (!batch) {
+                std::fprintf(stderr,
+                             "karvelo: no display found (%s); start it on a desktop, or without "
+                             "one with \"-platform offscreen\" or \"--batch\"\n",
+                             display == platform::DisplayState::NotSet
+                                 ? "DISPLAY is not set"
+                                 : "the display named by DISPLAY cannot be reached");
+                return 1;
+            }
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+    }
     // Until the window runs, SIGINT and SIGTERM wait; the threads started
     // meanwhile (Qt's and the station's) never take them.
     TerminationSignals::Block(true);

@@ -9,7 +9,10 @@ namespace karvelo::app {
 // Runs the station until FINISH / EXIT, a close of the window, SIGINT or
 // SIGTERM, and ends the process with code 0 once configuration and texts are
 // saved. Qt's own options in argv (such as "-platform offscreen") apply.
-// `batch`: unattended, see batch_mode.h. Does not return normally.
-int RunStation(int& argc, char** argv, bool batch);
+// `batch`: unattended, see batch_mode.h. Without a display, and unless the
+// platform was chosen (`platformChosen`, QT_QPA_PLATFORM), it says so and
+// returns 1; in batch mode it runs offscreen instead. Does not return normally
+// otherwise.
+int RunStation(int& argc, char** argv, bool batch, bool platformChosen);
 
 }  // namespace karvelo::app
