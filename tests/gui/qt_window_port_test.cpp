@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
 #include <atomic>
@@ -87,6 +88,23 @@ TEST_F(WindowPortTest, TimersRunTheirHandlerUntilStopped) {
     ASSERT_TRUE(
         QTest::qWaitFor([] { return g_run.TimerTrigger.load() == TriggerStage::Pending; }, 2000));
     EXPECT_FALSE(dynamic_cast<QtWindowPort&>(port).TimerRunning(kSendTimer));
+}
+
+// A send period is kept to the millisecond: never early, and late only by
+// what a busy machine adds.
+TEST_F(WindowPortTest, TheSendTimerNeverFiresEarly) {
+    Open();
+    for (int run = 0; run < 2; ++run) {
+        g_run.TimerTrigger = TriggerStage::Idle;
+        QElapsedTimer clock;
+        clock.start();
+        window->port().StartTimer(kSendTimer, 1170);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [] { return g_run.TimerTrigger.load() == TriggerStage::Pending; }, 5000));
+        const qint64 elapsed = clock.elapsed();
+        EXPECT_GE(elapsed, 1169) << "run " << run;
+        EXPECT_LT(elapsed, 1670) << "run " << run;
+    }
 }
 
 TEST_F(WindowPortTest, BatchMessagesGoToStandardError) {
