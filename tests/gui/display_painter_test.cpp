@@ -87,7 +87,7 @@ TEST_F(SlotRows, AnErrorShowsItsStatusWordInBigType) {
     const QImage image = Render();
     const QRect word = GreenBox(image, ValueBand(1));
     ASSERT_FALSE(word.isEmpty());
-    EXPECT_GE(word.height(), 25);
+    EXPECT_GE(word.height(), 22);  // the value font, far above the small texts' 12 px
     EXPECT_GE(word.right(), 270);
     EXPECT_GT(word.width(), 150);
 }
@@ -103,6 +103,26 @@ TEST_F(SlotRows, DecimalsBeyondSevenShowEight) {
         g_run.Decimals[3] = decimals;
         EXPECT_EQ(SlotValueText(3), QString::fromLatin1(text)) << decimals;
     }
+}
+
+// The longest value text of eight decimals keeps its leading digit: "2.34..."
+// for 12.3456 would be a tenfold misreading.
+TEST_F(SlotRows, TheLongestValueFitsItsRow) {
+    const DisplayFonts fonts = DisplayFonts::Make();
+    const QFontMetrics metrics(fonts.big);
+    EXPECT_LE(metrics.height(), kBigFontPixels);
+    EXPECT_GE(metrics.height(), kBigFontPixels - 4);
+    for (const char* text : {"12.34560000", "device error", "out of range"}) {
+        EXPECT_LE(metrics.horizontalAdvance(QString::fromLatin1(text)), 290 - 20) << text;
+    }
+
+    Open("[WINDOW]\r\nmaxno=1\r\n[DEVICE1]\r\ntyp=1\r\nformat=9\r\n");
+    g_run.ValueReady[1] = true;
+    g_run.Value[1] = 12.3456;
+    const QImage image = Render();
+    const QRect green = GreenBox(image, ValueBand(1));
+    ASSERT_FALSE(green.isEmpty());
+    EXPECT_GT(green.left(), 12) << "the leading digit is inside the row";
 }
 
 TEST_F(SlotRows, OnlyRowsUpToTenAreDrawnAndNegativeTypesNotAtAll) {

@@ -67,7 +67,7 @@ QImage& LogoStore() {
     return logo;
 }
 
-QFont DisplayFont(int pixels) {
+QFont DisplayFont(int pixels) {  // pixel size: the font's em
     QFont f;
     f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                    QStringLiteral("DejaVu Sans")});
@@ -78,8 +78,20 @@ QFont DisplayFont(int pixels) {
 
 }  // namespace
 
+// The value font's height is its cell (ascent and descent), not its em: a
+// font of pixel size 50 stands some 15 % taller and pushes the leading digit
+// of a long value out of the row.
+QFont CellHeightFont(int cellPixels) {
+    QFont f = DisplayFont(cellPixels);
+    for (int pixels = cellPixels; pixels > 1; --pixels) {
+        f.setPixelSize(pixels);
+        if (QFontMetrics(f).height() <= cellPixels) break;
+    }
+    return f;
+}
+
 DisplayFonts DisplayFonts::Make() {
-    return {DisplayFont(kBigFontPixels), DisplayFont(kSmallFontPixels)};
+    return {CellHeightFont(kBigFontPixels), DisplayFont(kSmallFontPixels)};
 }
 
 QRect SlotRowRect(int slot) {

@@ -24,7 +24,7 @@ namespace karvelo::app {
 
 inline constexpr int kRowPitch = 61;
 // Pixel heights of the two display fonts.
-inline constexpr int kBigFontPixels = 50;
+inline constexpr int kBigFontPixels = 50;  // the value font's cell height
 inline constexpr int kSmallFontPixels = 12;
 
 struct DisplayFonts {
