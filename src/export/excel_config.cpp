@@ -1,5 +1,7 @@
 #include "export/excel_config.h"
 
+#include <utility>
+
 #include "platform/numbers.h"
 
 namespace karvelo::exports {
@@ -9,8 +11,6 @@ using platform::FormatInt;
 using platform::ParseInt;
 
 constexpr std::wstring_view kExcel = L"EXCEL";
-constexpr std::size_t kFileNameChars = 255;
-constexpr std::size_t kCellFieldChars = 99;
 
 bool ReadFlag(const platform::ProfileDocument& doc, std::wstring_view key) {
     return ParseInt(doc.ReadString(kExcel, key, L"1")) != 0;
@@ -47,9 +47,9 @@ ExcelDialogValues ReadExcelDialogValues(const platform::ProfileDocument& doc) {
         row.column = doc.ReadString(kExcel, Numbered(L"SP", n), FormatInt(n - 1));
         row.line = doc.ReadString(kExcel, Numbered(L"ZL", n), L"0");
     }
-    v.sendKey = ParseInt(doc.ReadString(kExcel, L"sendkey", L""));
+    v.sendKey = static_cast<SendKeyChoice>(ParseInt(doc.ReadString(kExcel, L"sendkey", L"")));
     v.sheet = doc.ReadString(kExcel, L"sheet", L"Tabelle1");
-    v.refMode = ParseInt(doc.ReadString(kExcel, L"refmode", L"1"));
+    v.refMode = static_cast<ExcelReferenceMode>(ParseInt(doc.ReadString(kExcel, L"refmode", L"1")));
     v.refAddress = doc.ReadString(kExcel, L"refadresse", L"0");
     v.shiftMode = ReadFlag(doc, L"shiftmode");
     v.autoShiftColumn = doc.ReadString(kExcel, L"autoshift_sp", L"0");
@@ -58,7 +58,7 @@ ExcelDialogValues ReadExcelDialogValues(const platform::ProfileDocument& doc) {
 }
 
 void WriteExcelDialogValues(platform::ProfileDocument& doc, const ExcelDialogValues& v) {
-    doc.Set(L"EXPORT", L"file_xls", Cut(v.fileName, kFileNameChars));
+    doc.Set(L"EXPORT", L"file_xls", ExcelFileNameToStore(v.fileName));
     WriteFlag(doc, L"selectfile", v.selectFile);
     WriteFlag(doc, L"visible", v.visible);
     WriteFlag(doc, L"edit", v.edit);
@@ -73,16 +73,20 @@ void WriteExcelDialogValues(platform::ProfileDocument& doc, const ExcelDialogVal
     }
     for (int n = 1; n <= kExcelDialogItems; ++n) {
         const ExcelCellRow& row = v.rows[static_cast<std::size_t>(n - 1)];
-        doc.Set(kExcel, Numbered(L"SP", n), Cut(row.column, kCellFieldChars));
-        doc.Set(kExcel, Numbered(L"ZL", n), Cut(row.line, kCellFieldChars));
+        doc.Set(kExcel, Numbered(L"SP", n), Cut(row.column, kExcelCellFieldChars));
+        doc.Set(kExcel, Numbered(L"ZL", n), Cut(row.line, kExcelCellFieldChars));
     }
     doc.Set(kExcel, L"sheet", v.sheet);
-    doc.Set(kExcel, L"refmode", FormatInt(v.refMode));
+    doc.Set(kExcel, L"refmode", FormatInt(static_cast<int>(v.refMode)));
     doc.Set(kExcel, L"refadresse", v.refAddress);
     WriteFlag(doc, L"shiftmode", v.shiftMode);
     doc.Set(kExcel, L"autoshift_sp", v.autoShiftColumn);
     doc.Set(kExcel, L"autoshift_zl", v.autoShiftRow);
-    doc.Set(kExcel, L"sendkey", FormatInt(v.sendKey));
+    doc.Set(kExcel, L"sendkey", FormatInt(static_cast<int>(v.sendKey)));
+}
+
+std::wstring ExcelFileNameToStore(std::wstring fileName) {
+    return Cut(std::move(fileName), kExcelFileNameChars);
 }
 
 }  // namespace karvelo::exports

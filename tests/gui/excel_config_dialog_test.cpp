@@ -6,11 +6,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 
 #include "app/timers.h"
 #include "export/ui/excel_config_dialog.h"
@@ -41,6 +46,7 @@ class ExcelConfig : public StationWindowTest {
         emit list->activated(index);
     }
     std::wstring Key(const wchar_t* key) { return ReadKey("karvelo.cfg", L"EXCEL", key); }
+    bool ShowsAddress() { return DialogControl(kExcelRefAddressField)->isVisibleTo(&Dialog()); }
 };
 
 TEST_F(ExcelConfig, OpensWithTheDefaultsAndOkWritesEveryKey) {
@@ -125,6 +131,146 @@ TEST_F(ExcelConfig, RadioPairsReferenceFieldAndSendKey) {
     EXPECT_EQ(Key(L"save"), L"0");
     EXPECT_EQ(Key(L"sendkey"), L"14");
     EXPECT_EQ(Key(L"refmode"), L"1");
+}
+
+TEST_F(ExcelConfig, OpensWithTheStoredValues) {
+    Open(
+        "[EXPORT]\r\nfile_xls=book.xlsm\r\n[EXCEL]\r\nvisible=0\r\nvalue13=0\r\nrel3=0\r\n"
+        "SP3=F\r\nZL3=3\r\nsheet=Daten\r\nrefmode=0\r\nrefadresse=Z1\r\nshiftmode=0\r\n"
+        "autoshift_zl=2\r\nsendkey=3\r\n");
+    Dialog().Open();
+    EXPECT_EQ(Text(kExcelFileField), QStringLiteral("book.xlsm"));
+    EXPECT_EQ(g_run.XlsFileName.str(), L"book.xlsm");
+    EXPECT_FALSE(Checked(kExcelVisibleBox));
+    EXPECT_TRUE(Checked(kExcelEditBox));
+    EXPECT_FALSE(Checked(kExcelRows[12].check));
+    EXPECT_TRUE(Checked(kExcelRows[11].check));
+    EXPECT_TRUE(Checked(kExcelRows[2].absolute));
+    EXPECT_FALSE(Checked(kExcelRows[2].relative));
+    EXPECT_TRUE(Checked(kExcelRows[3].relative));
+    EXPECT_EQ(Text(kExcelRows[2].column), QStringLiteral("F"));
+    EXPECT_EQ(Text(kExcelRows[2].line), QStringLiteral("3"));
+    EXPECT_EQ(Text(kExcelSheetField), QStringLiteral("Daten"));
+    EXPECT_EQ(DialogControl<QComboBox>(kExcelRefModeList)->currentIndex(), 0);
+    EXPECT_FALSE(ShowsAddress()) << "current cell: no address";
+    EXPECT_EQ(Text(kExcelRefAddressField), QStringLiteral("Z1"));
+    EXPECT_FALSE(Checked(kExcelShiftBox));
+    EXPECT_EQ(Text(kExcelShiftRowField), QStringLiteral("2"));
+    EXPECT_EQ(DialogControl<QComboBox>(kExcelSendKeyList)->currentText(), QStringLiteral("F3"));
+}
+
+// The send-key list's index is what the file holds.
+class ExcelConfigSendKey : public ExcelConfig, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ExcelConfigSendKey, OkWritesTheListIndex) {
+    Open();
+    Dialog().Open();
+    Choose(kExcelSendKeyList, GetParam());
+    Dialog().accept();
+    EXPECT_EQ(Key(L"sendkey"), std::to_wstring(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ExcelConfigSendKey, ::testing::Values(0, 1, 12, 13, 14));
+
+TEST_F(ExcelConfig, ANumberTheListsLackIsKeptByOk) {
+    Open("[EXCEL]\r\nrefmode=5\r\nsendkey=20\r\n");
+    Dialog().Open();
+    EXPECT_EQ(DialogControl<QComboBox>(kExcelRefModeList)->currentIndex(), -1);
+    EXPECT_EQ(DialogControl<QComboBox>(kExcelSendKeyList)->currentIndex(), -1);
+    EXPECT_TRUE(ShowsAddress());
+    Dialog().accept();
+    EXPECT_EQ(Key(L"refmode"), L"5");
+    EXPECT_EQ(Key(L"sendkey"), L"20");
+}
+
+TEST_F(ExcelConfig, ChosenWorkbookIsShownAndKeptByOk) {
+    const std::string books = dir.file("books");
+    std::filesystem::create_directories(books);
+    std::ofstream(books + "/Messung.xlsx") << "x";
+    Open("[EXPORT]\r\nexporttype=5\r\npath=books/\r\nfile_xls=old.xlsx\r\n");
+    Dialog().Open();
+    SetBatchMode(false);
+    QString startedIn;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(chooser, nullptr);
+        startedIn = chooser->directory().absolutePath();
+        filters = chooser->nameFilters();
+        chooser->selectFile(QString::fromStdString(books + "/Messung.xlsx"));
+        static_cast<QDialog*>(chooser)->accept();  // as the chooser's OK does
+    });
+    QTest::mouseClick(DialogControl<QPushButton>(kExcelBrowseButton), Qt::LeftButton);
+    SetBatchMode(true);
+    EXPECT_EQ(startedIn, QString::fromStdString(books));
+    ASSERT_EQ(filters.size(), 1);
+    EXPECT_TRUE(filters.front().contains(QStringLiteral("*.xls*")))
+        << filters.front().toStdString();
+    EXPECT_EQ(Text(kExcelFileField), QStringLiteral("Messung.xlsx"));
+    EXPECT_EQ(g_run.XlsFileName.str(), L"Messung.xlsx");
+    EXPECT_EQ(g_run.ExportPath.str(), QString::fromStdString(books + "/").toStdWString());
+    EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"file_xls"), L"old.xlsx") << "not before OK";
+
+    Dialog().accept();
+    EXPECT_EQ(g_run.XlsFileName.str(), L"Messung.xlsx");
+    EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"file_xls"), L"Messung.xlsx");
+    EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"path"), L"books/")
+        << "the dialog never writes it";
+}
+
+TEST_F(ExcelConfig, ACancelledChooserChangesNothing) {
+    Open("[EXPORT]\r\nfile_xls=old.xlsx\r\n");
+    Dialog().Open();
+    g_run.ExportPath = L"/kept/";
+    // Batch mode cancels every chooser.
+    QTest::mouseClick(DialogControl<QPushButton>(kExcelBrowseButton), Qt::LeftButton);
+    EXPECT_EQ(Text(kExcelFileField), QStringLiteral("old.xlsx"));
+    EXPECT_EQ(g_run.XlsFileName.str(), L"old.xlsx");
+    EXPECT_EQ(g_run.ExportPath.str(), L"/kept/");
+}
+
+TEST_F(ExcelConfig, TheFileNameIsCutForTheFileAndTheStation) {
+    Open();
+    Dialog().Open();
+    DialogControl<QLineEdit>(kExcelFileField)->setText(QString(300, QLatin1Char('n')));
+    Dialog().accept();
+    EXPECT_EQ(g_run.XlsFileName.str().size(), 255u);
+    EXPECT_EQ(ReadKey("karvelo.cfg", L"EXPORT", L"file_xls").size(), 255u);
+}
+
+TEST_F(ExcelConfig, EveryCaptionFitsAndNoControlsOverlap) {
+    Open();
+    ExcelConfigDialog& d = Dialog();
+    d.Open();
+    EXPECT_LE(d.width(), 1024);
+    EXPECT_LE(d.height(), 768 - 60) << "room for the title bar and the task bar";
+    std::vector<QWidget*> placed;
+    for (QWidget* w : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isVisibleTo(&d) || w == d.control(kExcelLogo)) continue;
+        EXPECT_TRUE(d.rect().contains(w->geometry())) << w->objectName().toStdString();
+        if (qobject_cast<QGroupBox*>(w) != nullptr) continue;
+        const QString what =
+            w->objectName() + QLatin1Char(' ') +
+            (qobject_cast<QLabel*>(w)            ? qobject_cast<QLabel*>(w)->text()
+             : qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text()
+                                                 : QString());
+        // Captions: a label's or a box's text, a list's longest entry.
+        if (qobject_cast<QLabel*>(w) || qobject_cast<QCheckBox*>(w) ||
+            qobject_cast<QRadioButton*>(w) || qobject_cast<QComboBox*>(w)) {
+            EXPECT_LE(w->sizeHint().width(), w->width()) << what.toStdString();
+        }
+        for (QWidget* other : placed) {
+            EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+                << what.toStdString() << " / " << other->objectName().toStdString();
+        }
+        placed.push_back(w);
+    }
+    // The logo's place is on no control either.
+    for (QWidget* w : placed) {
+        EXPECT_FALSE(w->geometry().intersects(d.control(kExcelLogo)->geometry()))
+            << w->objectName().toStdString();
+    }
+    EXPECT_GE(placed.size(), 5u * kExcelDialogItems) << "at least the rows' controls";
 }
 
 TEST_F(ExcelConfig, ExportTargetButtonReachesTheDialogForWorkbookTypes) {

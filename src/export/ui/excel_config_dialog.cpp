@@ -21,15 +21,27 @@
 namespace karvelo::exports {
 namespace {
 
-constexpr const char* kSendKeys[] = {"-",  "F1", "F2",  "F3",  "F4",  "F5",    "F6",   "F7",
-                                     "F8", "F9", "F10", "F11", "F12", "SPACE", "ENTER"};
-constexpr const char* kRefModes[] = {"current cell:", "defined cell:", "adress of defined cell:"};
+constexpr const char* kSendKeys[kSendKeyChoiceCount] = {"-",   "F1",  "F2",  "F3",    "F4",
+                                                        "F5",  "F6",  "F7",  "F8",    "F9",
+                                                        "F10", "F11", "F12", "SPACE", "ENTER"};
+constexpr const char* kRefModes[kExcelReferenceModeCount] = {
+    "current cell:", "defined cell:", "adress of defined cell:"};
 
-constexpr int kWidth = 600;
-constexpr int kHeight = 510;
-constexpr int kRowTop = 224;  // first record item's row
-constexpr int kRowPitch = 21;
-constexpr int kRowHeight = 19;
+// The layout is given in dialog units of an 8-point dialog font, like the
+// other dialogs: a horizontal unit is a quarter of its average character width
+// (6 pixels), a vertical one an eighth of its height (13 pixels).
+constexpr int kDluX4 = 6;
+constexpr int kDluY8 = 13;
+constexpr int kWidthDlu = 400;
+constexpr int kHeightDlu = 296;
+constexpr int kListHeightDlu = 14;
+constexpr int kFieldHeightDlu = 13;
+constexpr int kLabelHeightDlu = 10;
+
+// The record items' rows.
+constexpr int kRowTopDlu = 116;
+constexpr int kRowPitchDlu = 13;
+constexpr int kRowHeightDlu = 12;
 
 std::string ActiveFile() {
     return platform::FsPath(g_run.ActiveConfigFile.str());
@@ -39,20 +51,29 @@ QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
+QString Q(const std::wstring& text) {
+    return QString::fromStdWString(text);
+}
+
 }  // namespace
 
 ExcelConfigDialog::ExcelConfigDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("EXCEL Configuration"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(kWidth, kHeight);
+    setFixedSize(Dlu(0, 0, kWidthDlu, kHeightDlu).size());
     app::LoadSharedLogo();
     CreateControls();
+}
+
+QRect ExcelConfigDialog::Dlu(int x, int y, int width, int height) {
+    return QRect(x * kDluX4 / 4, y * kDluY8 / 8, width * kDluX4 / 4, height * kDluY8 / 8);
 }
 
 QCheckBox* ExcelConfigDialog::CheckBox(int id, const QString& caption, const QRect& where) {
     auto* box = new QCheckBox(caption, this);
     box->setGeometry(where);
+    box->setObjectName(QStringLiteral("control%1").arg(id));
     controls_[id] = box;
     return box;
 }
@@ -60,84 +81,117 @@ QCheckBox* ExcelConfigDialog::CheckBox(int id, const QString& caption, const QRe
 QLineEdit* ExcelConfigDialog::Field(int id, const QRect& where) {
     auto* field = new QLineEdit(this);
     field->setGeometry(where);
+    field->setObjectName(QStringLiteral("control%1").arg(id));
     controls_[id] = field;
     return field;
 }
 
+QComboBox* ExcelConfigDialog::List(int id, const QRect& where) {
+    auto* list = new QComboBox(this);
+    list->setGeometry(where);
+    list->setObjectName(QStringLiteral("control%1").arg(id));
+    controls_[id] = list;
+    return list;
+}
+
+QLineEdit* ExcelConfigDialog::FieldOf(int id) const {
+    return static_cast<QLineEdit*>(control(id));
+}
+
+QCheckBox* ExcelConfigDialog::CheckBoxOf(int id) const {
+    return static_cast<QCheckBox*>(control(id));
+}
+
+QComboBox* ExcelConfigDialog::ListOf(int id) const {
+    return static_cast<QComboBox*>(control(id));
+}
+
 void ExcelConfigDialog::CreateControls() {
-    auto label = [this](const QString& text, const QRect& where) {
+    const auto label = [this](const QString& text, int x, int y, int width) {
         auto* l = new QLabel(text, this);
-        l->setGeometry(where);
+        l->setGeometry(Dlu(x, y, width, kLabelHeightDlu));
         return l;
+    };
+    const auto group = [this](const QString& title, int x, int y, int width, int height) {
+        auto* g = new QGroupBox(title, this);
+        g->setGeometry(Dlu(x, y, width, height));
+        g->lower();  // behind the controls placed on it
+        return g;
     };
 
     // The workbook and what the application may do.
-    (new QGroupBox(QStringLiteral("EXCEL"), this))->setGeometry(8, 6, 330, 160);
-    label(QStringLiteral("destination file:"), QRect(18, 28, 110, 22));
-    Field(kExcelFileField, QRect(18, 50, 270, 24));
+    group(QStringLiteral("EXCEL"), 5, 3, 222, 90);
+    label(QStringLiteral("destination file:"), 12, 15, 90);
+    Field(kExcelFileField, Dlu(12, 26, 180, kFieldHeightDlu));
     auto* browse = new QPushButton(QStringLiteral("..."), this);
-    browse->setGeometry(294, 50, 34, 24);
+    browse->setGeometry(Dlu(196, 26, 24, kFieldHeightDlu));
     browse->setAutoDefault(false);
+    browse->setObjectName(QStringLiteral("control%1").arg(kExcelBrowseButton));
     controls_[kExcelBrowseButton] = browse;
-    CheckBox(kExcelSelectFile, QStringLiteral("enable file"), QRect(18, 80, 150, 22));
-    CheckBox(kExcelVisibleBox, QStringLiteral("EXCEL visible"), QRect(18, 104, 150, 22));
-    CheckBox(kExcelEditBox, QStringLiteral("EXCEL enable"), QRect(18, 128, 150, 22));
-    CheckBox(kExcelOpenBox, QStringLiteral("EXCEL open autom."), QRect(175, 80, 155, 22));
-    CheckBox(kExcelCloseBox, QStringLiteral("EXCEL close autom."), QRect(175, 104, 155, 22));
-    CheckBox(kExcelSaveBox, QStringLiteral("EXCEL save autom."), QRect(175, 128, 155, 22));
+    CheckBox(kExcelSelectFile, QStringLiteral("enable file"), Dlu(12, 45, 100, kLabelHeightDlu));
+    CheckBox(kExcelVisibleBox, QStringLiteral("EXCEL visible"), Dlu(12, 59, 100, kLabelHeightDlu));
+    CheckBox(kExcelEditBox, QStringLiteral("EXCEL enable"), Dlu(12, 73, 100, kLabelHeightDlu));
+    CheckBox(kExcelOpenBox, QStringLiteral("EXCEL open autom."),
+             Dlu(116, 45, 106, kLabelHeightDlu));
+    CheckBox(kExcelCloseBox, QStringLiteral("EXCEL close autom."),
+             Dlu(116, 59, 106, kLabelHeightDlu));
+    CheckBox(kExcelSaveBox, QStringLiteral("EXCEL save autom."),
+             Dlu(116, 73, 106, kLabelHeightDlu));
 
-    // Where each record item goes.
-    (new QGroupBox(QStringLiteral("export format"), this))
-        ->setGeometry(8, 172, 330, kRowTop + kExcelDialogItems * kRowPitch - 172 + 6);
-    label(QStringLiteral("cell address"), QRect(18, 192, 100, 20));
-    label(QStringLiteral("relativ absolut"), QRect(120, 192, 100, 20));
-    label(QStringLiteral("column/line"), QRect(230, 192, 100, 20));
+    // Where each record item goes: a row per item under three headings.
+    group(QStringLiteral("export format"), 5, 96, 222,
+          kRowTopDlu + kExcelDialogItems * kRowPitchDlu - 96 + 4);
+    label(QStringLiteral("cell address"), 12, 104, 62);
+    label(QStringLiteral("relativ absolut"), 78, 104, 70);
+    label(QStringLiteral("column/line"), 152, 104, 68);
     for (int n = 0; n < kExcelDialogItems; ++n) {
         const ExcelRowIds& ids = kExcelRows[static_cast<std::size_t>(n)];
-        const int y = kRowTop + n * kRowPitch;
-        CheckBox(ids.check, Q(ids.caption), QRect(18, y, 100, kRowHeight));
+        const int y = kRowTopDlu + n * kRowPitchDlu;
+        CheckBox(ids.check, Q(ids.caption), Dlu(12, y, 62, kRowHeightDlu));
         auto* relative = new QRadioButton(this);
-        relative->setGeometry(128, y, 22, kRowHeight);
+        relative->setGeometry(Dlu(84, y, 12, kRowHeightDlu));
+        relative->setObjectName(QStringLiteral("control%1").arg(ids.relative));
         auto* absolute = new QRadioButton(this);
-        absolute->setGeometry(170, y, 22, kRowHeight);
+        absolute->setGeometry(Dlu(116, y, 12, kRowHeightDlu));
+        absolute->setObjectName(QStringLiteral("control%1").arg(ids.absolute));
         // Each row's pair excludes itself only, not the other rows.
         auto* pair = new QButtonGroup(this);
         pair->addButton(relative);
         pair->addButton(absolute);
         controls_[ids.relative] = relative;
         controls_[ids.absolute] = absolute;
-        Field(ids.column, QRect(230, y, 46, kRowHeight));
-        Field(ids.line, QRect(282, y, 46, kRowHeight));
+        Field(ids.column, Dlu(152, y, 32, kRowHeightDlu));
+        Field(ids.line, Dlu(188, y, 32, kRowHeightDlu));
     }
 
     // Send key, worksheet, reference cell and its move.
-    (new QGroupBox(this))->setGeometry(346, 6, 246, 230);
-    label(QStringLiteral("function key:"), QRect(356, 22, 100, 24));
-    auto* keys = new QComboBox(this);
-    keys->setGeometry(470, 22, 112, 24);
+    group(QString(), 232, 3, 163, 118);
+    label(QStringLiteral("function key:"), 240, 15, 62);
+    auto* keys = List(kExcelSendKeyList, Dlu(306, 13, 82, kListHeightDlu));
     for (const char* key : kSendKeys) keys->addItem(Q(key));
-    controls_[kExcelSendKeyList] = keys;
-    label(QStringLiteral("excel sheet:"), QRect(356, 54, 100, 24));
-    Field(kExcelSheetField, QRect(470, 54, 112, 24));
-    label(QStringLiteral("relative cell address:"), QRect(356, 86, 226, 22));
-    auto* modes = new QComboBox(this);
-    modes->setGeometry(356, 110, 150, 24);
+    keys->setMaxVisibleItems(kSendKeyChoiceCount);
+    label(QStringLiteral("excel sheet:"), 240, 33, 62);
+    Field(kExcelSheetField, Dlu(306, 31, 82, kFieldHeightDlu));
+    label(QStringLiteral("relative cell address:"), 240, 50, 140);
+    auto* modes = List(kExcelRefModeList, Dlu(240, 61, 110, kListHeightDlu));
     for (const char* mode : kRefModes) modes->addItem(Q(mode));
-    controls_[kExcelRefModeList] = modes;
-    Field(kExcelRefAddressField, QRect(512, 110, 70, 24));
-    CheckBox(kExcelShiftBox, QStringLiteral("autom. relaying:"), QRect(356, 146, 226, 22));
-    label(QStringLiteral("column/line"), QRect(356, 176, 100, 24));
-    Field(kExcelShiftColumnField, QRect(470, 176, 54, 24));
-    Field(kExcelShiftRowField, QRect(528, 176, 54, 24));
+    Field(kExcelRefAddressField, Dlu(354, 61, 34, kListHeightDlu));
+    CheckBox(kExcelShiftBox, QStringLiteral("autom. relaying:"),
+             Dlu(240, 83, 140, kLabelHeightDlu));
+    label(QStringLiteral("column/line"), 240, 100, 62);
+    Field(kExcelShiftColumnField, Dlu(306, 98, 39, kFieldHeightDlu));
+    Field(kExcelShiftRowField, Dlu(349, 98, 39, kFieldHeightDlu));
 
+    // Only its rectangle is used: the logo is painted there.
     logo_ = new QWidget(this);
-    logo_->setGeometry(372, 250, 194, 150);
-    logo_->setVisible(false);  // a placeholder: the logo is painted into its place
+    logo_->setGeometry(Dlu(252, 132, 124, 100));
+    logo_->hide();
     controls_[kExcelLogo] = logo_;
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setGeometry(372, 450, 194, 34);
+    ok->setGeometry(Dlu(252, 252, 124, 28));
     ok->setDefault(true);
+    ok->setObjectName(QStringLiteral("control%1").arg(kExcelConfigOk));
     controls_[kExcelConfigOk] = ok;
 
     connect(browse, &QPushButton::clicked, this, [this] { Browse(); });
@@ -154,34 +208,37 @@ void ExcelConfigDialog::Open() {
     const ExcelDialogValues v =
         ReadExcelDialogValues(platform::ProfileDocument::Load(ActiveFile()));
     g_run.XlsFileName = v.fileName;
-    auto field = [this](int id) { return static_cast<QLineEdit*>(control(id)); };
-    auto box = [this](int id) { return static_cast<QCheckBox*>(control(id)); };
-    field(kExcelFileField)->setText(QString::fromStdWString(v.fileName));
-    box(kExcelSelectFile)->setChecked(v.selectFile);
-    box(kExcelVisibleBox)->setChecked(v.visible);
-    box(kExcelEditBox)->setChecked(v.edit);
-    box(kExcelOpenBox)->setChecked(v.open);
-    box(kExcelCloseBox)->setChecked(v.close);
-    box(kExcelSaveBox)->setChecked(v.save);
+    FieldOf(kExcelFileField)->setText(Q(v.fileName));
+    CheckBoxOf(kExcelSelectFile)->setChecked(v.selectFile);
+    CheckBoxOf(kExcelVisibleBox)->setChecked(v.visible);
+    CheckBoxOf(kExcelEditBox)->setChecked(v.edit);
+    CheckBoxOf(kExcelOpenBox)->setChecked(v.open);
+    CheckBoxOf(kExcelCloseBox)->setChecked(v.close);
+    CheckBoxOf(kExcelSaveBox)->setChecked(v.save);
     for (int n = 0; n < kExcelDialogItems; ++n) {
         const ExcelRowIds& ids = kExcelRows[static_cast<std::size_t>(n)];
         const ExcelCellRow& row = v.rows[static_cast<std::size_t>(n)];
-        box(ids.check)->setChecked(row.on);
+        CheckBoxOf(ids.check)->setChecked(row.on);
         static_cast<QRadioButton*>(control(row.relative ? ids.relative : ids.absolute))
             ->setChecked(true);
-        field(ids.column)->setText(QString::fromStdWString(row.column));
-        field(ids.line)->setText(QString::fromStdWString(row.line));
+        FieldOf(ids.column)->setText(Q(row.column));
+        FieldOf(ids.line)->setText(Q(row.line));
     }
-    field(kExcelSheetField)->setText(QString::fromStdWString(v.sheet));
-    auto* modes = static_cast<QComboBox*>(control(kExcelRefModeList));
-    modes->setCurrentIndex(v.refMode >= 0 && v.refMode < modes->count() ? v.refMode : -1);
-    field(kExcelRefAddressField)->setText(QString::fromStdWString(v.refAddress));
-    field(kExcelRefAddressField)->setVisible(v.refMode != 0);
-    box(kExcelShiftBox)->setChecked(v.shiftMode);
-    field(kExcelShiftColumnField)->setText(QString::fromStdWString(v.autoShiftColumn));
-    field(kExcelShiftRowField)->setText(QString::fromStdWString(v.autoShiftRow));
-    auto* keys = static_cast<QComboBox*>(control(kExcelSendKeyList));
-    keys->setCurrentIndex(v.sendKey >= 0 && v.sendKey < keys->count() ? v.sendKey : -1);
+    FieldOf(kExcelSheetField)->setText(Q(v.sheet));
+
+    // A number the list has no entry for leaves it without selection.
+    const auto select = [](QComboBox* list, int index) {
+        list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+    };
+    refModeRead_ = v.refMode;
+    select(ListOf(kExcelRefModeList), static_cast<int>(v.refMode));
+    FieldOf(kExcelRefAddressField)->setText(Q(v.refAddress));
+    FieldOf(kExcelRefAddressField)->setVisible(v.refMode != ExcelReferenceMode::ActiveCell);
+    CheckBoxOf(kExcelShiftBox)->setChecked(v.shiftMode);
+    FieldOf(kExcelShiftColumnField)->setText(Q(v.autoShiftColumn));
+    FieldOf(kExcelShiftRowField)->setText(Q(v.autoShiftRow));
+    sendKeyRead_ = v.sendKey;
+    select(ListOf(kExcelSendKeyList), static_cast<int>(v.sendKey));
 }
 
 int ExcelConfigDialog::Run() {
@@ -190,25 +247,26 @@ int ExcelConfigDialog::Run() {
 }
 
 void ExcelConfigDialog::OnRefModeChanged(int index) {
-    control(kExcelRefAddressField)->setVisible(index != 0);
+    control(kExcelRefAddressField)
+        ->setVisible(index != static_cast<int>(ExcelReferenceMode::ActiveCell));
 }
 
 void ExcelConfigDialog::Browse() {
-    const auto file = app::ChooseExistingWorkbook(this, QString::fromStdWString(ExportFolder()));
+    const auto file = app::ChooseExistingWorkbook(this, Q(ExportFolder()));
     if (!file) return;
     const QFileInfo info(*file);
     QString folder = info.absolutePath();
     if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
     g_run.ExportPath = folder.toStdWString();
     g_run.XlsFileName = info.fileName().toStdWString();
-    static_cast<QLineEdit*>(control(kExcelFileField))->setText(info.fileName());
+    FieldOf(kExcelFileField)->setText(info.fileName());
 }
 
 void ExcelConfigDialog::accept() {
-    auto text = [this](int id) {
-        return static_cast<QLineEdit*>(control(id))->text().toStdWString();
+    const auto text = [this](int id) { return FieldOf(id)->text().toStdWString(); };
+    const auto on = [this](int id) {
+        return static_cast<QAbstractButton*>(control(id))->isChecked();
     };
-    auto on = [this](int id) { return static_cast<QAbstractButton*>(control(id))->isChecked(); };
     ExcelDialogValues v;
     v.fileName = text(kExcelFileField);
     v.selectFile = on(kExcelSelectFile);
@@ -226,16 +284,16 @@ void ExcelConfigDialog::accept() {
         row.line = text(ids.line);
     }
     v.sheet = text(kExcelSheetField);
-    v.refMode = static_cast<QComboBox*>(control(kExcelRefModeList))->currentIndex();
+    const int refMode = ListOf(kExcelRefModeList)->currentIndex();
+    v.refMode = refMode >= 0 ? static_cast<ExcelReferenceMode>(refMode) : refModeRead_;
     v.refAddress = text(kExcelRefAddressField);
     v.shiftMode = on(kExcelShiftBox);
     v.autoShiftColumn = text(kExcelShiftColumnField);
     v.autoShiftRow = text(kExcelShiftRowField);
-    v.sendKey = static_cast<QComboBox*>(control(kExcelSendKeyList))->currentIndex();
+    const int sendKey = ListOf(kExcelSendKeyList)->currentIndex();
+    v.sendKey = sendKey >= 0 ? static_cast<SendKeyChoice>(sendKey) : sendKeyRead_;
 
-    std::wstring fileName = v.fileName;
-    if (fileName.size() > 255) fileName.resize(255);
-    g_run.XlsFileName = fileName;
+    g_run.XlsFileName = ExcelFileNameToStore(v.fileName);
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteExcelDialogValues(doc, v);

@@ -79,7 +79,8 @@ class ExcelConfigDialog : public QDialog {
     // Open, then modal until OK or close; QDialog::Accepted after OK.
     int Run();
 
-    // The handlers, as the controls call them.
+    // The handlers, as the controls call them. Browse: ExportPath becomes the
+    // chosen workbook's folder and XlsFileName its name at once, OK or not.
     void OnRefModeChanged(int index);
     void Browse();
     void accept() override;
@@ -90,12 +91,22 @@ class ExcelConfigDialog : public QDialog {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // A rectangle in dialog units, as pixels.
+    static QRect Dlu(int x, int y, int width, int height);
     void CreateControls();
     QCheckBox* CheckBox(int id, const QString& caption, const QRect& where);
     QLineEdit* Field(int id, const QRect& where);
+    QComboBox* List(int id, const QRect& where);
+    QLineEdit* FieldOf(int id) const;
+    QCheckBox* CheckBoxOf(int id) const;
+    QComboBox* ListOf(int id) const;
 
     std::map<int, QWidget*> controls_;
     QWidget* logo_ = nullptr;
+    // The list values as read: what OK writes back when the file held a number
+    // that the list has no entry for, so that it is not replaced by "-1".
+    SendKeyChoice sendKeyRead_ = SendKeyChoice::None;
+    ExcelReferenceMode refModeRead_ = ExcelReferenceMode::DefinedCell;
 };
 
 }  // namespace karvelo::exports
