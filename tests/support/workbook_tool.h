@@ -20,8 +20,8 @@ inline std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-// Runs the tool; its standard output. Throws when it fails.
-inline std::string Run(const std::vector<std::string>& args) {
+// Runs the tool; its standard output, and its exit status into `status`.
+inline std::string Run(const std::vector<std::string>& args, int* status) {
     std::string command = "/usr/bin/python3 " + Quote(Tool());
     for (const std::string& a : args) command += " " + Quote(a);
     std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -30,7 +30,15 @@ inline std::string Run(const std::vector<std::string>& args) {
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
-    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    *status = ::pclose(pipe);
+    return out;
+}
+
+// Runs the tool; its standard output. Throws when it fails.
+inline std::string Run(const std::vector<std::string>& args) {
+    int status = 0;
+    std::string out = Run(args, &status);
+    if (status != 0) throw std::runtime_error("failed: workbook_tool.py " + args.at(0));
     return out;
 }
 
@@ -96,7 +104,8 @@ inline std::string ConvertToCsv(const std::string& path, const std::string& work
     return Run({"csv", path, workFolder});
 }
 
-// Replaces (or adds) one part of the package with the bytes of `file`.
+// Replaces (or adds) one part of the package with the bytes of `file`; makes
+// a zip holding just that part when `path` does not exist.
 inline void PutPart(const std::string& path, const std::string& part, const std::string& file) {
     Run({"put", path, part, file});
 }
@@ -106,6 +115,39 @@ inline std::string Resave(const std::string& path, const std::string& workFolder
     std::string out = Run({"resave", path, workFolder});
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
+}
+
+// The sheet's formatting as openpyxl sees it, one line each: merged ranges,
+// column widths, defined names, and the cells that are bold, filled or not of
+// the General number format.
+inline std::string Layout(const std::string& path, const std::string& sheet) {
+    return Run({"layout", path, sheet});
+}
+
+// Freezes the sheet's panes at `topLeft` with `cell` selected in the active pane.
+inline void Freeze(const std::string& path, const std::string& sheet, const std::string& topLeft,
+                   const std::string& cell) {
+    Run({"freeze", path, sheet, topLeft, cell});
+}
+
+// Adds a calculation chain naming these cells of the first sheet.
+inline void AddCalcChain(const std::string& path, const std::vector<std::string>& cells) {
+    std::vector<std::string> args = {"calc-chain", path};
+    args.insert(args.end(), cells.begin(), cells.end());
+    Run(args);
+}
+
+// Empty when the sheet part's rows and cells all carry their positions in
+// ascending order; otherwise the first offence.
+inline std::string OrderFault(const std::string& path, const std::string& part) {
+    int status = 0;
+    std::string out = Run({"order", path, part}, &status);
+    return status == 0 ? std::string() : out.empty() ? std::string("unreadable") : out;
+}
+
+// The bytes of one part of the package.
+inline std::string Part(const std::string& path, const std::string& part) {
+    return Run({"part", path, part});
 }
 
 }  // namespace karvelo::testing::workbook

@@ -316,6 +316,7 @@ class PackageWorkbook : public Workbook {
     }
 
     void SetCellText(int sheet, CellPosition cell, std::wstring_view text) override {
+        if (text.empty() && !HoldsValue(Loaded(sheet), cell)) return;  // nothing to clear
         double number = 0.0;
         if (ReadsAsNumber(text, &number)) {
             SetCellNumber(sheet, cell, number);
@@ -401,6 +402,11 @@ class PackageWorkbook : public Workbook {
             throw WorkbookError(L"The workbook " + W(path_) +
                                 L" is a binary workbook (.xlsb), which the station cannot write. "
                                 L"Save it as .xlsx.");
+        }
+        // A zip of something else (an OpenDocument file, an archive): no package
+        // relationships, so no workbook.
+        if (!package_.Has("_rels/.rels")) {
+            throw WorkbookError(L"The file " + W(path_) + L" is not a workbook (.xlsx or .xlsm).");
         }
         const pugi::xml_document rootRels = ParsePart("_rels/.rels");
         for (pugi::xml_node r : rootRels.document_element().children()) {
@@ -518,6 +524,11 @@ class PackageWorkbook : public Workbook {
         c.append_attribute("r") = RefOf(cell).c_str();
         GrowDimension(s, cell);
         return c;
+    }
+
+    bool HoldsValue(Sheet& s, CellPosition cell) {
+        pugi::xml_node c = FindCell(s, cell, false);
+        return c && (c.attribute("t") || Child(c, "v") || Child(c, "f") || Child(c, "is"));
     }
 
     // The cell with its value, type and formula gone, its style kept.

@@ -222,6 +222,9 @@ void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
     // On the disk before it takes the file's place, with the file's permissions.
     const int synced = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
     if (synced < 0) fail(ErrnoText(errno));
+    // The owner too where allowed (a station run as root must not take the
+    // operator's workbook over); an ordinary user cannot give a file away.
+    [[maybe_unused]] const int owned = ::fchown(synced, original.st_uid, original.st_gid);
     const bool durable = ::fchmod(synced, original.st_mode & 07777) == 0 && ::fsync(synced) == 0;
     const int syncError = errno;
     ::close(synced);

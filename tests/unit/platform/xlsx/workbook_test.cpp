@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -129,6 +131,7 @@ TEST_F(WorkbookTest, ReadsValue2OfEveryKind) {
 
 TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
     const std::string path = Rich();
+    const std::string layout = wb::Layout(path, "Tabelle1");
     {
         auto book = Workbook::Open(path);
         const int s = book->FindSheet(L"Tabelle1");
@@ -140,6 +143,10 @@ TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
         book->SetCellText(s, {1, 1}, L"");             // cleared
         book->SetCellText(s, {20, 27}, L"far");        // a new last row, column AA
         book->SetCellText(s, {10, 5}, L"7");           // over the formula
+        book->SetCellText(s, {6, 2},
+                          L"a\x01"
+                          L"b\tc");                // XML cannot carry \x01
+        book->SetCellText(s, {6, 3}, L"_x0041_");  // reads like an escape
         EXPECT_TRUE(book->HasUnsavedChanges());
         book->Save();
         EXPECT_FALSE(book->HasUnsavedChanges());
@@ -154,6 +161,18 @@ TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
     EXPECT_EQ(cells.at("AA20"), (wb::Cell{'s', "far"}));
     EXPECT_EQ(cells.at("E10"), (wb::Cell{'n', "7"}));
     EXPECT_EQ(cells.at("D2"), (wb::Cell{'n', "2"})) << "untouched cells stay";
+    // openpyxl leaves the format's _xHHHH_ escapes as they stand.
+    EXPECT_EQ(cells.at("B6"), (wb::Cell{'s', "a_x0001_b\tc"}));
+    EXPECT_EQ(cells.at("C6"), (wb::Cell{'s', "_x005F_x0041_"}));
+    EXPECT_EQ(wb::Layout(path, "Tabelle1"), layout)
+        << "styles (the cleared A1's too), widths, the merged range and the name stay";
+    EXPECT_EQ(wb::OrderFault(path, "xl/worksheets/sheet1.xml"), "");
+
+    auto again = Workbook::Open(path);
+    EXPECT_EQ(again->GetCell(0, {6, 2}).text,
+              L"a\x01"
+              L"b\tc");
+    EXPECT_EQ(again->GetCell(0, {6, 3}).text, L"_x0041_");
 }
 
 TEST_F(WorkbookTest, EverythingElseSurvivesAndLibreOfficeRecalculates) {
@@ -162,6 +181,7 @@ TEST_F(WorkbookTest, EverythingElseSurvivesAndLibreOfficeRecalculates) {
     const std::string path = wb::Resave(Rich(), (dir.path() / "made").string());
     const auto before = wb::EntryHashes(path);
     const auto notes = wb::ReadCells(path, "Notes");
+    const std::string layout = wb::Layout(path, "Tabelle1");
     {
         auto book = Workbook::Open(path);
         book->SetCellNumber(0, {1, 4}, 10);  // D1, summed by E10
@@ -178,6 +198,7 @@ TEST_F(WorkbookTest, EverythingElseSurvivesAndLibreOfficeRecalculates) {
     const auto cells = wb::ReadCells(path, "Tabelle1");
     EXPECT_EQ(cells.at("E10"), (wb::Cell{'f', "=SUM(D1:D3)"}));
     EXPECT_EQ(cells.at("H1"), (wb::Cell{'s', "merged"}));
+    EXPECT_EQ(wb::Layout(path, "Tabelle1"), layout);
 
     const std::string csv = wb::ConvertToCsv(path, (dir.path() / "lo").string());
     const auto lines = wb::Rows(csv);
@@ -187,31 +208,47 @@ TEST_F(WorkbookTest, EverythingElseSurvivesAndLibreOfficeRecalculates) {
     EXPECT_EQ(lines[9], ",,,,15,,,") << "the formula follows the new value";
 }
 
-TEST_F(WorkbookTest, RowsAndCellsWithoutPositions) {
+// Rows and cells may leave out their positions; new ones go before, between
+// and after the present ones, the dimension and the selection follow.
+TEST_F(WorkbookTest, RowsAndCellsInOrder) {
     const std::string path = dir.file("plain.xlsx");
     wb::Make(path, {"Tabelle1"});
     dir.Write("sheet.xml",
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
               "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-              "<sheetData><row><c><v>1</v></c><c><v>2</v></c></row>"
+              "<dimension ref=\"A2:D5\"/>"
+              "<sheetData><row r=\"2\" spans=\"1:2\"><c><v>1</v></c><c><v>2</v></c></row>"
               "<row><c t=\"inlineStr\"><is><t>x</t></is></c></row>"
               "<row r=\"5\"><c r=\"C5\"><v>5</v></c><c><v>6</v></c></row></sheetData></worksheet>");
     wb::PutPart(path, "xl/worksheets/sheet1.xml", dir.file("sheet.xml"));
     {
         auto book = Workbook::Open(path);
-        EXPECT_DOUBLE_EQ(book->GetCell(0, {1, 2}).number, 2);
-        EXPECT_EQ(book->GetCell(0, {2, 1}).text, L"x");
+        EXPECT_DOUBLE_EQ(book->GetCell(0, {2, 2}).number, 2);
+        EXPECT_EQ(book->GetCell(0, {3, 1}).text, L"x");
         EXPECT_DOUBLE_EQ(book->GetCell(0, {5, 4}).number, 6);
-        book->SetCellNumber(0, {1, 1}, 9);
-        book->SetCellNumber(0, {3, 2}, 3);
+        EXPECT_EQ(book->ActiveCell(0), (CellPosition{1, 1})) << "no selection stored";
+        book->SetCellNumber(0, {1, 1}, 9);   // before every row
+        book->SetCellNumber(0, {4, 2}, 3);   // between rows
+        book->SetCellNumber(0, {7, 1}, 7);   // after every row
+        book->SetCellNumber(0, {5, 1}, 4);   // before the row's cells
+        book->SetCellNumber(0, {5, 5}, 8);   // after them
+        book->SetCellNumber(0, {2, 1}, 10);  // a cell without position
+        book->SetCellNumber(0, {2, 3}, 11);  // beyond the row's spans
+        book->SelectCell(0, {8, 2});         // no sheet view yet
         book->Save();
     }
     const auto cells = wb::ReadCells(path, "Tabelle1");
-    EXPECT_EQ(cells.at("A1"), (wb::Cell{'n', "9"}));
-    EXPECT_EQ(cells.at("B1"), (wb::Cell{'n', "2"}));
-    EXPECT_EQ(cells.at("A2"), (wb::Cell{'s', "x"}));
-    EXPECT_EQ(cells.at("B3"), (wb::Cell{'n', "3"}));
-    EXPECT_EQ(cells.at("D5"), (wb::Cell{'n', "6"}));
+    const std::map<std::string, wb::Cell> expected = {
+        {"A1", {'n', "9"}}, {"A2", {'n', "10"}}, {"B2", {'n', "2"}}, {"C2", {'n', "11"}},
+        {"A3", {'s', "x"}}, {"B4", {'n', "3"}},  {"A5", {'n', "4"}}, {"C5", {'n', "5"}},
+        {"D5", {'n', "6"}}, {"E5", {'n', "8"}},  {"A7", {'n', "7"}},
+    };
+    EXPECT_EQ(cells, expected);
+    EXPECT_EQ(wb::OrderFault(path, "xl/worksheets/sheet1.xml"), "");
+    const std::string part = wb::Part(path, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(part.find("<dimension ref=\"A1:E7\"/>"), std::string::npos) << part;
+    EXPECT_EQ(part.find("spans=\"1:2\""), std::string::npos) << "a stale span";
+    EXPECT_EQ(wb::ActiveCell(path, "Tabelle1"), "B8");
 }
 
 TEST_F(WorkbookTest, SelectionAndActiveSheet) {
@@ -230,6 +267,54 @@ TEST_F(WorkbookTest, SelectionAndActiveSheet) {
     auto again = Workbook::Open(path);
     EXPECT_EQ(again->ActiveSheet(), 1);
     EXPECT_EQ(again->ActiveCell(0), (CellPosition{5, 3}));
+    again->ActivateSheet(1);
+    again->SelectCell(0, {5, 3});
+    EXPECT_FALSE(again->HasUnsavedChanges()) << "nothing changed, nothing to write";
+}
+
+TEST_F(WorkbookTest, SelectionInTheActivePaneOfFrozenPanes) {
+    const std::string path = dir.file("frozen.xlsx");
+    wb::Make(path, {"Tabelle1"});
+    wb::Freeze(path, "Tabelle1", "B3", "C5");
+    {
+        auto book = Workbook::Open(path);
+        EXPECT_EQ(book->ActiveCell(0), (CellPosition{5, 3}));
+        book->SelectCell(0, {7, 4});
+        book->Save();
+    }
+    EXPECT_EQ(wb::ActiveCell(path, "Tabelle1"), "D7");
+    const std::string part = wb::Part(path, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(part.find("state=\"frozen\""), std::string::npos) << part;
+    std::size_t selections = 0;
+    for (std::size_t at = part.find("<selection"); at != std::string::npos;
+         at = part.find("<selection", at + 1)) {
+        ++selections;
+    }
+    EXPECT_EQ(selections, 3u) << part;
+}
+
+// Typing over a formula leaves the calculation chain naming a cell without one,
+// which spreadsheet programs report as damage: the chain goes (it is rebuilt
+// on opening). A write beside the formula keeps it.
+TEST_F(WorkbookTest, CalculationChainOfAReplacedFormula) {
+    const std::string path = Rich();
+    wb::AddCalcChain(path, {"E10"});
+    const auto chained = wb::EntryHashes(path);
+    auto book = Workbook::Open(path);
+    book->SetCellNumber(0, {1, 4}, 10);
+    book->Save();
+    EXPECT_EQ(wb::EntryHashes(path).at("xl/calcChain.xml"), chained.at("xl/calcChain.xml"));
+
+    book->SetCellText(0, {10, 5}, L"7");
+    book->Save();
+    const auto entries = wb::EntryHashes(path);
+    EXPECT_EQ(entries.count("xl/calcChain.xml"), 0u);
+    EXPECT_EQ(wb::Part(path, "[Content_Types].xml").find("calcChain"), std::string::npos);
+    EXPECT_EQ(wb::Part(path, "xl/_rels/workbook.xml.rels").find("calcChain"), std::string::npos);
+    EXPECT_EQ(entries.at("xl/styles.xml"), chained.at("xl/styles.xml"));
+    EXPECT_EQ(wb::ReadCells(path, "Tabelle1").at("E10"), (wb::Cell{'n', "7"}));
+    const std::string workbook = wb::Part(path, "xl/workbook.xml");
+    EXPECT_NE(workbook.find("fullCalcOnLoad=\"1\""), std::string::npos) << workbook;
 }
 
 TEST_F(WorkbookTest, RefusesWhatIsNotAWorkbookAndSaysWhat) {
@@ -242,6 +327,7 @@ TEST_F(WorkbookTest, RefusesWhatIsNotAWorkbookAndSaysWhat) {
     wb::Make(binary, {"Tabelle1"});
     dir.Write("empty.bin", "");
     wb::PutPart(binary, "xl/workbook.bin", dir.file("empty.bin"));
+    wb::PutPart(dir.file("other.zip"), "content.xml", dir.file("empty.bin"));
     struct Case {
         std::string file;
         const wchar_t* says;
@@ -249,7 +335,7 @@ TEST_F(WorkbookTest, RefusesWhatIsNotAWorkbookAndSaysWhat) {
     const Case cases[] = {
         {"absent.xlsx", L"No such file"},    {"text.xlsx", L"is not a workbook"},
         {"legacy.xls", L"save it as .xlsx"}, {"locked.xlsx", L"without a password"},
-        {"binary.xlsb", L"(.xlsb)"},
+        {"binary.xlsb", L"(.xlsb)"},         {"other.zip", L"is not a workbook"},
     };
     for (const Case& c : cases) {
         try {
@@ -261,6 +347,22 @@ TEST_F(WorkbookTest, RefusesWhatIsNotAWorkbookAndSaysWhat) {
                       std::wstring::npos)
                 << "names the file: " << error.what();
         }
+    }
+}
+
+TEST_F(WorkbookTest, ADamagedSheetIsReportedWhenFirstUsed) {
+    const std::string path = dir.file("damaged.xlsx");
+    wb::Make(path, {"Tabelle1", "Other"});
+    dir.Write("sheet.xml", "<worksheet><sheetData><row r=\"1\">");
+    wb::PutPart(path, "xl/worksheets/sheet2.xml", dir.file("sheet.xml"));
+    auto book = Workbook::Open(path);
+    EXPECT_EQ(book->GetCell(0, {1, 1}).kind, CellKind::Empty);
+    try {
+        book->GetCell(1, {1, 1});
+        ADD_FAILURE() << "a damaged sheet was read";
+    } catch (const WorkbookError& error) {
+        EXPECT_NE(error.text().find(L"damaged"), std::wstring::npos) << error.what();
+        EXPECT_NE(error.text().find(L"/damaged.xlsx"), std::wstring::npos) << error.what();
     }
 }
 
@@ -313,6 +415,14 @@ TEST_F(WorkbookTest, KeepsPermissionsAndSeesAnotherWriter) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_FALSE(book->ChangedOnDisk()) << "its own save is not another writer";
+    if (::geteuid() == 0) {  // only root can give the file to another owner
+        ASSERT_EQ(::chown(path.c_str(), 4321, 4321), 0);
+        book->SetCellNumber(0, {1, 1}, 2);
+        book->Save();
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u) << "the operator's file stays the operator's";
+        EXPECT_EQ(st.st_gid, 4321u);
+    }
     wb::Make(path, {"Tabelle1", "Other"});
     EXPECT_TRUE(book->ChangedOnDisk());
 }
