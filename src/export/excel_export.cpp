@@ -6,6 +6,7 @@
 
 #include "devices/catalogue.h"
 #include "export/csv_export.h"
+#include "export/excel_config.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
@@ -32,9 +33,7 @@ constexpr int kNumberItem = 1;
 constexpr int kDateItem = 2;
 constexpr int kTimeItem = 3;
 constexpr int kFirstSlotItem = 4;
-constexpr int kRecordItems = 13;
-
-enum class ReferenceMode { ActiveCell = 0, DefinedCell = 1, AddressInCell = 2 };
+constexpr int kRecordItems = kExcelDialogItems;
 
 void ShowOpenButton(WindowPort& window, bool open) {
     window.ShowControl(kExcelOpenButton, open);
@@ -199,16 +198,16 @@ void ExcelLink::WriteExcelRecord(bool withTextSlots) {
         worksheet_ = worksheets_->Item(g_run.ExcelSheet.str());
 
         std::unique_ptr<Range> reference;
-        switch (static_cast<ReferenceMode>(g_run.ExcelRefMode.load())) {
-            case ReferenceMode::ActiveCell:
+        switch (static_cast<ExcelReferenceMode>(g_run.ExcelRefMode.load())) {
+            case ExcelReferenceMode::ActiveCell:
                 reference = application_->ActiveCell();
                 break;
-            case ReferenceMode::DefinedCell:
+            case ExcelReferenceMode::DefinedCell:
                 worksheet_->Activate();
                 reference = worksheet_->GetRange(DefinedAddress());
                 if (reference) reference->Select();
                 break;
-            case ReferenceMode::AddressInCell: {
+            case ExcelReferenceMode::AddressInCell: {
                 worksheet_->Activate();
                 const excel::Variant held =
                     worksheet_->GetRange(g_run.ExcelRefAddress.str())->GetValue2();
@@ -285,11 +284,11 @@ void ExcelLink::Shift() {
                        static_cast<std::int16_t>(g_run.ExcelAutoShiftColumn.load()));
     if (next == nullptr) return;
     next->Select();
-    const auto mode = static_cast<ReferenceMode>(g_run.ExcelRefMode.load());
-    if (mode == ReferenceMode::DefinedCell) {
+    const auto mode = static_cast<ExcelReferenceMode>(g_run.ExcelRefMode.load());
+    if (mode == ExcelReferenceMode::DefinedCell) {
         // Only the running station moves on; the file keeps the configured cell.
         g_run.ExcelRefAddress = CellAddressFromPosition(next->Column(), next->Row());
-    } else if (mode == ReferenceMode::AddressInCell) {
+    } else if (mode == ExcelReferenceMode::AddressInCell) {
         worksheet_->GetRange(g_run.ExcelRefAddress.str())
             ->PutValue(CellAddressFromPosition(next->Column(), next->Row()));
     }
