@@ -26,7 +26,7 @@ Behaviour ParseBehaviour(std::string_view text) {
 
 using KeyRule = simcommon::KeyRule<InstrumentConfig>;
 
-constexpr std::array<KeyRule, 14> kKeys = {{
+constexpr std::array<KeyRule, 15> kKeys = {{
     {"name", [](InstrumentConfig& c, std::string_view v) { c.name = v; }},
     {"link", [](InstrumentConfig& c, std::string_view v) { c.link = v; }},
     {"type", [](InstrumentConfig& c,
@@ -54,6 +54,10 @@ constexpr std::array<KeyRule, 14> kKeys = {{
          c.everyMs = static_cast<int>(ParseInteger(v, 0, 3600000, "every_ms"));
          if (c.everyMs > 0 && c.everyMs < 10)
              throw ScenarioError("every_ms must be 0 or at least 10");
+     }},
+    {"replug_ms",
+     [](InstrumentConfig& c, std::string_view v) {
+         c.replugMs = static_cast<int>(ParseInteger(v, 0, 3600000, "replug_ms"));
      }},
     {"flag",
      [](InstrumentConfig& c, std::string_view v) { c.flags = ParseIntegerList(v, 0, 2, "flag"); }},

@@ -29,6 +29,7 @@ struct InstrumentConfig {
     int after = 0;              // ... once this many turns went normally
     int delayMs = 100;          // slow: pause between two bytes
     int everyMs = 0;            // sends on its own every N ms; 0: only when asked
+    int replugMs = 0;           // hangup: back on a new terminal after N ms; 0: never
     std::vector<int> flags{0};  // PU41/42 send flag of each reply, cycled
     std::vector<int> points;    // ALMEMO measuring point of each value; empty: 0, 1, 2, ...
     std::string unit = "mm";    // two characters

@@ -161,7 +161,7 @@ short Instrument::PollEvents(Clock::time_point now) const {
 }
 
 std::optional<Clock::time_point> Instrument::NextDeadline(Clock::time_point now) const {
-    if (!alive()) return std::nullopt;
+    if (!alive()) return replugAt_;
     std::optional<Clock::time_point> next;
     auto consider = [&](Clock::time_point t) {
         if (!next || t < *next) next = t;
@@ -360,6 +360,27 @@ void Instrument::HangUp() {
     master_ = -1;
     close(slave_);
     slave_ = -1;
+    if (config_.replugMs > 0) {
+        replugAt_ = Clock::now() + milliseconds(config_.replugMs);
+        Log("plugged in again in " + std::to_string(config_.replugMs) + " ms");
+    }
+}
+
+bool Instrument::Replug() {
+    replugAt_.reset();
+    pausedUntil_.reset();
+    openers_ = 0;
+    try {
+        Open();
+    } catch (const std::exception& e) {
+        if (master_ >= 0) close(master_);
+        if (slave_ >= 0) close(slave_);
+        master_ = slave_ = -1;
+        Log(std::string("cannot plug in again: ") + e.what());
+        return false;
+    }
+    Log("plugged in again");
+    return true;
 }
 
 void Instrument::OnSlaveOpened() {
@@ -403,10 +424,13 @@ void Simulator::WatchSlaves() {
         LogLine("simulator", Errno("no inotify, opens and closes of the lines are not seen"));
         return;
     }
-    for (std::size_t i = 0; i < instruments_.size(); ++i) {
-        watches_[i] = inotify_add_watch(inotify_, instruments_[i]->slavePath().c_str(),
-                                        IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
-    }
+    for (std::size_t i = 0; i < instruments_.size(); ++i) Watch(i);
+}
+
+void Simulator::Watch(std::size_t i) {
+    if (inotify_ < 0) return;
+    watches_[i] = inotify_add_watch(inotify_, instruments_[i]->slavePath().c_str(),
+                                    IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
 }
 
 void Simulator::Unwatch(Instrument& instrument) {
@@ -472,9 +496,11 @@ int Simulator::Run() {
     std::vector<pollfd> fds;
     for (;;) {
         Clock::time_point now = Clock::now();
-        for (auto& i : instruments_) {
-            i->OnTimers(now);
-            if (!i->alive()) Unwatch(*i);
+        for (std::size_t k = 0; k < instruments_.size(); ++k) {
+            Instrument& i = *instruments_[k];
+            if (i.ReplugDue(now) && i.Replug()) Watch(k);
+            i.OnTimers(now);
+            if (!i.alive()) Unwatch(i);
         }
 
         std::optional<Clock::time_point> next;

@@ -37,6 +37,11 @@ class Instrument {
     void RemoveLink();
 
     bool alive() const { return master_ >= 0; }
+    // A hung-up instrument that comes back is due to be plugged in again.
+    bool ReplugDue(Clock::time_point now) const { return replugAt_ && *replugAt_ <= now; }
+    // Plugs it in again: a new terminal behind the same link; false (logged)
+    // when that fails.
+    bool Replug();
     int masterFd() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
     const InstrumentConfig& config() const { return config_; }
@@ -88,6 +93,7 @@ class Instrument {
     Clock::time_point lastInput_{};
     std::optional<Clock::time_point> nextSend_;
     std::optional<Clock::time_point> pausedUntil_;
+    std::optional<Clock::time_point> replugAt_;
     int openers_ = 0;
     bool echoReported_ = false;
 };
@@ -104,6 +110,7 @@ class Simulator {
 
   private:
     void WatchSlaves();
+    void Watch(std::size_t index);
     void OnWatchEvents();
     void Unwatch(Instrument& instrument);
 

@@ -3,6 +3,7 @@
 #include "app/slot_format.h"
 #include "app/state_report.h"
 #include "devices/catalogue.h"
+#include "platform/text_encoding.h"
 #include "state/run_state.h"
 
 namespace karvelo::app {
@@ -19,6 +20,9 @@ ProbeOutcome ProbeSlot(int s, WindowPort& window, devices::DeviceSet& devices) {
     out.result = devices::ResultNumber(devices.Read(s, true));
 
     out.report = "Slot" + std::to_string(s) + ".Result=" + std::to_string(out.result) + "\n";
+    // Why the slot's port could not be used, where that was the trouble.
+    out.report += "Slot" + std::to_string(s) +
+                  ".PortProblem=" + platform::WideToUtf8(g_run.PortProblem[s].str()) + "\n";
     FormatSlotValue(s);
     out.report += SlotResultReport(s);
     // A reader may fill the other slots served by the same reply.

@@ -1,5 +1,6 @@
 #include "app/state_report.h"
 
+#include "backends/serial/zento_com.h"
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
@@ -63,6 +64,10 @@ std::string ConfigurationReport() {
         r.Text(p + "TypeText", rs.TypeText[s]);
         r.Int(p + "Port", rs.Port[s]);
         r.Text(p + "PortText", rs.PortText[s]);
+        // Where the slot's COM number leads; empty for slots without one.
+        const bool onCom = devices::DeviceTypeOf(rs.DeviceType[s]).Has(devices::kHoldsComPort);
+        r.Line(p + "PortDevice",
+               onCom ? serial::ComDevicePath(rs.Port[s], rs.MainConfigFile.str()) : std::string());
         r.Text(p + "SerialNo", rs.SerialNo[s]);
         r.Int(p + "Channel", rs.Channel[s]);
         r.Int(p + "Parameter", rs.Parameter[s]);

@@ -101,6 +101,9 @@ struct RunState {
     PerSlot<Flag> ValueError;
     PerSlot<ShortText> StatusText;
     PerSlot<std::atomic<SlotStage>> SlotState;
+    // Why the slot's port cannot be used ("COM3 (/dev/ttyUSB0): busy: ..."),
+    // empty while it can; written by the serial back-end.
+    PerSlot<MediumText> PortProblem;
 
     // Acquisition control flags.
     Flag AcquisitionPaused;

@@ -2,7 +2,10 @@
 // real binary in a folder of its own, its PORTS section pointing at the
 // simulator's links.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -86,25 +89,51 @@ TEST_F(ProbeTest, StatusWordsOfEachOutcome) {
         const char* text;
         const char* status;
         const char* error;
+        std::string problem;
     };
+    const std::string missing = "COM7 (" + install.file("no-such-port") + "): ";
     const Case cases[] = {
-        {"a value", "typ=1\nport=3\nformat=2\nfactor=2\noffset=0.5\n", "25.19", "25.19", "", "0"},
-        {"no answer", "typ=5\nport=4\nformat=3\n", "0", "0.000", "unavailable", "1"},
-        {"too short a line", "typ=1\nport=5\nformat=1\n", "0", "0.0", "invalid", "1"},
-        {"an error marker", "typ=8\nport=6\n", "0", "0", "error", "1"},
-        {"a missing port", "typ=1\nport=7\n", "0", "0", "com error", "1"},
+        {"a value", "typ=1\nport=3\nformat=2\nfactor=2\noffset=0.5\n", "25.19", "25.19", "", "0",
+         ""},
+        {"no answer", "typ=5\nport=4\nformat=3\n", "0", "0.000", "unavailable", "1", ""},
+        {"too short a line", "typ=1\nport=5\nformat=1\n", "0", "0.0", "invalid", "1", ""},
+        {"an error marker", "typ=8\nport=6\n", "0", "0", "error", "1", ""},
+        {"a missing port", "typ=1\nport=7\n", "0", "0", "com error", "1",
+         missing + "no such device (not plugged in?)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Configure(std::string("[WINDOW]\nmaxno=1\n[DEVICE1]\n") + c.slot);
-        auto f = Probe(1);
+        std::string err;
+        auto f = Probe(1, &err);
         EXPECT_EQ(f["Slot1.Result"], "1");
+        EXPECT_EQ(f["Slot1.PortProblem"], c.problem);
+        // The reason reaches standard error too, where a problem is.
+        EXPECT_EQ(err.find(c.problem) != std::string::npos && !c.problem.empty(),
+                  !c.problem.empty())
+            << err;
         EXPECT_EQ(f["Slot1.Value"], c.value);
         EXPECT_EQ(f["Slot1.TextLast"], c.text);
         EXPECT_EQ(f["Slot1.StatusText"], c.status);
         EXPECT_EQ(f["Slot1.ValueReady"], "1");
         EXPECT_EQ(f["Slot1.ValueError"], c.error);
     }
+}
+
+TEST_F(ProbeTest, APortHeldByAnotherProgramIsBusy) {
+    Configure("[WINDOW]\nmaxno=1\n[DEVICE1]\ntyp=1\nport=3\n");
+    // Another program has the gauge, the way serial tools lock a port.
+    const int held = ::open(bench_->file("ttyGauge").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    std::string err;
+    auto f = Probe(1, &err);
+    ::close(held);
+    EXPECT_EQ(f["Slot1.StatusText"], "com error");
+    const std::string expected =
+        "COM3 (" + bench_->file("ttyGauge") + "): busy: held by another program";
+    EXPECT_EQ(f["Slot1.PortProblem"], expected);
+    EXPECT_NE(err.find("karvelo: " + expected), std::string::npos) << err;
 }
 
 TEST_F(ProbeTest, OneSd1ReplyFillsBothSlots) {

@@ -71,6 +71,24 @@ TEST_F(Installation, ConfigurationSetAndNonAsciiTexts) {
     EXPECT_EQ(f["Slot1.TypeName"], "RedLab16xx  5V");
 }
 
+TEST_F(Installation, PortDeviceIsWhereTheComNumberLeads) {
+    // COM4 is mapped in [PORTS] of the main file; the others take the default
+    // names; a USB adapter slot and a text slot have no COM device.
+    install.Write("karvelo.cfg",
+                  "[PORTS]\nCOM4=/dev/serial/by-id/usb-gauge\n[WINDOW]\nmaxno=6\n"
+                  "[DEVICE1]\ntyp=1\nport=4\n[DEVICE2]\ntyp=1\nport=3\n"
+                  "[DEVICE3]\ntyp=26\nport=34\n[DEVICE4]\ntyp=9\nport=66\n"
+                  "[DEVICE5]\ntyp=0\nport=3\n[DEVICE6]\ntyp=1\nport=0\n");
+    auto f = ShowConfig();
+    EXPECT_EQ(f["Slot1.PortDevice"], "/dev/serial/by-id/usb-gauge");
+    EXPECT_EQ(f["Slot2.PortDevice"], "/dev/ttyS2");
+    EXPECT_EQ(f["Slot3.PortDevice"], "/dev/ttyUSB1");
+    EXPECT_EQ(f["Slot4.PortDevice"], "/dev/ttyACM1");
+    EXPECT_EQ(f["Slot5.PortDevice"], "");
+    EXPECT_EQ(f["Slot6.PortDevice"], "");
+    EXPECT_EQ(f.count("Slot7.PortDevice"), 1u);
+}
+
 TEST_F(Installation, VersionHelpAndBadOptions) {
     auto v = RunProcess({program(), "--version"});
     EXPECT_EQ(v.exitCode, 0);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -9,6 +10,7 @@
 #include "backends/serial/zento_com.h"
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
+#include "platform/text_encoding.h"
 #include "platform/wait.h"
 
 namespace karvelo::serial {
@@ -20,6 +22,7 @@ using devices::RequestAction;
 using devices::RequestOutcome;
 
 constexpr int kPulseMs = 120;
+constexpr std::chrono::seconds kReopenInterval{1};
 constexpr int kBreakMs = 100;
 
 bool HoldsComPort(int code) {
@@ -41,23 +44,29 @@ void SendAfterOpen(SerialLine& port, std::string_view bytes) {
 
 }  // namespace
 
+void ReportOnStandardError(const std::string& line) {
+    std::fprintf(stderr, "karvelo: %s\n", line.c_str());
+}
+
 PortFactory TtyPortFactory(const RunState& run) {
     return [&run](const LineProfile& profile, int comNumber) -> std::unique_ptr<SerialLine> {
         auto port = std::make_unique<zento_com>();
-        if (!port->open(profile, ComDevicePath(comNumber, run.MainConfigFile.str())))
-            return nullptr;
+        port->open(profile, ComDevicePath(comNumber, run.MainConfigFile.str()));
         return port;
     };
 }
 
-SerialBackend::SerialBackend(RunState& run, PortFactory openPort)
-    : run_(run), openPort_(std::move(openPort)) {}
+SerialBackend::SerialBackend(RunState& run, PortFactory openPort, ProblemReport report,
+                             SteadyNow now)
+    : run_(run), openPort_(std::move(openPort)), report_(std::move(report)), now_(std::move(now)) {}
 
 void SerialBackend::OpenAll(WindowPort& window) {
     const int count = run_.DeviceCount;
     const int last = count < kMaxSlots ? count : kMaxSlots;
+    for (int s = 1; s <= kMaxSlots; ++s) run_.PortProblem[s].Clear();
     for (int s = 1; s <= last; ++s) {
         ports_.SlotPort[s] = nullptr;
+        published_[s] = PortProblem::None;
         const int code = run_.DeviceType[s];
         const int com = run_.Port[s];
         if (!HoldsComPort(code) || com == 0) continue;
@@ -93,9 +102,13 @@ void SerialBackend::OpenAll(WindowPort& window) {
 
         std::unique_ptr<SerialLine> port = openPort_(type.serial.line, com);
         if (!port) continue;
-        SendAfterOpen(*port, type.serial.afterOpen);
+        if (port->Problem() == PortProblem::None) SendAfterOpen(*port, type.serial.afterOpen);
+        lastAttempt_[s] = now_();
         ports_.SlotPort[s] = port.get();
         ports_.OwnedPort[s] = std::move(port);
+    }
+    for (int s = 1; s <= last; ++s) {
+        if (ports_.OwnedPort[s]) Publish(s);
     }
 }
 
@@ -103,10 +116,61 @@ void SerialBackend::CloseAll() {
     for (SerialLine*& p : ports_.SlotPort) p = nullptr;
     // Destroying the owner closes the port; each port has exactly one owner.
     for (auto& owned : ports_.OwnedPort) owned.reset();
+    for (int s = 1; s <= kMaxSlots; ++s) run_.PortProblem[s].Clear();
+}
+
+int SerialBackend::OwnerOf(const SerialLine* port) const {
+    for (int k = 1; k <= kMaxSlots; ++k) {
+        if (ports_.OwnedPort[k].get() == port) return k;
+    }
+    return 0;
+}
+
+void SerialBackend::Publish(int owner) {
+    SerialLine* port = ports_.OwnedPort[owner].get();
+    if (port == nullptr) return;
+    const PortProblem problem = port->Problem();
+    if (problem == published_[owner]) return;
+    const PortProblem before = published_[owner];
+    published_[owner] = problem;
+
+    const int com = run_.Port[owner];
+    const std::string path = ComDevicePath(com, run_.MainConfigFile.str());
+    std::string where = "COM" + std::to_string(com);
+    if (!path.empty()) where += " (" + path + ")";
+    const std::string_view reason = PortProblemText(problem);
+    const std::wstring text =
+        problem == PortProblem::None
+            ? std::wstring()
+            : platform::Utf8ToWide(where + ": " + std::string(reason));
+    for (int s = 1; s <= kMaxSlots; ++s) {
+        if (ports_.SlotPort[s] == port) run_.PortProblem[s] = text;
+    }
+    if (!report_) return;
+    if (problem != PortProblem::None) {
+        report_(where + ": " + std::string(reason));
+    } else if (before != PortProblem::None) {
+        report_(where + ": open again");
+    }
+}
+
+SerialLine* SerialBackend::UsablePort(int s, const DeviceType& type) {
+    SerialLine* port = ports_.PortOf(s);
+    if (port == nullptr) return nullptr;
+    const int owner = OwnerOf(port);
+    if (port->Problem() != PortProblem::None && owner != 0) {
+        const auto now = now_();
+        if (now - lastAttempt_[owner] >= kReopenInterval) {
+            lastAttempt_[owner] = now;
+            if (port->Reopen()) SendAfterOpen(*port, type.serial.afterOpen);
+        }
+    }
+    if (owner != 0) Publish(owner);
+    return port->Problem() == PortProblem::None ? port : nullptr;
 }
 
 RequestOutcome SerialBackend::Request(int s, const DeviceType& type) {
-    SerialLine* port = ports_.PortOf(s);
+    SerialLine* port = UsablePort(s, type);
     if (port == nullptr) return RequestOutcome::DeviceMissing;
     port->Purge();
     switch (type.request.action) {
@@ -145,7 +209,15 @@ RequestOutcome SerialBackend::Request(int s, const DeviceType& type) {
 
 devices::ReaderResult SerialBackend::Read(int s, bool requested, const DeviceType& type) {
     if (type.serial.reader == nullptr) return devices::kNotOpen;
-    return type.serial.reader(ReadContext{run_, ports_, type}, s, requested);
+    const ReadContext context{run_, ports_, type};
+    // Without a port at all the reader says what that means for its type.
+    if (ports_.PortOf(s) == nullptr) return type.serial.reader(context, s, requested);
+    SerialLine* port = UsablePort(s, type);
+    if (port == nullptr) return devices::kNotOpen;
+    const devices::ReaderResult result = type.serial.reader(context, s, requested);
+    // The line may have gone during the read.
+    if (port->Problem() != PortProblem::None) Publish(OwnerOf(port));
+    return result;
 }
 
 }  // namespace karvelo::serial

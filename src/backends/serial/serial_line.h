@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+#include "backends/serial/port_problem.h"
+
 namespace karvelo::serial {
 
 class SerialLine {
@@ -34,6 +36,13 @@ class SerialLine {
     virtual void SetRts(bool on) = 0;
     virtual void SetDtr(bool on) = 0;
     virtual void SetBreak(bool on) = 0;
+
+    // Why the port cannot be used now; None while it can. A port that hangs up
+    // while in use reports HungUp from then on and does nothing more.
+    virtual PortProblem Problem() const { return PortProblem::None; }
+    // Opens the port again after a problem, with the settings of its first
+    // open; true when it is usable now.
+    virtual bool Reopen() { return Problem() == PortProblem::None; }
 };
 
 }  // namespace karvelo::serial

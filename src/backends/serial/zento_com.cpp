@@ -146,16 +146,28 @@ zento_com::~zento_com() {
 
 bool zento_com::open(const LineProfile& profile, const std::string& path) {
     close();
+    profile_ = profile;
+    path_ = path;
     // A type without a profile fails before the device is touched.
-    if (!profile.valid()) return false;
-    if (path.empty()) return false;
+    if (!profile.valid()) {
+        problem_ = PortProblem::Refused;
+        return false;
+    }
+    if (path.empty()) {
+        problem_ = PortProblem::NoDevicePath;
+        return false;
+    }
 
     const int fd = Tty().Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        problem_ = PortProblemOfOpenError(errno);
+        return false;
+    }
     // Another program holds the port. A lock refused for other reasons (a file
     // system without flock) does not stop us; TIOCEXCL still keeps others out.
     if (Tty().Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         Tty().Close(fd);
+        problem_ = PortProblem::Busy;
         return false;
     }
     // Refused by some devices; the lock above is what we rely on.
@@ -169,12 +181,28 @@ bool zento_com::open(const LineProfile& profile, const std::string& path) {
     overrunErrors_ = start.overrun;
     breaks_ = start.breaks;
 
-    Purge();
+    // Whatever waited on the line before the open is not ours to read, and
+    // nothing of ours can be queued yet.
+    Tty().TcFlush(fd_, TCIOFLUSH);
     if (!configure(profile)) {
         close();
+        problem_ = PortProblem::Refused;
         return false;
     }
+    problem_ = PortProblem::None;
     return true;
+}
+
+bool zento_com::Reopen() {
+    if (isOpen() && problem_ == PortProblem::None) return true;
+    return open(profile_, path_);
+}
+
+void zento_com::HangUp() {
+    // Closing at once frees the device name, so that the adapter gets the
+    // same name when it is plugged in again.
+    close();
+    problem_ = PortProblem::HungUp;
 }
 
 bool zento_com::configure(const LineProfile& profile) {
@@ -199,13 +227,14 @@ bool zento_com::configure(const LineProfile& profile) {
 void zento_com::close() {
     if (!isOpen()) return;
     SetModemLine(fd_, TIOCM_DTR, false);
-    Purge();
+    Tty().TcFlush(fd_, TCIOFLUSH);
     // Exclusive mode stays on the tty while anyone else still holds it open;
     // clear it so that our next open is not refused.
     Tty().Ioctl(fd_, TIOCNXCL, nullptr);
     Tty().Flock(fd_, LOCK_UN);
     Tty().Close(fd_);
     fd_ = -1;
+    if (problem_ == PortProblem::None) problem_ = PortProblem::NoSuchDevice;
 }
 
 bool zento_com::Write(std::span<const std::uint8_t> bytes) {
@@ -219,7 +248,10 @@ bool zento_com::Write(std::span<const std::uint8_t> bytes) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;  // hung up, gone
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) HangUp();
+            return false;
+        }
         // The output queue is full: wait for room until the time-out.
         const int left = RemainingMs(deadline);
         if (left == 0) return false;
@@ -230,9 +262,29 @@ bool zento_com::Write(std::span<const std::uint8_t> bytes) {
             if (errno == EINTR) continue;
             return false;
         }
+        if ((p.revents & (POLLHUP | POLLERR)) != 0) {
+            HangUp();
+            return false;
+        }
         if ((p.revents & POLLOUT) == 0) return false;
     }
-    return true;
+    // A write is complete when its bytes have left, as on Windows: a purge
+    // or a line action that follows must not overtake them.
+    return Drain(deadline);
+}
+
+bool zento_com::Drain(Clock::time_point deadline) {
+    // Ten bit times per byte at the line's speed, rounded up to whole ms.
+    const double msPerByte = 10000.0 / (profile_.baud > 0 ? profile_.baud : 9600);
+    for (;;) {
+        int queued = 0;
+        // Drivers that cannot tell (pseudo-terminals) hand bytes on at once.
+        if (Tty().Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+        const int left = RemainingMs(deadline);
+        if (left == 0) return false;
+        const int wait = static_cast<int>(queued * msPerByte) + 1;
+        platform::SleepMs(wait < left ? wait : left);
+    }
 }
 
 bool zento_com::LineError() {
@@ -271,14 +323,18 @@ std::optional<std::uint8_t> zento_com::ReadByte() {
         }
         if (RemainingMs(deadline) == 0) return std::nullopt;
     }
+    HangUp();
     // A hung-up line answers at once. Spend the rest of the read time-out
-    // anyway, so that a reader looping over missing bytes does not spin.
+    // anyway, so that the reader's cycle keeps its pace.
     platform::SleepMs(RemainingMs(deadline));
     return std::nullopt;
 }
 
 void zento_com::Purge() {
-    if (isOpen()) Tty().TcFlush(fd_, TCIOFLUSH);
+    // Only what came in: what we wrote has left already (Write drains), and
+    // on a pseudo-terminal an output flush would take bytes back from the
+    // other end's input.
+    if (isOpen()) Tty().TcFlush(fd_, TCIFLUSH);
 }
 
 void zento_com::SetRts(bool on) {

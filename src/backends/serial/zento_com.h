@@ -4,6 +4,7 @@
 // ComDevicePath), exclusively; all reads and writes are synchronous and come
 // from one thread at a time.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,8 +27,9 @@ class zento_com : public SerialLine {
     zento_com(const zento_com&) = delete;
     zento_com& operator=(const zento_com&) = delete;
 
-    // Opens the device with the line profile; false (and closed) when the path
-    // is empty, the device is missing or busy, or the profile is not valid.
+    // Opens the device with the line profile; false (and closed, with the
+    // reason in Problem()) when the path is empty, the device is missing, not
+    // permitted or busy, or the profile is not valid. Both are kept for Reopen.
     bool open(const LineProfile& profile, const std::string& path);
     // Applies a line profile to the open port; false for a profile that is not
     // valid (the port's settings stay as they were).
@@ -35,6 +37,7 @@ class zento_com : public SerialLine {
     // Back to closed; harmless when already closed.
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
 
     bool Write(std::span<const std::uint8_t> bytes) override;
     bool LineError() override;
@@ -43,9 +46,19 @@ class zento_com : public SerialLine {
     void SetRts(bool on) override;
     void SetDtr(bool on) override;
     void SetBreak(bool on) override;
+    PortProblem Problem() const override { return problem_; }
+    bool Reopen() override;
 
   private:
+    // The line is dead: closes the port and remembers why.
+    void HangUp();
+    // Waits until the driver has sent what was written, within the deadline.
+    bool Drain(std::chrono::steady_clock::time_point deadline);
+
     int fd_ = -1;
+    LineProfile profile_;
+    std::string path_;
+    PortProblem problem_ = PortProblem::NoDevicePath;
     // Error counters at the last check (frame, parity, overrun, break), to
     // tell new line errors from old ones.
     std::uint32_t frameErrors_ = 0;
