@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
+#include <QToolTip>
 #include <algorithm>
 
 #include "app/ui/display_painter.h"
@@ -134,6 +138,36 @@ TEST_F(SlotRows, OnlyRowsUpToTenAreDrawnAndNegativeTypesNotAtAll) {
     EXPECT_FALSE(IsBlack(image.pixel(12, SlotRowRect(3).top() + 2)));
     // Where row 11 would be, the window's own background.
     EXPECT_FALSE(IsBlack(image.pixel(12, SlotRowRect(11).top() + 2)));
+}
+
+TEST_F(SlotRows, HoveringARowWithAPortProblemSaysWhy) {
+    Open("[WINDOW]\r\nmaxno=3\r\n[DEVICE2]\r\ntyp=1\r\nport=3\r\n");
+    const std::wstring why = L"COM3 (/dev/ttyUSB0): busy: held by another program";
+    g_run.PortProblem[2] = why;
+    struct Case {
+        QPoint at;
+        QString tip;
+    };
+    const Case cases[] = {
+        {SlotRowRect(2).center(), QString::fromStdWString(why)},
+        {SlotRowRect(2).topLeft(), QString::fromStdWString(why)},
+        {SlotRowRect(1).center(), QString()},
+        {SlotRowRect(3).center(), QString()},
+        // Below the rows in use, where a fourth row would be.
+        {SlotRowRect(4).center(), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at.y());
+        // A tip fades out after it is hidden; wait until it is gone.
+        QToolTip::hideText();
+        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000));
+        QHelpEvent help(QEvent::ToolTip, c.at, window->mapToGlobal(c.at));
+        QApplication::sendEvent(window.get(), &help);
+        // The first tip of a process may take a moment to come up.
+        (void)QTest::qWaitFor([] { return QToolTip::isVisible(); }, c.tip.isEmpty() ? 100 : 2000);
+        EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), c.tip);
+    }
+    QToolTip::hideText();
 }
 
 TEST_F(SlotRows, TheLogoFillsItsPlace) {

@@ -98,6 +98,19 @@ QRect SlotRowRect(int slot) {
     return QRect(10, kRowPitch * slot - 21, 290, 60);
 }
 
+int SlotAtPoint(const QPoint& point) {
+    const int count = std::clamp(g_run.DeviceCount.load(), 0, kMaxSlots);
+    for (int s = 1; s <= count; ++s) {
+        if (SlotRowRect(s).contains(point)) return s;
+    }
+    return 0;
+}
+
+QString SlotToolTip(int slot) {
+    if (slot < 1 || slot > kMaxSlots) return {};
+    return QString::fromStdWString(g_run.PortProblem[slot].str());
+}
+
 QRect ValueAreaRect(int deviceCount) {
     const int bottom = kRowPitch * std::max(deviceCount, 0) + 60;
     return QRect(QPoint(10, 10), QPoint(299, bottom - 1));

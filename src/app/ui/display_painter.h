@@ -48,6 +48,13 @@ QString SlotValueText(int slot);
 // The title line of slot s: title, five blanks, status word.
 QString SlotTitleLine(int slot);
 
+// The slot whose row holds `point`, among rows 1..DeviceCount; 0 for none.
+int SlotAtPoint(const QPoint& point);
+
+// What hovering over slot s says: why its port cannot be used; empty when
+// there is nothing to say.
+QString SlotToolTip(int slot);
+
 // Paints rows 1..DeviceCount (never beyond 10).
 void PaintSlots(QPainter& painter, const DisplayFonts& fonts);
 

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolTip>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -722,6 +724,23 @@ void MainDialog::MirrorFileSourcedId() {
     if (ControlText(kIdField) == id) return;
     QMetaObject::invokeMethod(
         this, [this, id] { SetControlText(kIdField, id); }, Qt::QueuedConnection);
+}
+
+bool MainDialog::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int slot = SlotAtPoint(help->pos());
+        if (slot != 0) {
+            const QString tip = SlotToolTip(slot);
+            if (tip.isEmpty()) {
+                QToolTip::hideText();
+            } else {
+                QToolTip::showText(help->globalPos(), tip, this, SlotRowRect(slot));
+            }
+            return true;
+        }
+    }
+    return QDialog::event(event);
 }
 
 void MainDialog::paintEvent(QPaintEvent*) {

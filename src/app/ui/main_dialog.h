@@ -106,6 +106,8 @@ class MainDialog : public QDialog {
     QString exportProblem() const;
 
   protected:
+    // A slot row's tooltip says why its port cannot be used.
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // Escape presses FINISH / EXIT.

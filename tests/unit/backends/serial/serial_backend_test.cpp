@@ -155,5 +155,135 @@ TEST_F(SerialOpenTest, EachTypeOpensWithItsOwnLineAndAlmemoGetsItsStartBytes) {
     EXPECT_TRUE(g_opened[0].port->writes().empty());
 }
 
+// A port whose device can be absent, unplugged and plugged in again. Reopen
+// takes the next scripted problem (None: it opened).
+class PluggablePort : public ScriptedPort {
+  public:
+    PortProblem Problem() const override { return problem; }
+    bool Reopen() override {
+        ++reopens;
+        if (!onReopen.empty()) {
+            problem = onReopen.front();
+            onReopen.erase(onReopen.begin());
+        }
+        return problem == PortProblem::None;
+    }
+    PortProblem problem = PortProblem::None;
+    std::vector<PortProblem> onReopen;
+    int reopens = 0;
+};
+
+class SerialReconnectTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetRunState();
+        g_run.DeviceCount = 2;
+        for (int s : {1, 2}) {
+            g_run.DeviceType[s] = 9;  // ALMEMO: start bytes after every open
+            g_run.Port[s] = 3;
+        }
+    }
+    void TearDown() override {
+        backend.CloseAll();
+        ResetRunState();
+    }
+    devices::RequestOutcome Request() { return backend.Request(1, devices::DeviceTypeOf(9)); }
+    devices::ReaderResult Read() { return backend.Read(1, false, devices::DeviceTypeOf(9)); }
+    std::string Problem(int s) const {
+        const std::wstring w = g_run.PortProblem[s].str();
+        return std::string(w.begin(), w.end());
+    }
+    void Wait(int ms) { now += std::chrono::milliseconds(ms); }
+
+    PluggablePort* port = nullptr;
+    std::vector<std::string> reported;
+    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    FakeWindow window;
+    SerialBackend backend{g_run,
+                          [this](const LineProfile&, int) {
+                              auto p = std::make_unique<PluggablePort>();
+                              port = p.get();
+                              p->problem = firstProblem;
+                              return p;
+                          },
+                          [this](const std::string& line) { reported.push_back(line); },
+                          [this] { return now; }};
+    PortProblem firstProblem = PortProblem::None;
+};
+
+TEST_F(SerialReconnectTest, AbsentDeviceIsTriedOnceASecondAndResumesByItself) {
+    firstProblem = PortProblem::NoSuchDevice;
+    backend.OpenAll(window);
+    ASSERT_NE(port, nullptr);
+    const std::string why = "COM3 (/dev/ttyS2): no such device (not plugged in?)";
+    EXPECT_EQ(reported, std::vector<std::string>{why});
+    EXPECT_EQ(Problem(1), why);
+    EXPECT_EQ(Problem(2), why) << "the slot sharing the port shows it too";
+    EXPECT_TRUE(port->writes().empty()) << "no start bytes into a port that is not open";
+
+    port->onReopen = {PortProblem::NoSuchDevice, PortProblem::PermissionDenied, PortProblem::None};
+    struct Step {
+        int waitMs;
+        int reopens;  // attempts so far
+        bool usable;
+    };
+    const Step steps[] = {
+        {0, 0, false},   {400, 0, false}, {599, 0, false}, {1, 1, false},
+        {999, 1, false}, {1, 2, false},   {1000, 3, true}, {5000, 3, true},
+    };
+    for (const Step& st : steps) {
+        Wait(st.waitMs);
+        SCOPED_TRACE(port->reopens);
+        EXPECT_EQ(Request(), st.usable ? devices::RequestOutcome::Sent
+                                       : devices::RequestOutcome::DeviceMissing);
+        EXPECT_EQ(port->reopens, st.reopens);
+    }
+    // The start bytes went out with the open that worked, before its request.
+    EXPECT_THAT(port->writes(), ElementsAre("N", "0", "\n", "\r", "s", "s"));
+    EXPECT_EQ(Problem(1), "");
+    EXPECT_EQ(Problem(2), "");
+    // Each change said once; the repeated failure with the same reason not again.
+    EXPECT_THAT(reported,
+                ElementsAre(why,
+                            "COM3 (/dev/ttyS2): permission denied: the user needs to be in the "
+                            "dialout group",
+                            "COM3 (/dev/ttyS2): open again"));
+}
+
+TEST_F(SerialReconnectTest, PortThatHangsUpDuringAReadShowsComErrorUntilItIsBack) {
+    backend.OpenAll(window);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(reported.empty());
+    // Unplugged while the reader waits for its reply.
+    port->OnWrite([](ScriptedPort& p, std::string_view) {
+        static_cast<PluggablePort&>(p).problem = PortProblem::HungUp;
+    });
+    EXPECT_EQ(Request(), devices::RequestOutcome::Sent);
+    Read();
+    EXPECT_EQ(reported.back(), "COM3 (/dev/ttyS2): the device has gone (unplugged or hung up)");
+    const int readsBefore = port->readCalls();
+    EXPECT_EQ(Read(), devices::kNotOpen) << "the slot's missing-device word: com error";
+    EXPECT_EQ(port->readCalls(), readsBefore) << "a dead port is not read";
+    EXPECT_EQ(port->reopens, 0) << "not within the second";
+
+    port->OnWrite(nullptr);
+    port->onReopen = {PortProblem::None};
+    Wait(1000);
+    Read();
+    EXPECT_EQ(port->reopens, 1);
+    EXPECT_GT(port->readCalls(), readsBefore) << "read again once it is back";
+    EXPECT_EQ(reported.back(), "COM3 (/dev/ttyS2): open again");
+}
+
+TEST_F(SerialReconnectTest, ReopenHappensOnlyForSlotsOfThisSet) {
+    firstProblem = PortProblem::Busy;
+    backend.OpenAll(window);
+    backend.CloseAll();
+    EXPECT_EQ(Problem(1), "") << "closing forgets the problems";
+    Wait(5000);
+    EXPECT_EQ(Request(), devices::RequestOutcome::DeviceMissing);
+    EXPECT_EQ(Read(), devices::kNotOpen);
+}
+
 }  // namespace
 }  // namespace karvelo::serial
