@@ -90,6 +90,12 @@ class RecordingTty : public platform::TtySystem {
         return TtySystem::Flock(fd, operation);
     }
     int Ioctl(int fd, unsigned long request, void* argument) override {
+        if (request == TIOCOUTQ && !outputQueue.empty()) {
+            *static_cast<int*>(argument) = outputQueue.front();
+            if (outputQueue.size() > 1) outputQueue.erase(outputQueue.begin());
+            ++outputQueueChecks;
+            return 0;
+        }
         if (request == TIOCGICOUNT && counters) {
             *static_cast<serial_icounter_struct*>(argument) = *counters;
             return 0;
@@ -134,8 +140,12 @@ class RecordingTty : public platform::TtySystem {
     int reads = 0;
     std::optional<serial_icounter_struct> counters;
     bool refuseSettings = false;
-    int openError = 0;  // the errno that every open fails with; 0: real opens
+    int openError = 0;         // the errno that every open fails with; 0: real opens
     std::vector<int> flushed;  // the queue argument of each flush
+    // What the driver says is still to be sent, one answer per question (the
+    // last one stays); empty: the driver's own answer.
+    std::vector<int> outputQueue;
+    int outputQueueChecks = 0;
     std::optional<termios> applied;  // the last settings handed to the driver
 };
 
@@ -545,6 +555,39 @@ TEST_F(ZentoComTest, PurgeNeverDiscardsWhatWasWritten) {
         port.Purge();
         ASSERT_TRUE(port.Write(Bytes("s")));
         ASSERT_EQ(pty.Read(5, milliseconds(2000)), "N0\n\rs");
+    }
+}
+
+TEST_F(ZentoComTest, WriteReturnsWhenTheBytesHaveLeft) {
+    zento_com port;
+    ASSERT_TRUE(Open(port, 1, kPtyCom));  // 9600 baud: about 1 ms a byte
+    RecordingTty tty;
+    struct Case {
+        const char* what;
+        std::vector<int> queued;
+        bool done;
+        int checks;
+    };
+    const Case cases[] = {
+        {"gone at once", {0}, true, 1},
+        {"leaving bit by bit", {3, 2, 1, 0}, true, 4},
+        {"stuck in the adapter", {5}, false, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tty.outputQueue = c.queued;
+        tty.outputQueueChecks = 0;
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(port.Write(Bytes("?\r")), c.done);
+        if (c.checks >= 0) {
+            EXPECT_EQ(tty.outputQueueChecks, c.checks);
+        }
+        // A line that never drains gives up with the write time-out.
+        if (!c.done) {
+            EXPECT_GE(ElapsedMs(start), 900);
+            EXPECT_LT(tty.outputQueueChecks, 1000) << "waits, does not spin";
+        }
+        EXPECT_EQ(pty.Read(2), "?\r");
     }
 }
 
