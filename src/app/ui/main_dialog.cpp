@@ -365,6 +365,8 @@ void MainDialog::CreateControls() {
 
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("statusLine"));
+    // File names and system messages, never markup.
+    statusLine_->setTextFormat(Qt::PlainText);
     statusLine_->hide();
 }
 
