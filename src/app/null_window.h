@@ -25,6 +25,7 @@ class NullWindow : public WindowPort {
     void PostToUi(std::function<void()> work) override { work(); }
     void PumpMessages() override {}
     void ShowExportProblem(std::wstring_view) override {}
+    void ShowRecordWritten(std::wstring_view, std::wstring_view) override {}
 };
 
 }  // namespace karvelo::app

@@ -513,7 +513,9 @@ bool WriteCsvSingle(WindowPort& window) {
     std::string problem;
     const bool written = !path.empty() && ReplaceWith(fsPath, CsvRecordLine(), problem);
     std::wstring text;
-    if (!written) {
+    if (written) {
+        window.ShowRecordWritten(g_run.RecordTime.str(), path);
+    } else {
         text = path.empty() ? std::wstring(kNoFileChosen) + L": this record is not written."
                             : L"Cannot write to " + path + L" (" + Wide(problem) +
                                   L"): this record is not in the file.";
@@ -534,7 +536,9 @@ bool WriteCsvMulti(WindowPort& window) {
     std::string problem;
     const bool written = AppendWithWaiting(target, CsvRecordLine(), problem);
     std::wstring text;
-    if (!written) {
+    if (written) {
+        window.ShowRecordWritten(g_run.RecordTime.str(), path);
+    } else {
         text = path.empty() ? std::wstring(kNoFileChosen)
                             : L"Cannot write to " + path + L" (" + Wide(problem) + L")";
         text += L": " + KeptText(target) + L".";

@@ -236,6 +236,7 @@ void ExcelLink::WriteExcelRecord(bool withTextSlots) {
         ReportError(error);
         return;
     }
+    window_.ShowRecordWritten(g_run.RecordTime.str(), ExportFolder() + g_run.XlsFileName.str());
     // All is well again: the problem line shows only CSV lines still waiting.
     RetryPendingRecords(window_);
 }

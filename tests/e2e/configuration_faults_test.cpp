@@ -161,7 +161,9 @@ TEST(ConfigurationFaults, Utf16BigEndianIsReadAndWrittenBackAsItWas) {
     EXPECT_EQ(doc.Find(L"WINDOW", L"maxno"), L"2");
     EXPECT_EQ(doc.Find(L"IDNR", L"textlast"), L"LOT-16");
     EXPECT_EQ(doc.Find(L"DEVICE2", L"textlast"), L"operator");
-    EXPECT_EQ(doc.Find(L"WINDOW", L"X"), L"663");
+    // The default position 663 moved left onto the offscreen platform's 800 x
+    // 800 screen, the window being 355 wide and its frame 2 on each side.
+    EXPECT_EQ(doc.Find(L"WINDOW", L"X"), L"441");
     EXPECT_EQ(doc.Find(L"DEVICE10", L"textlast"), L"");
 }
 
@@ -217,8 +219,10 @@ TEST(ConfigurationFaults, ExtremeWindowPositionIsSavedBackClamped) {
     Station station(install);
     std::this_thread::sleep_for(kRunning);
     EXPECT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
-    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"32767");
-    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"Y"), L"-32768");
+    // The window itself goes wholly onto the offscreen platform's 800 x 800
+    // screen (355 + 2 * 2 wide with its frame), and that is the position saved.
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"441");
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"Y"), L"0");
 }
 
 }  // namespace

@@ -79,7 +79,9 @@ TEST_F(StationTest, NewInstallationWritesItsKeysAtTheEnd) {
     Station station(install);
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(station.Stop(SIGINT), 0) << install.Read("station.err");
-    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"663");
+    // The default position 663/405, moved left onto the offscreen platform's
+    // 800 x 800 screen: the window is 355 wide, its frame 2 on each side.
+    EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"X"), L"441");
     EXPECT_EQ(Key(install, "karvelo.cfg", L"WINDOW", L"Y"), L"405");
     EXPECT_EQ(Key(install, "karvelo.cfg", L"MAIN", L"cfg"), L"0");
     EXPECT_EQ(Key(install, "karvelo.cfg", L"IDNR", L"textlast"), L"");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <atomic>
@@ -134,6 +135,32 @@ TEST_F(WindowPortTest, ExportProblemShowsWithoutBlockingAndGoesAway) {
     window->port().ShowExportProblem(L"");
     EXPECT_TRUE(window->exportProblem().isEmpty());
     EXPECT_EQ(Control(kFileNameField)->toolTip(), QStringLiteral("No file chosen"));
+}
+
+TEST_F(WindowPortTest, RecordWrittenFromAnotherThreadIsShownOnTheWindowsThread) {
+    Open("[EXPORT]\r\nexporttype=2\r\n");
+    auto* band = window->findChild<QLabel*>(QStringLiteral("statusLine"));
+    ASSERT_NE(band, nullptr);
+    std::atomic<bool> returned{false};
+    std::thread other([&] {
+        window->port().ShowRecordWritten(L"08:05:03", L"/data/run.csv");
+        returned = true;
+    });
+    // This thread dispatches nothing meanwhile: the call must return by itself.
+    for (int i = 0; i < 500 && !returned; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const bool returnedAlone = returned.load();
+    // Should it wait for this thread after all, it ends now.
+    const bool returnedAtAll = QTest::qWaitFor([&] { return returned.load(); }, 5000);
+    other.join();
+    ASSERT_TRUE(returnedAtAll);
+    ASSERT_TRUE(returnedAlone);
+    EXPECT_FALSE(band->isVisible()) << "shown only when this thread gets to it";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(band->isVisible());
+    EXPECT_EQ(band->text(), QStringLiteral("Last record 08:05:03 in run.csv"));
+    EXPECT_EQ(band->toolTip(), QStringLiteral("/data/run.csv"));
 }
 
 TEST_F(WindowPortTest, WindowRectIsTheFramesPosition) {

@@ -28,6 +28,9 @@ class FakeWindow : public WindowPort {
     void PostToUi(std::function<void()> work) override { work(); }
     void PumpMessages() override {}
     void ShowExportProblem(std::wstring_view text) override { exportProblem = std::wstring(text); }
+    void ShowRecordWritten(std::wstring_view when, std::wstring_view where) override {
+        recordsWritten.push_back({std::wstring(when), std::wstring(where)});
+    }
 
     bool IsEnabled(int id) const {
         auto it = enabled_.find(id);
@@ -44,6 +47,11 @@ class FakeWindow : public WindowPort {
     std::map<int, int> timers;
     std::vector<std::wstring> messages;
     std::wstring exportProblem;
+    struct RecordWritten {
+        std::wstring when;
+        std::wstring where;
+    };
+    std::vector<RecordWritten> recordsWritten;
 
   private:
     std::map<int, bool> enabled_;

@@ -92,6 +92,10 @@ class ThreadedFakeWindow : public WindowPort {
         std::lock_guard<std::mutex> g(m_);
         exportProblem_ = std::wstring(text);
     }
+    void ShowRecordWritten(std::wstring_view, std::wstring_view where) override {
+        std::lock_guard<std::mutex> g(m_);
+        lastRecordFile_ = std::wstring(where);
+    }
 
     // Test side.
 
@@ -147,6 +151,11 @@ class ThreadedFakeWindow : public WindowPort {
         std::lock_guard<std::mutex> g(m_);
         return exportProblem_;
     }
+    // The file of the newest record reported as written.
+    std::wstring lastRecordFile() const {
+        std::lock_guard<std::mutex> g(m_);
+        return lastRecordFile_;
+    }
 
   private:
     mutable std::mutex m_;
@@ -159,6 +168,7 @@ class ThreadedFakeWindow : public WindowPort {
     std::vector<std::wstring> messages_;
     std::deque<std::function<void()>> posted_;
     std::wstring exportProblem_;
+    std::wstring lastRecordFile_;
     std::atomic<int> valueInvalidations_{0};
     std::atomic<int> windowInvalidations_{0};
 };

@@ -13,12 +13,16 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QToolTip>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <vector>
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
@@ -35,6 +39,7 @@
 #include "export/ui/id_config_dialog.h"
 #include "export/workbook_application.h"
 #include "platform/wait.h"
+#include "platform/window_placement.h"
 #include "resources/artwork.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -95,10 +100,13 @@ constexpr ControlSpec kControls[] = {
 constexpr std::array<const char*, 6> kExportTypeNames = {
     "-", "*.csv single", "*.csv multi", "ID.csv single", "ID.csv multi", "EXCEL-cells"};
 
-// The line that tells the operator about records that cannot be written, in
-// the free band under the configuration-set buttons.
-constexpr int kProblemLineTop = 163;  // from 61 * D
-constexpr int kProblemLineHeight = 26;
+// The line that tells the operator about records that cannot be written, or
+// else about the last one written, in the free band under the
+// configuration-set buttons.
+constexpr int kStatusLineTop = 163;  // from 61 * D
+constexpr int kStatusLineHeight = 26;
+// Its text stays inside the border and padding.
+constexpr int kStatusLineTextInset = 10;
 
 // X11 windows cannot be higher than 32767 pixels; a hand-edited slot count
 // beyond this many rows lays out as this many.
@@ -230,6 +238,26 @@ QString FromWide(const std::wstring& text) {
     return QString::fromStdWString(text);
 }
 
+platform::ScreenRect ToScreenRect(const QRect& r) {
+    return {r.left(), r.top(), r.width(), r.height()};
+}
+
+// The desktop's screens, the primary one first: a saved position between
+// screens, equally near to several, goes to the primary.
+std::vector<platform::ScreenArea> DesktopScreens() {
+    std::vector<platform::ScreenArea> areas;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const auto add = [&areas](const QScreen* screen) {
+        areas.push_back(
+            {ToScreenRect(screen->geometry()), ToScreenRect(screen->availableGeometry())});
+    };
+    if (primary != nullptr) add(primary);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen != primary) add(screen);
+    }
+    return areas;
+}
+
 }  // namespace
 
 // Runs a command unless another one is still under way (its pause wait and
@@ -337,11 +365,11 @@ void MainDialog::CreateControls() {
         }
     }
 
-    problemLine_ = new QLabel(this);
-    problemLine_->setStyleSheet(
-        QStringLiteral("QLabel { background: #5a0000; color: white; border: 1px solid #ff4040;"
-                       " padding: 0 4px; font-weight: bold; }"));
-    problemLine_->hide();
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    // File names and system messages, never markup.
+    statusLine_->setTextFormat(Qt::PlainText);
+    statusLine_->hide();
 }
 
 void MainDialog::PlaceControl(int id, QWidget* widget) {
@@ -628,8 +656,9 @@ void MainDialog::ShowStation() {
 
 void MainDialog::LayoutControls() {
     const int rows = LayoutRows();
-    setFixedSize(kWindowWidth, WindowHeightFor(rows));
-    move(g_run.WindowX, g_run.WindowY);
+    const QSize size(kWindowWidth, WindowHeightFor(rows));
+    setFixedSize(size);
+    PlaceOnScreen(size);
     for (const ControlSpec& spec : kControls) {
         for (int k = 0; k < SlotCountOf(spec); ++k) {
             QWidget* w = control(spec.id + k);
@@ -644,9 +673,24 @@ void MainDialog::LayoutControls() {
     for (int id = kSetRadioFirst; id <= kSetRadioLast; ++id) {
         static_cast<QRadioButton*>(control(id))->setChecked(id - kSetRadioFirst == set);
     }
-    problemLine_->setGeometry(5, kRowPitch * rows + kProblemLineTop, kWindowWidth - 10,
-                              kProblemLineHeight);
+    statusLine_->setGeometry(5, kRowPitch * rows + kStatusLineTop, kWindowWidth - 10,
+                             kStatusLineHeight);
+    UpdateStatusLine();
     UpdateFileNameTip();
+}
+
+void MainDialog::PlaceOnScreen(QSize size) {
+    // A saved position may belong to a screen that is gone or smaller now, and
+    // the window grows with every slot: SEND and FINISH must stay reachable.
+    // The position is the frame's; its margins are known once the window
+    // system has framed the window.
+    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    const int outerWidth = size.width() + frame.left() + frame.right();
+    const int outerHeight = size.height() + frame.top() + frame.bottom();
+    const std::vector<platform::ScreenArea> screens = DesktopScreens();
+    const platform::ScreenPoint placed =
+        platform::PlaceWindow({g_run.WindowX, g_run.WindowY}, outerWidth, outerHeight, screens);
+    move(placed.x, placed.y);
 }
 
 void MainDialog::SelectListEntry(int id, int index) {
@@ -696,18 +740,47 @@ void MainDialog::ShowExportProblem(const QString& text) {
     problemText_ = text;
     auto* field = static_cast<QLineEdit*>(control(kFileNameField));
     UpdateFileNameTip();
-    if (text.isEmpty()) {
-        problemLine_->hide();
-        field->setStyleSheet(QString());
+    UpdateStatusLine();
+    field->setStyleSheet(
+        text.isEmpty() ? QString()
+                       : QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
+}
+
+void MainDialog::ShowRecordWritten(const QString& when, const QString& where) {
+    recordTime_ = when;
+    recordFile_ = where;
+    UpdateStatusLine();
+}
+
+void MainDialog::UpdateStatusLine() {
+    QString line;
+    QString tip;
+    QString sheet;
+    if (!problemText_.isEmpty()) {
+        // A problem matters more than the last success: it alone is shown.
+        sheet = QStringLiteral(
+            "QLabel { background: #5a0000; color: white; border: 1px solid #ff4040;"
+            " padding: 0 4px; font-weight: bold; }");
+        line = problemText_.section(QLatin1Char('\n'), 0, 0);
+        tip = problemText_;
+    } else if (!recordFile_.isEmpty()) {
+        // Plain text in the window's own colours: news, not an alarm.
+        sheet = QStringLiteral("QLabel { padding: 0 4px; }");
+        line = recordTime_.isEmpty() ? QStringLiteral("Last record written")
+                                     : QStringLiteral("Last record ") + recordTime_;
+        line += QStringLiteral(" in ") + recordFile_.section(QLatin1Char('/'), -1);
+        tip = recordFile_;
+    } else {
+        statusLine_->hide();
         return;
     }
-    const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
-    problemLine_->setText(problemLine_->fontMetrics().elidedText(firstLine, Qt::ElideRight,
-                                                                 problemLine_->width() - 10));
-    problemLine_->setToolTip(text);
-    problemLine_->show();
-    problemLine_->raise();
-    field->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
+    // Records come every few seconds; the style changes only with the state.
+    if (statusLine_->styleSheet() != sheet) statusLine_->setStyleSheet(sheet);
+    statusLine_->setText(statusLine_->fontMetrics().elidedText(
+        line, Qt::ElideRight, statusLine_->width() - kStatusLineTextInset));
+    statusLine_->setToolTip(tip);
+    statusLine_->show();
+    statusLine_->raise();
 }
 
 QString MainDialog::exportProblem() const {
@@ -752,6 +825,12 @@ void MainDialog::paintEvent(QPaintEvent*) {
     PaintSharedLogo(painter, control(kLogoPlaceholder)->geometry());
     MirrorFileSourcedId();
     PaintSlots(painter, fonts_);
+}
+
+void MainDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Placed again now that the window exists: its frame may be known by now.
+    if (!event->spontaneous()) PlaceOnScreen(size());
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {

@@ -104,11 +104,15 @@ class MainDialog : public QDialog {
     QString ControlText(int id) const;
     void ShowExportProblem(const QString& text);
     QString exportProblem() const;
+    // `when`: the record's local time ("14:03:22", may be empty); `where`:
+    // its file's full path.
+    void ShowRecordWritten(const QString& when, const QString& where);
 
   protected:
     // A slot row's tooltip says why its port cannot be used.
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // Escape presses FINISH / EXIT.
     void reject() override;
@@ -128,16 +132,24 @@ class MainDialog : public QDialog {
     void StartSendTimer();
     void MirrorFileSourcedId();
     void PlaceControl(int id, QWidget* widget);
+    // Moves the window of client `size` to its saved position, wholly on the
+    // screen of that position (or the nearest one).
+    void PlaceOnScreen(QSize size);
     // The file-name field's tip: the export file's full path, then any
     // export problem.
     void UpdateFileNameTip();
     // Shows the loaded set's last ID and slot texts in their fields.
     void ShowLoadedTexts();
+    // The band under the set buttons: an export problem in red, else the last
+    // record written, else nothing.
+    void UpdateStatusLine();
 
     Hooks hooks_;
     std::map<int, QWidget*> controls_;
-    QLabel* problemLine_ = nullptr;
+    QLabel* statusLine_ = nullptr;
     QString problemText_;
+    QString recordTime_;  // the last record written: its time and file
+    QString recordFile_;
     DisplayFonts fonts_;
     QIcon icon_;
     std::unique_ptr<QtWindowPort> port_;

@@ -279,6 +279,60 @@ INSTANTIATE_TEST_SUITE_P(
                                "Export type 7 is not known (key exporttype): this record is not "
                                "written."}));
 
+// The window hears of every record that reached its file, with the record's
+// time and the file's full path, and of no other.
+TEST_F(CsvExportTest, WrittenRecordsAreReportedWithTheirFile) {
+    struct Case {
+        const char* what;
+        ExportKind type;
+        const char* exportPath;  // below the test folder; relative ones below cfg/
+        const char* csvFileName;
+        bool clockWorks;
+        const char* expectedFile;  // below the test folder; nullptr: nothing reported
+        const wchar_t* expectedTime;
+    };
+    const Case cases[] = {
+        {"single", ExportKind::CsvSingle, "out/", "data.csv", true, "out/data.csv", L"08:05:03"},
+        {"multi", ExportKind::CsvMulti, "out/", "data.csv", true, "out/data.csv", L"08:05:03"},
+        {"ID single", ExportKind::IdCsvSingle, "out/", "", true, "out/P-17.csv", L"08:05:03"},
+        {"ID multi", ExportKind::IdCsvMulti, "out/", "", true, "out/P-17.csv", L"08:05:03"},
+        {"relative folder", ExportKind::CsvMulti, "rel/", "data.csv", true, "cfg/rel/data.csv",
+         L"08:05:03"},
+        {"without local time", ExportKind::CsvSingle, "out/", "data.csv", false, "out/data.csv",
+         L""},
+        {"single, missing folder", ExportKind::CsvSingle, "out/missing/", "data.csv", true, nullptr,
+         nullptr},
+        {"multi, missing folder", ExportKind::CsvMulti, "out/missing/", "data.csv", true, nullptr,
+         nullptr},
+        {"multi, no file chosen", ExportKind::CsvMulti, "out/", "", true, nullptr, nullptr},
+    };
+    std::filesystem::create_directory(dir.path() / "cfg" / "rel");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReloadPendingRecords();
+        FakeWindow fresh;
+        fresh.texts[kFileNameField] = L"P-17.csv";
+        g_run.ExportType = c.type;
+        const std::string folder = c.exportPath;
+        g_run.ExportPath = folder.rfind("rel/", 0) == 0 ? W(folder) : W(dir.file(folder));
+        g_run.CsvFileName = W(c.csvFileName);
+        g_clockWorks = c.clockWorks;
+        Record(L"P-17", L"1.5");
+        ::testing::internal::CaptureStderr();
+        ExportRecord(fresh);
+        ::testing::internal::GetCapturedStderr();
+        if (c.expectedFile == nullptr) {
+            EXPECT_TRUE(fresh.recordsWritten.empty());
+            EXPECT_NE(fresh.exportProblem, L"");
+            continue;
+        }
+        ASSERT_EQ(fresh.recordsWritten.size(), 1u);
+        EXPECT_EQ(fresh.recordsWritten[0].where, W(dir.file(c.expectedFile)));
+        EXPECT_EQ(fresh.recordsWritten[0].when, c.expectedTime);
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / c.expectedFile));
+    }
+}
+
 TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
     dir.Write("out/single.csv", "an older and much longer line\r\n");
     dir.Write("out/multi.csv", "kept\r\n");

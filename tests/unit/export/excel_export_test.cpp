@@ -294,6 +294,18 @@ TEST_F(ExcelExportTest, ErrorSkipsTheRestOfTheRecord) {
     EXPECT_EQ(window_.exportProblem, L"");
 }
 
+TEST_F(ExcelExportTest, OnlyRecordsThatReachTheWorkbookAreReported) {
+    g_run.ExcelSheet = L"Missing";
+    link_.WriteExcelRecord(true);
+    EXPECT_TRUE(window_.recordsWritten.empty());
+
+    g_run.ExcelSheet = L"Tabelle1";
+    link_.WriteExcelRecord(true);
+    ASSERT_EQ(window_.recordsWritten.size(), 1u);
+    EXPECT_EQ(window_.recordsWritten[0].when, L"12:00:00");
+    EXPECT_EQ(window_.recordsWritten[0].where, g_run.ExportPath.str() + L"book.xlsx");
+}
+
 TEST_F(ExcelExportTest, OpenErrorKeepsTheApplication) {
     state_->failOpen = L"not a workbook";
     link_.OpenExcel();
