@@ -234,6 +234,7 @@ void zento_com::close() {
     Tty().Flock(fd_, LOCK_UN);
     Tty().Close(fd_);
     fd_ = -1;
+    inNext_ = inEnd_ = 0;
     if (problem_ == PortProblem::None) problem_ = PortProblem::NoSuchDevice;
 }
 
@@ -304,6 +305,9 @@ bool zento_com::LineError() {
 
 std::optional<std::uint8_t> zento_com::ReadByte() {
     if (!isOpen()) return std::nullopt;
+    if (inNext_ < inEnd_) return in_[inNext_++];
+    // The driver counts line errors as the bytes arrive: checked once for
+    // every batch taken from it.
     if (LineError()) return std::nullopt;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kReadTimeoutMs);
     for (;;) {
@@ -313,9 +317,12 @@ std::optional<std::uint8_t> zento_com::ReadByte() {
         if (r < 0) {
             if (errno != EINTR) break;
         } else if ((p.revents & POLLIN) != 0) {
-            std::uint8_t byte = 0;
-            const ssize_t n = Tty().Read(fd_, &byte, 1);
-            if (n == 1) return byte;
+            const ssize_t n = Tty().Read(fd_, in_.data(), in_.size());
+            if (n > 0) {
+                inNext_ = 1;
+                inEnd_ = static_cast<std::size_t>(n);
+                return in_[0];
+            }
             // 0 bytes or an error other than an empty queue: the device is gone.
             if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
         } else {
@@ -334,6 +341,7 @@ void zento_com::Purge() {
     // Only what came in: what we wrote has left already (Write drains), and
     // on a pseudo-terminal an output flush would take bytes back from the
     // other end's input.
+    inNext_ = inEnd_ = 0;
     if (isOpen()) Tty().TcFlush(fd_, TCIFLUSH);
 }
 

@@ -4,6 +4,7 @@
 // ComDevicePath), exclusively; all reads and writes are synchronous and come
 // from one thread at a time.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -56,6 +57,11 @@ class zento_com : public SerialLine {
     bool Drain(std::chrono::steady_clock::time_point deadline);
 
     int fd_ = -1;
+    // Bytes taken from the driver in one read and not handed out yet: a reply
+    // that has arrived costs one system call, not three per byte.
+    std::array<std::uint8_t, 256> in_{};
+    std::size_t inNext_ = 0;
+    std::size_t inEnd_ = 0;
     LineProfile profile_;
     std::string path_;
     PortProblem problem_ = PortProblem::NoDevicePath;

@@ -591,11 +591,30 @@ TEST_F(ZentoComTest, WriteReturnsWhenTheBytesHaveLeft) {
     }
 }
 
+TEST_F(ZentoComTest, ReplyThatHasArrivedIsTakenInOneCall) {
+    zento_com port;
+    ASSERT_TRUE(Open(port, 1, kPtyCom));
+    ASSERT_TRUE(pty.Write("+0012.345\r"));
+    std::this_thread::sleep_for(milliseconds(20));
+    RecordingTty tty;
+    std::string got;
+    for (int i = 0; i < 10; ++i) {
+        const std::optional<std::uint8_t> b = port.ReadByte();
+        ASSERT_TRUE(b) << got;
+        got += static_cast<char>(*b);
+    }
+    EXPECT_EQ(got, "+0012.345\r");
+    EXPECT_EQ(tty.reads, 1);
+    EXPECT_EQ(tty.polls, 1);
+}
+
 TEST_F(ZentoComTest, PurgeDiscardsWhatCameIn) {
     zento_com port;
     ASSERT_TRUE(Open(port, 1, kPtyCom));
     ASSERT_TRUE(pty.Write("stale reply\r"));
     std::this_thread::sleep_for(milliseconds(20));
+    // Part of it already taken from the driver: gone with the purge as well.
+    EXPECT_EQ(port.ReadByte(), std::optional<std::uint8_t>('s'));
     RecordingTty tty;
     port.Purge();
     EXPECT_EQ(tty.flushed, std::vector<int>{TCIFLUSH});
