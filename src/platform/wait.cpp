@@ -33,6 +33,12 @@ void SleepMs(int ms) {
 }
 
 void PumpWait(int ms) {
+    // A thread without window events (the acquisition thread) has nothing to
+    // keep flowing: one sleep, not a wake-up every 10 ms.
+    if (!t_pump) {
+        SleepMs(ms);
+        return;
+    }
     if (ms <= 0) {
         DispatchOne();
         return;

@@ -17,7 +17,8 @@ void SleepMs(int ms);
 // Waits about ms milliseconds while dispatching the calling thread's pending
 // window events: 0 dispatches at most one and returns; below 50 sleeps, then
 // dispatches at most one; 50 or more dispatches events, or sleeps 10 ms when
-// there are none, until ms have passed.
+// there are none, until ms have passed. A thread without an event pump just
+// sleeps ms once.
 void PumpWait(int ms);
 
 // Installs the calling thread's event pump: a function that dispatches at most

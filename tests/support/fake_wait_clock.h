@@ -27,6 +27,11 @@ class FakeWaitClock : public platform::WaitClock {
     // Milliseconds slept since the clock was installed (or last reset).
     std::uint32_t elapsed() const { return now_.load() - start_; }
     void ResetElapsed() { start_ = now_.load(); }
+    // Every sleep so far, in milliseconds, in order.
+    std::vector<int> sleeps() {
+        std::lock_guard<std::mutex> g(m_);
+        return sleeps_;
+    }
 
   private:
     std::atomic<std::uint32_t> now_{1000};
