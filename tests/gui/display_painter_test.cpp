@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QToolTip>
 #include <algorithm>
+#include <functional>
 
 #include "app/ui/display_painter.h"
 #include "state/run_state.h"
@@ -168,6 +169,58 @@ TEST_F(SlotRows, HoveringARowWithAPortProblemSaysWhy) {
         EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), c.tip);
     }
     QToolTip::hideText();
+}
+
+TEST_F(SlotRows, OnlyRowsWhoseContentChangedAreRepainted) {
+    ResetRunState();
+    g_run.DeviceCount = 3;
+    for (int s = 1; s <= 3; ++s) {
+        g_run.DeviceType[s] = 1;
+        g_run.ValueReady[s] = true;
+        g_run.Value[s] = s;
+        g_run.Decimals[s] = 3;
+    }
+    g_run.DeviceType[3] = 0;  // a text slot
+    SlotDisplay display;
+    QImage image(310, 61 * 4 + 60, QImage::Format_RGB32);
+    const auto paint = [&](const QRect& area) {
+        QPainter painter(&image);
+        display.Paint(painter, area);
+    };
+    EXPECT_EQ(display.ChangedRows(), QRegion(SlotRowRect(1)) + SlotRowRect(2) + SlotRowRect(3))
+        << "nothing painted yet";
+    paint(image.rect());
+    EXPECT_TRUE(display.ChangedRows().isEmpty());
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        int row;  // the one row to repaint; 0: none
+    };
+    const Case cases[] = {
+        {"the same reading again", [] { g_run.Value[1] = 1.0; }, 0},
+        {"a value beyond the shown decimals", [] { g_run.Value[1] = 1.0000001; }, 0},
+        {"a new reading", [] { g_run.Value[2] = 2.5; }, 2},
+        {"a status word", [] { g_run.StatusText[1] = L"wait...."; }, 1},
+        {"the same status word", [] { g_run.StatusText[1] = L"wait...."; }, 0},
+        {"a failed reading", [] { g_run.ValueError[2] = true; }, 2},
+        {"a text slot's title", [] { g_run.Title[3] = L"Operator"; }, 3},
+        {"no reading yet", [] { g_run.ValueReady[1] = false; }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        EXPECT_EQ(display.ChangedRows(), c.row == 0 ? QRegion() : QRegion(SlotRowRect(c.row)));
+        paint(image.rect());
+        EXPECT_TRUE(display.ChangedRows().isEmpty());
+    }
+
+    // A row outside the painted area keeps waiting for its paint.
+    g_run.Title[2] = L"Bore";
+    g_run.Value[1] = 0.5;
+    g_run.ValueReady[1] = true;
+    paint(SlotRowRect(1));
+    EXPECT_EQ(display.ChangedRows(), QRegion(SlotRowRect(2)));
 }
 
 TEST_F(SlotRows, TheLogoFillsItsPlace) {

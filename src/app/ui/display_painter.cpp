@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
+#include <cmath>
 
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
@@ -26,13 +27,6 @@ constexpr int kMaxDecimals = 7;
 constexpr int kOtherDecimals = 8;
 constexpr int kSystemIconSize = 32;
 
-// Draws text with the horizontal edge and the bottom of its cell at (x, y).
-void DrawAnchored(QPainter& p, const QString& text, int x, int y, Qt::AlignmentFlag edge) {
-    const QFontMetrics fm(p.font());
-    const int left = edge == Qt::AlignRight ? x - fm.horizontalAdvance(text) : x;
-    p.drawText(QPoint(left, y - fm.descent()), text);
-}
-
 void ClearRow(QPainter& p, int s) {
     const QRect row = SlotRowRect(s);
     p.fillRect(row, kRowBackground);
@@ -43,23 +37,24 @@ void ClearRow(QPainter& p, int s) {
     p.restore();
 }
 
-void PaintTitleLine(QPainter& p, const DisplayFonts& fonts, int s) {
-    p.setFont(fonts.small);
-    DrawAnchored(p, SlotTitleLine(s), kTitleLeft, kRowPitch * s + kSmallBottomOffset,
-                 Qt::AlignLeft);
+// Lays a text out once in `font`, as plain text (titles may hold '<').
+void Prepare(QStaticText& st, const QString& text, const QFont& font) {
+    if (st.text() == text) return;
+    st.setTextFormat(Qt::PlainText);
+    st.setPerformanceHint(QStaticText::AggressiveCaching);
+    st.setText(text);
+    st.prepare(QTransform(), font);
 }
 
-void PaintMeasuringSlot(QPainter& p, const DisplayFonts& fonts, int s) {
-    const QString value = SlotValueText(s);
-    ClearRow(p, s);
-    if (g_run.ValueReady[s]) {
-        p.setFont(fonts.big);
-        DrawAnchored(p, value, kValueRight, kRowPitch * s + kValueBottomOffset, Qt::AlignRight);
-    }
-    p.setFont(fonts.small);
-    DrawAnchored(p, QString::fromStdWString(g_run.DeviceSummary[s].str()), kValueRight,
-                 kRowPitch * s + kSmallBottomOffset, Qt::AlignRight);
-    PaintTitleLine(p, fonts, s);
+// Draws a prepared text with the horizontal edge and the bottom of its cell
+// at (x, y).
+void DrawAnchored(QPainter& p, const QStaticText& st, const QFont& font, int x, int y,
+                  Qt::AlignmentFlag edge) {
+    p.setFont(font);
+    const QFontMetrics fm(font);
+    const int width = static_cast<int>(std::ceil(st.size().width()));
+    const int left = edge == Qt::AlignRight ? x - width : x;
+    p.drawStaticText(QPoint(left, y - fm.descent() - fm.ascent()), st);
 }
 
 QImage& LogoStore() {
@@ -128,22 +123,66 @@ QString SlotTitleLine(int slot) {
            QString::fromStdWString(g_run.StatusText[slot].str());
 }
 
-void PaintSlots(QPainter& painter, const DisplayFonts& fonts) {
+SlotDisplay::SlotDisplay() : fonts_(DisplayFonts::Make()) {}
+
+SlotDisplay::Content SlotDisplay::ContentOf(int s) {
+    Content c;
+    const int type = g_run.DeviceType[s];
+    if (devices::IsTextType(type)) {
+        c.kind = 1;
+    } else if (devices::IsInstrumentCode(type)) {
+        c.kind = 2;
+        c.ready = g_run.ValueReady[s];
+        if (c.ready) c.value = SlotValueText(s);
+        c.summary = QString::fromStdWString(g_run.DeviceSummary[s].str());
+    }
+    if (c.kind != 0) c.title = SlotTitleLine(s);
+    return c;
+}
+
+QRegion SlotDisplay::ChangedRows() const {
+    QRegion changed;
+    const int count = std::clamp(g_run.DeviceCount.load(), 0, kMaxSlots);
+    for (int s = 1; s <= count; ++s) {
+        const Row& row = rows_[static_cast<std::size_t>(s)];
+        if (!row.painted || !(row.shown == ContentOf(s))) changed += SlotRowRect(s);
+    }
+    return changed;
+}
+
+void SlotDisplay::Paint(QPainter& painter, const QRect& area) {
     painter.save();
     painter.setPen(kDisplayGreen);
     painter.setBackgroundMode(Qt::TransparentMode);
-    const int count = std::min<int>(g_run.DeviceCount, kMaxSlots);
+    const int count = std::clamp(g_run.DeviceCount.load(), 0, kMaxSlots);
     for (int s = 1; s <= count; ++s) {
-        if (devices::IsTextType(g_run.DeviceType[s])) {
-            // The slot's text is its edit field, which lies on the row and is
-            // drawn over it by the toolkit.
-            ClearRow(painter, s);
-            PaintTitleLine(painter, fonts, s);
-        } else if (devices::IsInstrumentCode(g_run.DeviceType[s])) {
-            PaintMeasuringSlot(painter, fonts, s);
-        }
+        if (SlotRowRect(s).intersects(area)) PaintRow(painter, s);
     }
     painter.restore();
+}
+
+void SlotDisplay::PaintRow(QPainter& p, int s) {
+    Row& row = rows_[static_cast<std::size_t>(s)];
+    row.shown = ContentOf(s);
+    row.painted = true;
+    const Content& c = row.shown;
+    if (c.kind == 0) return;  // a negative type: not painted at all
+    // A text slot's text is its edit field, which lies on the row and is
+    // drawn over it by the toolkit.
+    ClearRow(p, s);
+    if (c.kind == 2) {
+        if (c.ready) {
+            Prepare(row.value, c.value, fonts_.big);
+            DrawAnchored(p, row.value, fonts_.big, kValueRight, kRowPitch * s + kValueBottomOffset,
+                         Qt::AlignRight);
+        }
+        Prepare(row.summary, c.summary, fonts_.small);
+        DrawAnchored(p, row.summary, fonts_.small, kValueRight, kRowPitch * s + kSmallBottomOffset,
+                     Qt::AlignRight);
+    }
+    Prepare(row.title, c.title, fonts_.small);
+    DrawAnchored(p, row.title, fonts_.small, kTitleLeft, kRowPitch * s + kSmallBottomOffset,
+                 Qt::AlignLeft);
 }
 
 void LoadSharedLogo() {

@@ -16,7 +16,12 @@
 #include <QIcon>
 #include <QImage>
 #include <QRect>
+#include <QRegion>
+#include <QStaticText>
 #include <QString>
+#include <array>
+
+#include "state/run_state.h"
 
 class QPainter;
 
@@ -55,8 +60,46 @@ int SlotAtPoint(const QPoint& point);
 // there is nothing to say.
 QString SlotToolTip(int slot);
 
-// Paints rows 1..DeviceCount (never beyond 10).
-void PaintSlots(QPainter& painter, const DisplayFonts& fonts);
+// The slot rows of the window. Each row remembers what it last painted, with
+// its texts laid out once: a read that changed nothing repaints nothing, and a
+// changed text is shaped once, not once to measure and again to draw.
+class SlotDisplay {
+  public:
+    SlotDisplay();
+
+    const DisplayFonts& fonts() const { return fonts_; }
+
+    // The rows 1..DeviceCount whose content now differs from what they last
+    // painted; empty when every row is as painted.
+    QRegion ChangedRows() const;
+
+    // Paints the rows 1..DeviceCount (never beyond 10) that meet `area`.
+    void Paint(QPainter& painter, const QRect& area);
+
+  private:
+    // What a row shows; rows are repainted when this changes.
+    struct Content {
+        int kind = 0;  // 0 nothing, 1 text slot, 2 measuring slot
+        bool ready = false;
+        QString value;
+        QString title;
+        QString summary;
+        bool operator==(const Content&) const = default;
+    };
+    struct Row {
+        Content shown;
+        bool painted = false;
+        QStaticText value;
+        QStaticText title;
+        QStaticText summary;
+    };
+
+    static Content ContentOf(int slot);
+    void PaintRow(QPainter& painter, int slot);
+
+    DisplayFonts fonts_;
+    std::array<Row, kMaxSlots + 1> rows_;
+};
 
 // The process-wide logo image, shared by every dialog that shows the logo.
 // LoadSharedLogo draws it once; later calls keep it.

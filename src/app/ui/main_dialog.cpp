@@ -285,7 +285,6 @@ int WindowHeightFor(int deviceCount) {
 
 MainDialog::MainDialog(QWidget* parent)
     : QDialog(parent),
-      fonts_(DisplayFonts::Make()),
       icon_(StationIcon()),
       port_(std::make_unique<QtWindowPort>(*this)),
       devices_(MakeStationDevices(g_run, *port_)),
@@ -816,15 +815,21 @@ bool MainDialog::event(QEvent* event) {
     return QDialog::event(event);
 }
 
-void MainDialog::paintEvent(QPaintEvent*) {
+void MainDialog::RefreshChangedRows() {
+    const QRegion changed = slots_.ChangedRows();
+    if (!changed.isEmpty()) update(changed);
+}
+
+void MainDialog::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (isMinimized()) {
         PaintMinimisedIcon(painter, size(), icon_);
         return;
     }
-    PaintSharedLogo(painter, control(kLogoPlaceholder)->geometry());
+    const QRect logo = control(kLogoPlaceholder)->geometry();
+    if (event->rect().intersects(logo)) PaintSharedLogo(painter, logo);
     MirrorFileSourcedId();
-    PaintSlots(painter, fonts_);
+    slots_.Paint(painter, event->rect());
 }
 
 void MainDialog::showEvent(QShowEvent* event) {

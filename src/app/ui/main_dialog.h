@@ -99,6 +99,8 @@ class MainDialog : public QDialog {
 
     // The window side of the WindowPort; user-interface thread only.
     void LayoutControls();
+    // Repaints the slot rows whose content changed since they were painted.
+    void RefreshChangedRows();
     void SelectListEntry(int id, int index);
     void SetControlText(int id, const QString& text);
     QString ControlText(int id) const;
@@ -150,7 +152,7 @@ class MainDialog : public QDialog {
     QString problemText_;
     QString recordTime_;  // the last record written: its time and file
     QString recordFile_;
-    DisplayFonts fonts_;
+    SlotDisplay slots_;
     QIcon icon_;
     std::unique_ptr<QtWindowPort> port_;
     // The instruments; opened and closed only while the acquisition is paused.

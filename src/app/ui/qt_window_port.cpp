@@ -100,7 +100,13 @@ void QtWindowPort::InvalidateWindow(bool) {
 }
 
 void QtWindowPort::InvalidateValues() {
-    Run([this] { dialog_.update(ValueAreaRect(g_run.DeviceCount)); });
+    // Every read asks; one refresh waiting on the window's thread answers all
+    // the asks before it, and repaints only the rows that changed.
+    if (refreshQueued_.exchange(true)) return;
+    Run([this] {
+        refreshQueued_ = false;
+        dialog_.RefreshChangedRows();
+    });
 }
 
 WindowRect QtWindowPort::GetWindowRect() {

@@ -11,6 +11,7 @@
 // app::OnTimerEvent on the user-interface thread until the timer is stopped.
 
 #include <QObject>
+#include <atomic>
 #include <map>
 
 #include "state/window_port.h"
@@ -57,6 +58,8 @@ class QtWindowPort final : public QObject, public WindowPort {
 
     MainDialog& dialog_;
     std::map<int, QTimer*> timers_;
+    // A row refresh is queued and has not started yet.
+    std::atomic<bool> refreshQueued_{false};
 };
 
 // Dispatches the calling thread's waiting events; true when there were any.
