@@ -139,10 +139,9 @@ void SerialBackend::Publish(int owner) {
     std::string where = "COM" + std::to_string(com);
     if (!path.empty()) where += " (" + path + ")";
     const std::string_view reason = PortProblemText(problem);
-    const std::wstring text =
-        problem == PortProblem::None
-            ? std::wstring()
-            : platform::Utf8ToWide(where + ": " + std::string(reason));
+    const std::wstring text = problem == PortProblem::None
+                                  ? std::wstring()
+                                  : platform::Utf8ToWide(where + ": " + std::string(reason));
     for (int s = 1; s <= kMaxSlots; ++s) {
         if (ports_.SlotPort[s] == port) run_.PortProblem[s] = text;
     }
