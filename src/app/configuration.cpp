@@ -9,6 +9,7 @@
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
+#include "platform/wait.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "state/slot_settings.h"
@@ -227,6 +228,9 @@ double ComputeTimerPeriod() {
 }
 
 void LoadConfiguration(WindowPort& window) {
+    // Texts still waiting for their write belong to what is loaded now.
+    FlushTexts();
+    ForgetWrittenTexts();
     const ProfileDocument mainDoc = ProfileDocument::Load(MainFile());
     ReportUnreadable(mainDoc, g_run.MainConfigFile.str(), window);
     g_run.WindowX = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"X", L"663")));
@@ -249,13 +253,69 @@ void LoadConfiguration(WindowPort& window) {
     window.InvalidateWindow(true);
 }
 
+namespace {
+
+// The record texts as the active file last got them, so that a record with
+// the same texts writes nothing; and when they were last written, so that
+// records in quick succession write them at most once a second.
+struct WrittenTexts {
+    std::string file;  // empty: unknown, the next save writes
+    std::array<std::wstring, kSlotEntries> texts;
+    std::uint32_t atTick = 0;
+    bool soon = false;  // a write is due at the text-save timer
+};
+WrittenTexts g_written;
+
+constexpr std::uint32_t kTextSaveSpacingMs = 1000;
+
+std::array<std::wstring, kSlotEntries> CurrentTexts() {
+    std::array<std::wstring, kSlotEntries> texts;
+    for (int e = 0; e <= kMaxSlots; ++e) texts[e] = OneLine(g_run.TextLast[e].str());
+    return texts;
+}
+
+bool TextsChanged(const std::string& path, const std::array<std::wstring, kSlotEntries>& texts) {
+    return g_written.file.empty() || g_written.file != path || g_written.texts != texts;
+}
+
+}  // namespace
+
 void SaveTexts() {
+    g_written.soon = false;
+    const std::string path = ActiveFile();
+    const std::array<std::wstring, kSlotEntries> texts = CurrentTexts();
+    if (!TextsChanged(path, texts)) return;
     // One document edit and one atomic replace for all eleven keys: the texts
     // of a record reach the file together or not at all.
-    const std::string path = ActiveFile();
     ProfileDocument doc = ProfileDocument::Load(path);
-    for (int e = 0; e <= kMaxSlots; ++e) WriteTextLast(doc, e, OneLine(g_run.TextLast[e].str()));
-    doc.Save(path);
+    for (int e = 0; e <= kMaxSlots; ++e) WriteTextLast(doc, e, texts[e]);
+    if (!doc.Save(path)) {
+        g_written.file.clear();  // unknown now: the next save tries again
+        return;
+    }
+    g_written.file = path;
+    g_written.texts = texts;
+    g_written.atTick = platform::TickCount();
+}
+
+void SaveTextsSoon(WindowPort& window) {
+    if (g_written.soon) return;  // the timer writes the newest texts anyway
+    if (!TextsChanged(ActiveFile(), CurrentTexts())) return;
+    const std::uint32_t since = platform::TickCount() - g_written.atTick;
+    if (g_written.file.empty() || since >= kTextSaveSpacingMs) {
+        SaveTexts();
+        return;
+    }
+    g_written.soon = true;
+    window.StartTimer(kTextSaveTimer, static_cast<int>(kTextSaveSpacingMs - since));
+}
+
+void FlushTexts() {
+    if (g_written.soon) SaveTexts();
+}
+
+void ForgetWrittenTexts() {
+    g_written = WrittenTexts{};
 }
 
 void SaveWindowPosition(WindowPort& window) {
@@ -277,6 +337,7 @@ void SaveMainFileState(WindowPort& window) {
 
 void SelectConfigSetFiles(int set, WindowPort& window) {
     if (!IsConfigSet(set)) return;
+    FlushTexts();  // into the set they belong to
     SaveWindowPosition(window);
     g_run.ConfigSet = set;
     platform::WriteProfileString(L"MAIN", L"cfg", FormatInt(set), MainFile());

@@ -36,8 +36,22 @@ void RemoveStaleConfigurationTemporaries();
 // SendTime of all ten timer slots with an instrument, 0 for none.
 double ComputeTimerPeriod();
 
-// Writes the record texts (ID and slots 1..10) as `textlast` into the active file.
+// Writes the record texts (ID and slots 1..10) as `textlast` into the active
+// file, unless the file already holds exactly these texts from this process.
+// Every ending of the station calls it.
 void SaveTexts();
+
+// SaveTexts after a record: at once when the last write is a second ago or
+// more, else when the text-save timer (kTextSaveTimer) fires, so that records
+// in quick succession rewrite the file at most once a second.
+void SaveTextsSoon(WindowPort& window);
+
+// Writes texts that SaveTextsSoon left for its timer; nothing when none wait.
+void FlushTexts();
+
+// Forgets which texts the active file holds: the next save writes (after the
+// configuration was loaded again, and for tests).
+void ForgetWrittenTexts();
 
 // Writes the window's top-left corner as `X` and `Y` of `WINDOW` into the main file.
 void SaveWindowPosition(WindowPort& window);

@@ -85,7 +85,7 @@ void OnExport(WindowPort& window, exports::ExcelLink* excel) {
         WriteRecord(window, excel);
         g_export.exported = handOver;
         // The texts of the record just written survive a restart.
-        SaveTexts();
+        SaveTextsSoon(window);
     } while (g_export.queued.load());
 
     g_run.ExportDone = true;
@@ -144,6 +144,11 @@ void OnMarposs(WindowPort& window) {
     g_marposs.Result = result;
 }
 
+void OnTextSaveTimer(WindowPort& window) {
+    window.StopTimer(kTextSaveTimer);
+    FlushTexts();
+}
+
 struct TimerHandler {
     int id;
     void (*handle)(WindowPort&, exports::ExcelLink*);
@@ -161,6 +166,7 @@ constexpr TimerHandler kHandlers[] = {
     {kSendTimer, &WithoutWorkbook<&OnSendTimer>},
     {kIdTimer, &WithoutWorkbook<&OnIdTimer>},
     {kMarpossTimer, &WithoutWorkbook<&OnMarposs>},
+    {kTextSaveTimer, &WithoutWorkbook<&OnTextSaveTimer>},
 };
 
 }  // namespace

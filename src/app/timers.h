@@ -25,7 +25,7 @@ struct TimerInfo {
 
 inline constexpr TimerInfo kTimerTable[] = {
     {kExportTimer, 1, false}, {kExportWatchdogTimer, 2000, false}, {kSendTimer, 0, false},
-    {kIdTimer, 2000, true},   {kMarpossTimer, 10, false},
+    {kIdTimer, 2000, true},   {kMarpossTimer, 10, false},          {kTextSaveTimer, 1000, false},
 };
 
 // The fixed period of a timer of the table; -1 for an unknown id.

@@ -30,6 +30,7 @@ enum TimerId : int {
     kSendTimer = 3,            // "Timer(s)" trigger, restarted after every triggered cycle
     kIdTimer = 4,              // asks for an ID read, never stopped
     kMarpossTimer = 8,         // reads the Marposs box on behalf of the acquisition thread
+    kTextSaveTimer = 9,        // writes record texts that came less than a second after the last
 };
 
 }  // namespace karvelo

@@ -23,6 +23,7 @@ class StationWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetRunState();
+        app::ForgetWrittenTexts();
         app::SetBatchMode(true);
         app::DerivePaths(QString::fromStdString(dir.file("karvelo")).toStdWString());
     }

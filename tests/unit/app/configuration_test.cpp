@@ -11,6 +11,7 @@
 #include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
+#include "support/fake_wait_clock.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -29,6 +30,7 @@ class ConfigurationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetRunState();
+        ForgetWrittenTexts();
         DerivePaths(W(dir.file("karvelo")));
         ClearRunTimeFields();
     }
@@ -279,6 +281,69 @@ TEST_F(ConfigurationTest, ConfigurationFileThatIsADirectory) {
     SaveTexts();  // ignored, nothing breaks
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "karvelo.cfg"));
     EXPECT_EQ(g_run.TextLast[0].str(), L"ID-1");
+}
+
+TEST_F(ConfigurationTest, RecordTextsAreWrittenAtMostOnceASecondAndNeverLost) {
+    karvelo::testing::FakeWaitClock clock;
+    Load();
+    // Every write replaces the file by a new one: its inode tells a write.
+    const auto inode = [this](const char* file) {
+        struct stat st {};
+        return ::stat(dir.file(file).c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const auto texts = [this](const char* file) {
+        return Read(file, L"IDNR", L"textlast") + L"|" + Read(file, L"DEVICE1", L"textlast");
+    };
+    struct Step {
+        const char* what;
+        int afterMs;  // since the previous step
+        const wchar_t* id;
+        const wchar_t* slot;
+        bool written;    // karvelo.cfg was rewritten by this record
+        bool timerRuns;  // a write waits for the text-save timer
+    };
+    const Step steps[] = {
+        {"the first record", 0, L"LOT-1", L"1.000", true, false},
+        {"the same texts again", 50, L"LOT-1", L"1.000", false, false},
+        {"new texts within the second", 100, L"LOT-1", L"2.000", false, true},
+        {"and newer ones", 100, L"LOT-2", L"3.000", false, true},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.what);
+        clock.Sleep(st.afterMs);
+        g_run.TextLast[0] = st.id;
+        g_run.TextLast[1] = st.slot;
+        const auto before = inode("karvelo.cfg");
+        SaveTextsSoon(window);
+        EXPECT_EQ(inode("karvelo.cfg") != before, st.written);
+        EXPECT_EQ(window.timers.count(kTextSaveTimer), st.timerRuns ? 1u : 0u);
+    }
+    EXPECT_EQ(texts("karvelo.cfg"), L"LOT-1|1.000");
+    // The timer writes the newest texts.
+    window.timers.erase(kTextSaveTimer);
+    FlushTexts();
+    EXPECT_EQ(texts("karvelo.cfg"), L"LOT-2|3.000");
+
+    // A second later, new texts go at once.
+    clock.Sleep(1000);
+    g_run.TextLast[1] = L"4.000";
+    SaveTextsSoon(window);
+    EXPECT_EQ(texts("karvelo.cfg"), L"LOT-2|4.000");
+
+    // Texts waiting when the operator switches sets stay with their set.
+    clock.Sleep(10);
+    g_run.TextLast[1] = L"5.000";
+    SaveTextsSoon(window);
+    SelectConfigSetFiles(1, window);
+    EXPECT_EQ(texts("karvelo.cfg"), L"LOT-2|5.000");
+    EXPECT_EQ(texts("karvelo1.cfg"), L"<missing>|<missing>");
+
+    // And texts waiting at the end are written by it.
+    clock.Sleep(10);
+    g_run.TextLast[1] = L"6.000";
+    SaveTextsSoon(window);
+    SaveTexts();
+    EXPECT_EQ(Read("karvelo1.cfg", L"DEVICE1", L"textlast"), L"6.000");
 }
 
 TEST_F(ConfigurationTest, NewInstallationSavesAtProgramEnd) {

@@ -100,6 +100,7 @@ class StationTest : public ::testing::Test {
     void SetUp() override {
         ResetRunState();
         ResetAcquisitionState();
+        ForgetWrittenTexts();
         g_run.ActiveConfigFile = Wide(dir.file("karvelo.cfg"));
         g_run.MainConfigFile = g_run.ActiveConfigFile.str();
         g_run.ExportType = ExportKind::CsvMulti;

@@ -92,6 +92,7 @@ TEST_F(TimersTest, StationExportAppendsEachRecordToTheCsvFile) {
     g_run.TextLast[1] = L"1.000";
     HandOver();
     OnTimerEvent(kExportTimer, window);
+    EXPECT_EQ(SavedText(L"DEVICE1"), L"1.000");
     g_run.TextLast[1] = L"2.000";
     HandOver();
     OnTimerEvent(kExportTimer, window);
@@ -100,7 +101,13 @@ TEST_F(TimersTest, StationExportAppendsEachRecordToTheCsvFile) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);
     EXPECT_THAT(
         csv, ::testing::MatchesRegex("ID-1;[^;]*;[^;]*;1\\.000;.*\r\nID-1;[^;]*;[^;]*;2\\.000;.*"));
+    // The second record came within the second: its texts follow with the
+    // text-save timer.
+    ASSERT_TRUE(window.RunningTimer(kTextSaveTimer));
+    EXPECT_EQ(SavedText(L"DEVICE1"), L"1.000");
+    OnTimerEvent(kTextSaveTimer, window);
     EXPECT_EQ(SavedText(L"DEVICE1"), L"2.000");
+    EXPECT_FALSE(window.RunningTimer(kTextSaveTimer));
 }
 
 TEST_F(TimersTest, WatchdogLetsTheAcquisitionGoOnWhileASlowExportIsOpen) {
