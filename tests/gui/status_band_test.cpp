@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QEvent>
 #include <QImage>
 #include <QLabel>
 #include <QPalette>
@@ -96,6 +97,41 @@ TEST_F(StatusBandTest, ShowsTheLastRecordUnlessAProblemIsThere) {
     EXPECT_EQ(Band().text(), QStringLiteral("Last record 12:00:00 in demo.csv"));
     EXPECT_EQ(Band().toolTip(), file);
     EXPECT_EQ(BandBackground(), windowBackground);
+}
+
+// Counts the style changes a widget goes through.
+class StyleChanges : public QObject {
+  public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::StyleChange) ++count;
+        return false;
+    }
+};
+
+TEST_F(StatusBandTest, SuccessfulExportsLeaveTheStyleAlone) {
+    Open("[EXPORT]\r\nexporttype=2\r\nfile_csv=demo.csv\r\n");
+    StyleChanges field;
+    StyleChanges band;
+    Control(kFileNameField)->installEventFilter(&field);
+    Band().installEventFilter(&band);
+    window->ShowRecordWritten(QStringLiteral("12:00:00"), QStringLiteral("/tmp/demo.csv"));
+    const int bandBefore = band.count;
+    for (int i = 0; i < 10; ++i) {
+        window->ShowExportProblem(QString());
+        window->ShowRecordWritten(QStringLiteral("12:00:0") + QString::number(i),
+                                  QStringLiteral("/tmp/demo.csv"));
+    }
+    EXPECT_EQ(field.count, 0);
+    EXPECT_EQ(band.count, bandBefore);
+    // A problem and its end do change it, once each.
+    window->ShowExportProblem(QStringLiteral("disk full"));
+    window->ShowExportProblem(QStringLiteral("disk full"));
+    EXPECT_EQ(field.count, 1);
+    window->ShowExportProblem(QString());
+    EXPECT_EQ(field.count, 2);
+    Control(kFileNameField)->removeEventFilter(&field);
+    Band().removeEventFilter(&band);
 }
 
 }  // namespace

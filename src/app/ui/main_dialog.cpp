@@ -736,10 +736,15 @@ QString MainDialog::ControlText(int id) const {
 }
 
 void MainDialog::ShowExportProblem(const QString& text) {
+    // Every successful export says "no problem": restyling the window each
+    // time would cost a style sheet parse and a relayout per record.
+    if (text == problemText_) return;
+    const bool styleChanges = text.isEmpty() != problemText_.isEmpty();
     problemText_ = text;
-    auto* field = static_cast<QLineEdit*>(control(kFileNameField));
     UpdateFileNameTip();
     UpdateStatusLine();
+    if (!styleChanges) return;
+    auto* field = static_cast<QLineEdit*>(control(kFileNameField));
     field->setStyleSheet(
         text.isEmpty() ? QString()
                        : QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
