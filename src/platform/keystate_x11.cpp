@@ -1,7 +1,10 @@
-// The send key on an X11 desktop. Two sources together: the key map tells
-// whether the key is down now, and XInput2 raw key events on the root window
-// tell whether it was pressed since the previous query, whichever window has
-// the focus. The connection is used only by the thread that queries.
+// The send key on an X11 desktop, from XInput2 raw key events on the root
+// window of a connection of its own: presses and releases arrive whichever
+// window has the focus, even while another program grabs the keyboard, and a
+// query reads what has arrived without a round trip to the server. The key
+// map is asked once, for keys already down at the start, and on every query
+// only where the server has no raw events. The connection is used only by the
+// thread that queries.
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -9,6 +12,7 @@
 #include <X11/keysym.h>
 
 #include <array>
+#include <bitset>
 #include <cstdlib>
 
 #include "platform/keystate.h"
@@ -44,20 +48,25 @@ class X11KeyState : public KeyState {
         int event = 0;
         int error = 0;
         if (XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error)) {
+            // 2.1 or later: raw events reach the root window during grabs too.
             int major = 2;
-            int minor = 0;
-            if (XIQueryVersion(display_, &major, &minor) == Success) {
+            int minor = 2;
+            if (XIQueryVersion(display_, &major, &minor) == Success &&
+                (major > 2 || (major == 2 && minor >= 1))) {
                 unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
                 XISetMask(bits, XI_RawKeyPress);
+                XISetMask(bits, XI_RawKeyRelease);
                 XIEventMask mask;
                 mask.deviceid = XIAllMasterDevices;
                 mask.mask_len = sizeof bits;
                 mask.mask = bits;
                 rawEvents_ =
                     XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1) == Success;
-                XFlush(display_);
             }
         }
+        // Keys already held when the station starts; events keep it from now on.
+        ReadKeyMap();
+        XFlush(display_);
     }
     ~X11KeyState() override { XCloseDisplay(display_); }
     X11KeyState(const X11KeyState&) = delete;
@@ -71,20 +80,28 @@ class X11KeyState : public KeyState {
             if (sym != NoSymbol) codes[i] = XKeysymToKeycode(display_, sym);
         }
         if (codes[0] == 0 && codes[1] == 0) return false;
-        const bool pressed = DrainPressesOf(codes);
-        char keys[32] = {};
-        XQueryKeymap(display_, keys);
+        TakeEvents();
+        if (!rawEvents_) ReadKeyMap();
+        bool result = false;
         for (KeyCode code : codes) {
-            if (code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0) return true;
+            if (code == 0) continue;
+            result = result || down_[code] || pressed_[code];
+            pressed_[code] = false;
         }
-        return pressed;
+        return result;
     }
 
   private:
-    // Takes every waiting event; true when one of them was a press of one of
-    // `codes` (0: no key).
-    bool DrainPressesOf(const std::array<KeyCode, 2>& codes) {
-        bool pressed = false;
+    void ReadKeyMap() {
+        char keys[32] = {};
+        XQueryKeymap(display_, keys);
+        for (std::size_t code = 0; code < down_.size(); ++code) {
+            down_[code] = (keys[code / 8] & (1 << (code % 8))) != 0;
+        }
+    }
+
+    // Takes every event that has arrived, without waiting for more.
+    void TakeEvents() {
         while (XPending(display_) > 0) {
             XEvent ev;
             XNextEvent(display_, &ev);
@@ -92,20 +109,25 @@ class X11KeyState : public KeyState {
             if (!rawEvents_ || cookie->type != GenericEvent || cookie->extension != xiOpcode_)
                 continue;
             if (!XGetEventData(display_, cookie)) continue;
-            if (cookie->evtype == XI_RawKeyPress) {
-                const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-                for (KeyCode code : codes) {
-                    if (code != 0 && raw->detail == code) pressed = true;
+            const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+            const auto code = static_cast<std::size_t>(raw->detail);
+            if (code < down_.size()) {
+                if (cookie->evtype == XI_RawKeyPress) {
+                    down_[code] = true;
+                    pressed_[code] = true;  // counts once, even if released already
+                } else if (cookie->evtype == XI_RawKeyRelease) {
+                    down_[code] = false;
                 }
             }
             XFreeEventData(display_, cookie);
         }
-        return pressed;
     }
 
     Display* display_;
     int xiOpcode_ = 0;
     bool rawEvents_ = false;
+    std::bitset<256> down_;     // by key code
+    std::bitset<256> pressed_;  // pressed since the key was last asked about
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kF5 = 5;
 constexpr int kEnter = 14;
+constexpr int kSpace = 13;
 
 // Another program's window holds the focus; the keys are typed with XTest, as
 // the keyboard would.
@@ -86,6 +87,29 @@ TEST_F(DesktopKeyTest, KeypadEnterIsEnter) {
     Key(XK_KP_Enter, true);
     Key(XK_KP_Enter, false);
     EXPECT_TRUE(Query(kEnter)) << "pressed since the last query";
+}
+
+// Another program (a screen locker, a game, a remote desktop) grabs the
+// keyboard: a foot switch's quick press must still count.
+TEST_F(DesktopKeyTest, APressDuringAnotherProgramsGrabCounts) {
+    const Window root = DefaultRootWindow(other_);
+    ASSERT_EQ(XGrabKeyboard(other_, root, False, GrabModeAsync, GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    XSync(other_, False);
+    Key(XK_F5, true);
+    Key(XK_F5, false);
+    EXPECT_TRUE(Query(kF5));
+    XUngrabKeyboard(other_, CurrentTime);
+    XSync(other_, False);
+}
+
+TEST_F(DesktopKeyTest, AKeyHeldBeforeTheStartIsDown) {
+    keys_.reset();
+    Key(XK_space, true);
+    keys_ = CreateSystemKeyState();
+    EXPECT_TRUE(Query(kSpace));
+    Key(XK_space, false);
+    EXPECT_FALSE(Query(kSpace));
 }
 
 TEST_F(DesktopKeyTest, OtherKeysAndNoKeyDoNotCount) {
