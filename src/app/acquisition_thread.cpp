@@ -270,7 +270,8 @@ void AcquisitionThread::ReadPass(int slotCount, bool trigger) {
         if (r != ReadOutcome::NothingNew) {
             Invalidate();
             if (mode != SendModeKind::FKey && StoredValue(r)) RaiseRecord();
-        } else {
+        } else if (g_run.StatusText[s].str() != WaitWord(mode)) {
+            // An idle slot polled again with nothing new is left unpainted.
             g_run.StatusText[s] = WaitWord(mode);
             Invalidate();
         }

@@ -13,16 +13,23 @@ namespace {
 constexpr int kNoSendKey = 0;
 constexpr int kFirstSendKey = 1;  // F1
 constexpr int kLastSendKey = 14;  // Enter
+constexpr int kIdlePollMs = 250;  // while no send key is chosen
 
 }  // namespace
 
 KeyPollThread::KeyPollThread(platform::KeyState& keys) : keys_(keys) {}
 
 void KeyPollThread::Start() {
+    // Without a desktop no key can ever trigger: no thread to wake 20 times
+    // a second for nothing.
+    if (!keys_.CanReport()) return;
     std::thread([this] {
         for (;;) {
             Poll();
-            platform::SleepMs(kPollMs);
+            // With no send key chosen, a choice is picked up a little later;
+            // presses made meanwhile are kept by the key state anyway.
+            const bool watching = g_run.SendKey != kNoSendKey;
+            platform::SleepMs(watching ? kPollMs : kIdlePollMs);
         }
     }).detach();
 }
@@ -42,12 +49,14 @@ void KeyPollThread::Poll() {
     }
     const int key = g_run.SendKey;
     if (key == kNoSendKey) {
+        keys_.IsDownOrWasPressed(kNoSendKey);  // forgets presses: none may count later
         g_run.KeyTrigger = TriggerStage::Idle;
         held_ = 0;
         return;
     }
     if (key < kFirstSendKey || key > kLastSendKey) {
         // Not a key this station can watch.
+        keys_.IsDownOrWasPressed(kNoSendKey);
         if (trigger != TriggerStage::Idle) Count();
         return;
     }

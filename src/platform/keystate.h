@@ -9,14 +9,19 @@ class KeyState {
   public:
     virtual ~KeyState() = default;
     // True when the send key (1..12 F1..F12, 13 space bar, 14 Enter) is down
-    // now or was pressed since the previous query.
+    // now or was pressed since the previous query. A press counts only for
+    // the key of the query that follows it; a query for no key (0) forgets
+    // the presses since the previous one.
     virtual bool IsDownOrWasPressed(int sendKey) = 0;
+    // False when no key can ever be reported (no desktop): nothing to poll.
+    virtual bool CanReport() const { return true; }
 };
 
 // A key state that never reports a key (no display).
 class NoKeyState : public KeyState {
   public:
     bool IsDownOrWasPressed(int) override { return false; }
+    bool CanReport() const override { return false; }
 };
 
 // The key state of the desktop: X11 (key map plus raw key events, so that a

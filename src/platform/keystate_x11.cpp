@@ -14,6 +14,7 @@
 #include <array>
 #include <bitset>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/keystate.h"
 
@@ -73,20 +74,17 @@ class X11KeyState : public KeyState {
     X11KeyState& operator=(const X11KeyState&) = delete;
 
     bool IsDownOrWasPressed(int sendKey) override {
-        if (sendKey < 1 || sendKey >= static_cast<int>(kSendKeys.size())) return false;
-        std::array<KeyCode, 2> codes{};
-        for (std::size_t i = 0; i < codes.size(); ++i) {
-            const KeySym sym = kSendKeys[static_cast<std::size_t>(sendKey)][i];
-            if (sym != NoSymbol) codes[i] = XKeysymToKeycode(display_, sym);
-        }
-        if (codes[0] == 0 && codes[1] == 0) return false;
+        // Events are taken on every query, for no key too: a press counts only
+        // for the key asked about next, never for a key chosen later.
         TakeEvents();
         if (!rawEvents_) ReadKeyMap();
+        const std::bitset<256> pressed = std::exchange(pressed_, {});
+        if (sendKey < 1 || sendKey >= static_cast<int>(kSendKeys.size())) return false;
         bool result = false;
-        for (KeyCode code : codes) {
-            if (code == 0) continue;
-            result = result || down_[code] || pressed_[code];
-            pressed_[code] = false;
+        for (const KeySym sym : kSendKeys[static_cast<std::size_t>(sendKey)]) {
+            if (sym == NoSymbol) continue;
+            const KeyCode code = XKeysymToKeycode(display_, sym);
+            if (code != 0) result = result || down_[code] || pressed[code];
         }
         return result;
     }

@@ -118,6 +118,17 @@ TEST_F(DesktopKeyTest, OtherKeysAndNoKeyDoNotCount) {
     EXPECT_FALSE(Query(kF5));
     EXPECT_FALSE(Query(0));
     EXPECT_FALSE(Query(15));
+    // Enter typed into a field while F5 is the send key: choosing Enter
+    // afterwards must not find that press and write a record.
+    Key(XK_Return, true);
+    Key(XK_Return, false);
+    EXPECT_FALSE(Query(kF5));
+    EXPECT_FALSE(Query(kEnter));
+    // Nor a press made while no send key was chosen.
+    Key(XK_F5, true);
+    Key(XK_F5, false);
+    EXPECT_FALSE(Query(0));
+    EXPECT_FALSE(Query(kF5));
 }
 
 TEST(NoDesktop, TheSendKeyNeverTriggers) {
