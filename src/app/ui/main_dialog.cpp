@@ -782,9 +782,12 @@ void MainDialog::UpdateStatusLine() {
     if (statusLine_->styleSheet() != sheet) statusLine_->setStyleSheet(sheet);
     statusLine_->setText(statusLine_->fontMetrics().elidedText(
         line, Qt::ElideRight, statusLine_->width() - kStatusLineTextInset));
-    statusLine_->setToolTip(tip);
-    statusLine_->show();
-    statusLine_->raise();
+    if (statusLine_->toolTip() != tip) statusLine_->setToolTip(tip);
+    // Raised once when it appears; restacking on every record repaints more.
+    if (statusLine_->isHidden()) {
+        statusLine_->show();
+        statusLine_->raise();
+    }
 }
 
 QString MainDialog::exportProblem() const {
