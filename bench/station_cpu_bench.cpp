@@ -410,7 +410,8 @@ Run Measure(const Setup& s, double seconds) {
 Run MeasureWithRetry(const Setup& s, double seconds) {
     Run r = Measure(s, seconds);
     if (r.ok) return r;
-    std::printf("  retried a run that failed: %s\n", r.problem.substr(0, 400).c_str());
+    const std::size_t lineEnd = r.problem.find('\n');
+    std::printf("  retried a run that failed: %s\n", r.problem.substr(0, lineEnd).c_str());
     return Measure(s, seconds);
 }
 
@@ -709,7 +710,7 @@ int main(int argc, char** argv) {
     const auto counts = [](const char* what, const Run& r) {
         if (!r.ok) return;
         std::printf(
-            "  %-22s %6s s  cpu %8s ms (stat %8s ms)  records %4zu  readings %4zu  cycles %3zu\n",
+            "  %-24s %6s s  cpu %8s ms (stat %8s ms)  records %4zu  readings %4zu  cycles %3zu\n",
             what, Fixed(r.wallMs / 1000.0, 2).c_str(), Fixed(r.cpuMs, 1).c_str(),
             Fixed(r.statCpuMs, 0).c_str(), r.records, r.readings, r.cycles);
     };
