@@ -1,7 +1,9 @@
-// The station's own cost of one request and read of a serial gauge: a Sylvac
-// on a pseudo-terminal whose instrument answers at once with a 9-byte line.
-// Wall time is the bytes' arrival plus our work; the CPU time of the reading
-// thread is our work alone.
+// The serial reader code alone: purge, write "?\r" and read a Sylvac's 9-byte
+// line from a pseudo-terminal whose instrument answers at once. Not the cost of
+// a reading in the running station: no closing wait (the 200 ms of type 1, with
+// its wakeups), no window to repaint, no record, no event loop. Wall time is the
+// bytes' arrival plus the reader's work; reader_cpu_us_per_read is the CPU time
+// of the reading thread. station_cpu_bench has the real program's cost per reading.
 
 #include <benchmark/benchmark.h>
 #include <poll.h>
@@ -95,7 +97,8 @@ void BM_RequestAndReadNineByteReply(benchmark::State& state) {
         if (r != devices::ReadOutcome::Shown || g_run.Value[1] != 12.345)
             state.SkipWithError("no value read");
     }
-    state.counters["own_cpu_us_per_read"] =
+    state.SetLabel("reader code only: no closing wait, no window, no record");
+    state.counters["reader_cpu_us_per_read"] =
         benchmark::Counter(cpu * 1e6 / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_RequestAndReadNineByteReply)->Unit(benchmark::kMicrosecond)->UseRealTime();
