@@ -27,8 +27,10 @@ constexpr SlotStage kRequested = SlotStage::Requested;
 constexpr SlotStage kRead = SlotStage::Read;
 
 constexpr int kCycleSleepMs = 10;
-constexpr int kExportWaitSteps = 100;
-constexpr int kExportWaitStepMs = 50;
+// About 5 s in all, looked at every 5 ms: an export is usually done within a
+// few milliseconds, and the next cycle should not wait for a coarse step.
+constexpr int kExportWaitSteps = 1000;
+constexpr int kExportWaitStepMs = 5;
 // A keyboard text slot takes at most this many characters of its field.
 constexpr std::size_t kSlotTextMaxChars = 249;
 
