@@ -37,15 +37,6 @@ void ClearRow(QPainter& p, int s) {
     p.restore();
 }
 
-// Lays a text out once in `font`, as plain text (titles may hold '<').
-void Prepare(QStaticText& st, const QString& text, const QFont& font) {
-    if (st.text() == text) return;
-    st.setTextFormat(Qt::PlainText);
-    st.setPerformanceHint(QStaticText::AggressiveCaching);
-    st.setText(text);
-    st.prepare(QTransform(), font);
-}
-
 // Draws a prepared text with the horizontal edge and the bottom of its cell
 // at (x, y).
 void DrawAnchored(QPainter& p, const QStaticText& st, const QFont& font, int x, int y,
@@ -125,6 +116,21 @@ QString SlotTitleLine(int slot) {
 
 SlotDisplay::SlotDisplay() : fonts_(DisplayFonts::Make()) {}
 
+const QStaticText& SlotDisplay::Layouts::For(const QString& text, const QFont& font) {
+    for (const QStaticText& st : kept_) {
+        if (st.text() == text) return st;
+    }
+    // Laid out once in `font`, as plain text (titles may hold '<'); replaces
+    // the oldest kept layout.
+    QStaticText& st = kept_[next_];
+    next_ = (next_ + 1) % kept_.size();
+    st.setTextFormat(Qt::PlainText);
+    st.setPerformanceHint(QStaticText::AggressiveCaching);
+    st.setText(text);
+    st.prepare(QTransform(), font);
+    return st;
+}
+
 SlotDisplay::Content SlotDisplay::ContentOf(int s) {
     Content c;
     const int type = g_run.DeviceType[s];
@@ -172,17 +178,14 @@ void SlotDisplay::PaintRow(QPainter& p, int s) {
     ClearRow(p, s);
     if (c.kind == 2) {
         if (c.ready) {
-            Prepare(row.value, c.value, fonts_.big);
-            DrawAnchored(p, row.value, fonts_.big, kValueRight, kRowPitch * s + kValueBottomOffset,
-                         Qt::AlignRight);
+            DrawAnchored(p, row.value.For(c.value, fonts_.big), fonts_.big, kValueRight,
+                         kRowPitch * s + kValueBottomOffset, Qt::AlignRight);
         }
-        Prepare(row.summary, c.summary, fonts_.small);
-        DrawAnchored(p, row.summary, fonts_.small, kValueRight, kRowPitch * s + kSmallBottomOffset,
-                     Qt::AlignRight);
+        DrawAnchored(p, row.summary.For(c.summary, fonts_.small), fonts_.small, kValueRight,
+                     kRowPitch * s + kSmallBottomOffset, Qt::AlignRight);
     }
-    Prepare(row.title, c.title, fonts_.small);
-    DrawAnchored(p, row.title, fonts_.small, kTitleLeft, kRowPitch * s + kSmallBottomOffset,
-                 Qt::AlignLeft);
+    DrawAnchored(p, row.title.For(c.title, fonts_.small), fonts_.small, kTitleLeft,
+                 kRowPitch * s + kSmallBottomOffset, Qt::AlignLeft);
 }
 
 void LoadSharedLogo() {

@@ -86,12 +86,23 @@ class SlotDisplay {
         QString summary;
         bool operator==(const Content&) const = default;
     };
+    // The last few layouts of one text of a row: status words and readings
+    // alternate ("wait...TIMER" and back, 12.345 and 12.350), and each is
+    // shaped once.
+    class Layouts {
+      public:
+        const QStaticText& For(const QString& text, const QFont& font);
+
+      private:
+        std::array<QStaticText, 4> kept_;
+        std::size_t next_ = 0;
+    };
     struct Row {
         Content shown;
         bool painted = false;
-        QStaticText value;
-        QStaticText title;
-        QStaticText summary;
+        Layouts value;
+        Layouts title;
+        Layouts summary;
     };
 
     static Content ContentOf(int slot);
