@@ -11,9 +11,9 @@ namespace karvelo::app {
 namespace {
 
 constexpr int kNoSendKey = 0;
-constexpr int kFirstSendKey = 1;  // F1
-constexpr int kLastSendKey = 14;  // Enter
-constexpr int kIdlePollMs = 250;  // while no send key is chosen
+constexpr int kFirstSendKey = 1;   // F1
+constexpr int kLastSendKey = 14;   // Enter
+constexpr int kIdleWaitMs = 1000;  // longest wait for a key event while idle
 
 }  // namespace
 
@@ -26,10 +26,14 @@ void KeyPollThread::Start() {
     std::thread([this] {
         for (;;) {
             Poll();
-            // With no send key chosen, a choice is picked up a little later;
-            // presses made meanwhile are kept by the key state anyway.
-            const bool watching = g_run.SendKey != kNoSendKey;
-            platform::SleepMs(watching ? kPollMs : kIdlePollMs);
+            // Every 50 ms while a trigger is pending or a key is held (they
+            // are counted); otherwise until a key event arrives. A send key
+            // chosen meanwhile is picked up within a second at the latest.
+            if (g_run.KeyTrigger == TriggerStage::Idle && held_ == 0) {
+                keys_.WaitForKeyEvents(kIdleWaitMs);
+            } else {
+                platform::SleepMs(kPollMs);
+            }
         }
     }).detach();
 }

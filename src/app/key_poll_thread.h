@@ -1,8 +1,9 @@
 #pragma once
-// The key-poll thread: watches the configured send key every 50 ms, whichever
-// window has the focus, and turns a press into KeyTrigger 1 for the acquisition
-// thread. A key that stays down repeats its trigger about every 2.6 seconds; a
-// press that the acquisition thread does not take within that time (it is
+// The key-poll thread: watches the configured send key, whichever window has
+// the focus, and turns a press into KeyTrigger 1 for the acquisition thread.
+// It looks every 50 ms while a trigger is pending or the key is held, and
+// otherwise wakes when a key event arrives. A key that stays down repeats its trigger about
+// every 2.6 seconds; a press that the acquisition thread does not take within that time (it is
 // paused) is dropped.
 //
 // Flag writers: this thread writes KeyTrigger 1 and 0; the acquisition thread

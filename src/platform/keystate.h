@@ -15,6 +15,10 @@ class KeyState {
     virtual bool IsDownOrWasPressed(int sendKey) = 0;
     // False when no key can ever be reported (no desktop): nothing to poll.
     virtual bool CanReport() const { return true; }
+    // Waits until a key event may have arrived, at most `ms`; sources that
+    // cannot tell just sleep. Used while no key is down and nothing is
+    // pending, so that an idle station does not wake 20 times a second.
+    virtual void WaitForKeyEvents(int ms);
 };
 
 // A key state that never reports a key (no display).

@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <array>
 #include <bitset>
@@ -17,6 +18,7 @@
 #include <utility>
 
 #include "platform/keystate.h"
+#include "platform/wait.h"
 
 namespace karvelo::platform {
 namespace {
@@ -42,6 +44,8 @@ constexpr std::array<SendKeySymbols, 15> kSendKeys = {{
     {XK_space, NoSymbol},
     {XK_Return, XK_KP_Enter},
 }};
+
+constexpr int kKeyMapPollMs = 50;
 
 class X11KeyState : public KeyState {
   public:
@@ -89,6 +93,17 @@ class X11KeyState : public KeyState {
         return result;
     }
 
+    void WaitForKeyEvents(int ms) override {
+        // Without raw events the key map is all there is: ask it every 50 ms.
+        if (!rawEvents_) {
+            SleepMs(ms < kKeyMapPollMs ? ms : kKeyMapPollMs);
+            return;
+        }
+        if (XPending(display_) > 0) return;
+        pollfd p{ConnectionNumber(display_), POLLIN, 0};
+        ::poll(&p, 1, ms);
+    }
+
   private:
     void ReadKeyMap() {
         char keys[32] = {};
@@ -129,6 +144,10 @@ class X11KeyState : public KeyState {
 };
 
 }  // namespace
+
+void KeyState::WaitForKeyEvents(int ms) {
+    SleepMs(ms);
+}
 
 std::unique_ptr<KeyState> CreateSystemKeyState() {
     const char* name = std::getenv("DISPLAY");

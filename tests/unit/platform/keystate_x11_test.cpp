@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/keystate.h"
 #include "support/xvfb.h"
@@ -110,6 +112,23 @@ TEST_F(DesktopKeyTest, AKeyHeldBeforeTheStartIsDown) {
     EXPECT_TRUE(Query(kSpace));
     Key(XK_space, false);
     EXPECT_FALSE(Query(kSpace));
+}
+
+// An idle station waits for key events instead of waking every 50 ms; a
+// press must end that wait, not the wait's limit.
+TEST_F(DesktopKeyTest, AnIdleWaitEndsWithTheNextKeyEvent) {
+    EXPECT_FALSE(Query(kF5));
+    std::thread typist([this] {
+        usleep(200 * 1000);
+        Key(XK_F5, true);
+        Key(XK_F5, false);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    keys_->WaitForKeyEvents(20000);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    typist.join();
+    EXPECT_LT(waited, std::chrono::seconds(10)) << "woken by the press, long before the limit";
+    EXPECT_TRUE(keys_->IsDownOrWasPressed(kF5));
 }
 
 TEST_F(DesktopKeyTest, OtherKeysAndNoKeyDoNotCount) {
