@@ -1,14 +1,26 @@
 #include "app/configuration.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "devices/catalogue.h"
+#include "platform/config_folder.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
+#include "platform/text_encoding.h"
 #include "platform/wait.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -35,6 +47,8 @@ constexpr int kMinWindowCoordinate = -32768;
 constexpr int kMaxWindowCoordinate = 32767;
 
 constexpr std::wstring_view kMessageCaption = L"KARVELO";
+// Where a site ships default settings for installed stations.
+constexpr const char* kSiteDefaultsFolder = "/etc/karvelo";
 
 std::string MainFile() {
     return platform::FsPath(g_run.MainConfigFile.str());
@@ -151,8 +165,92 @@ std::wstring OneLine(std::wstring text) {
     return text;
 }
 
+// Settings that could not be written (a read-only configuration folder or
+// file, a full disk). The running station keeps them: they are laid over the
+// file whenever it is read again, until the station ends. The operator hears
+// of the first failure once, with the file and the reason; afterwards the
+// window's title says that changes are not kept.
+std::map<std::wstring, std::wstring>& ToldProblems();
+
+struct UnsavedKey {
+    std::string file;
+    std::wstring section;
+    std::wstring key;
+    std::wstring value;
+};
+std::vector<UnsavedKey> g_unsaved;
+std::wstring g_unsavedMessage;  // the first failure, not yet shown
+bool g_unsavedShown = false;
+bool g_textsUnsaved = false;  // the last text save failed
+
+std::set<std::string> g_toldFiles;  // said on standard error, once per file
+
+void NoteFailedWrite(const std::string& file, int error) {
+    const std::string reason =
+        error != 0 ? std::strerror(error) : "the file is read-only or not a regular file";
+    if (g_toldFiles.insert(file).second) {
+        std::fprintf(stderr, "karvelo: cannot save settings in %s (%s); changes are not kept\n",
+                     file.c_str(), reason.c_str());
+    }
+    // A file that could not even be read was told of already.
+    if (ToldProblems().contains(platform::Utf8ToWide(file))) return;
+    if (g_unsavedShown || !g_unsavedMessage.empty()) return;
+    g_unsavedMessage = L"Cannot save the settings in " + platform::Utf8ToWide(file) + L" (" +
+                       platform::Utf8ToWide(reason) +
+                       L").\nChanges apply until the station ends, but they will not be kept.";
+}
+
+// Writes one key; when that fails, the running station keeps the value.
+void WriteKey(std::wstring_view section, std::wstring_view key, std::wstring_view value,
+              const std::string& file) {
+    const auto same = [&](const UnsavedKey& u) {
+        return u.file == file && u.section == section && u.key == key;
+    };
+    errno = 0;
+    if (platform::WriteProfileString(section, key, value, file)) {
+        std::erase_if(g_unsaved, same);
+        return;
+    }
+    const int error = errno;
+    std::erase_if(g_unsaved, same);
+    g_unsaved.push_back({file, std::wstring(section), std::wstring(key), std::wstring(value)});
+    NoteFailedWrite(file, error);
+}
+
+// The file could take a write now (it was repaired, or made writable).
+bool WritableNow(const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        const std::string folder = std::filesystem::path(file).parent_path().string();
+        return errno == ENOENT && ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+    }
+    return S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(file.c_str(), W_OK) == 0;
+}
+
+// Lays the settings that could not be written over the file just read. Once
+// the file can be written again, what it holds counts: the lost changes stay
+// lost, as the operator was told.
+void ApplyUnsaved(ProfileDocument& doc, const std::string& file) {
+    if (WritableNow(file)) {
+        std::erase_if(g_unsaved, [&](const UnsavedKey& u) { return u.file == file; });
+        return;
+    }
+    for (const UnsavedKey& u : g_unsaved) {
+        if (u.file == file) doc.Set(u.section, u.key, u.value);
+    }
+}
+
+// Shows the first failure once, and marks the window while changes are not kept.
+void TellUnsaved(WindowPort& window) {
+    if (!g_unsavedMessage.empty()) {
+        g_unsavedShown = true;
+        window.MessageBox(kMessageCaption, std::exchange(g_unsavedMessage, {}), MessageIcon::Error);
+    }
+    window.ShowSettingsNotKept(!g_unsaved.empty() || g_textsUnsaved);
+}
+
 void WriteActiveKey(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-    platform::WriteProfileString(section, key, value, ActiveFile());
+    WriteKey(section, key, value, ActiveFile());
 }
 
 int WindowCoordinate(int value) {
@@ -202,8 +300,8 @@ void DerivePaths(std::wstring_view programFile) {
     dir = cut == std::wstring_view::npos ? std::wstring_view() : dir.substr(0, cut);
     g_run.ProgramDir = dir;
 
-    FixedText<kLongText> configDir(dir);
-    configDir.Append(L"/");
+    const platform::FolderFacts facts = platform::CurrentFolderFacts(platform::FsPath(dir));
+    const FixedText<kLongText> configDir(platform::Utf8ToWide(platform::ConfigFolderFor(facts)));
     g_run.ConfigDir = configDir.view();
 
     FixedText<kLongText> mainFile = configDir;
@@ -214,6 +312,17 @@ void DerivePaths(std::wstring_view programFile) {
 
 void DeriveProgramPaths() {
     DerivePaths(platform::ProgramFilePath());
+    const std::string programDir = platform::FsPath(g_run.ProgramDir.str());
+    if (platform::KeepsConfigBesideProgram(platform::CurrentFolderFacts(programDir))) return;
+    // An installed station: the user's folder, with the site's defaults on
+    // first start (beside the program, else in /etc/karvelo).
+    std::vector<std::string> files = {platform::FsPath(kMainConfigFileName), "ibr.ddk"};
+    for (int set = 1; set < kConfigSetCount; ++set) {
+        files.push_back(platform::FsPath(ConfigSetFileName(set)));
+    }
+    const std::string problem = platform::PrepareConfigFolder(
+        platform::FsPath(g_run.ConfigDir.str()), {programDir, kSiteDefaultsFolder}, files);
+    if (!problem.empty()) std::fprintf(stderr, "karvelo: %s\n", problem.c_str());
 }
 
 double ComputeTimerPeriod() {
@@ -231,16 +340,20 @@ void LoadConfiguration(WindowPort& window) {
     // Texts still waiting for their write belong to what is loaded now.
     FlushTexts();
     ForgetWrittenTexts();
-    const ProfileDocument mainDoc = ProfileDocument::Load(MainFile());
+    ProfileDocument mainDoc = ProfileDocument::Load(MainFile());
     ReportUnreadable(mainDoc, g_run.MainConfigFile.str(), window);
+    ApplyUnsaved(mainDoc, MainFile());
     g_run.WindowX = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"X", L"663")));
     g_run.WindowY = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"Y", L"405")));
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);
 
     const bool sameFile = g_run.ActiveConfigFile == g_run.MainConfigFile.str();
-    const ProfileDocument activeDoc = sameFile ? mainDoc : ProfileDocument::Load(ActiveFile());
-    if (!sameFile) ReportUnreadable(activeDoc, g_run.ActiveConfigFile.str(), window);
+    ProfileDocument activeDoc = sameFile ? mainDoc : ProfileDocument::Load(ActiveFile());
+    if (!sameFile) {
+        ReportUnreadable(activeDoc, g_run.ActiveConfigFile.str(), window);
+        ApplyUnsaved(activeDoc, ActiveFile());
+    }
 
     g_run.DeviceCount = ParseInt(activeDoc.ReadString(L"WINDOW", L"maxno", L"1"));
     LoadIdSource(activeDoc);
@@ -251,6 +364,7 @@ void LoadConfiguration(WindowPort& window) {
     window.LayoutWindow();
     FillDeviceSummaries();
     window.InvalidateWindow(true);
+    TellUnsaved(window);
 }
 
 namespace {
@@ -289,7 +403,10 @@ void SaveTexts() {
     // of a record reach the file together or not at all.
     ProfileDocument doc = ProfileDocument::Load(path);
     for (int e = 0; e <= kMaxSlots; ++e) WriteTextLast(doc, e, texts[e]);
-    if (!doc.Save(path)) {
+    errno = 0;
+    g_textsUnsaved = !doc.Save(path);
+    if (g_textsUnsaved) {
+        NoteFailedWrite(path, errno);
         g_written.file.clear();  // unknown now: the next save tries again
         return;
     }
@@ -304,6 +421,7 @@ void SaveTextsSoon(WindowPort& window) {
     const std::uint32_t since = platform::TickCount() - g_written.atTick;
     if (g_written.file.empty() || since >= kTextSaveSpacingMs) {
         SaveTexts();
+        if (!g_unsavedMessage.empty()) TellUnsaved(window);
         return;
     }
     g_written.soon = true;
@@ -318,20 +436,29 @@ void ForgetWrittenTexts() {
     g_written = WrittenTexts{};
 }
 
+void ForgetUnsavedSettings() {
+    g_unsaved.clear();
+    g_unsavedMessage.clear();
+    g_unsavedShown = false;
+    g_textsUnsaved = false;
+    g_toldFiles.clear();
+}
+
 void SaveWindowPosition(WindowPort& window) {
     const WindowRect r = window.GetWindowRect();
     const std::string path = MainFile();
     ProfileDocument doc = ProfileDocument::Load(path);
     doc.Set(L"WINDOW", L"X", FormatInt(WindowCoordinate(r.left)));
     doc.Set(L"WINDOW", L"Y", FormatInt(WindowCoordinate(r.top)));
-    doc.Save(path);
+    errno = 0;
+    if (!doc.Save(path)) NoteFailedWrite(path, errno);
 }
 
 void SaveMainFileState(WindowPort& window) {
     SaveWindowPosition(window);
     const int set = g_run.ConfigSet;
     if (!IsConfigSet(set)) return;
-    platform::WriteProfileString(L"MAIN", L"cfg", FormatInt(set), MainFile());
+    WriteKey(L"MAIN", L"cfg", FormatInt(set), MainFile());
     if (set > 0) SetActiveFileFor(set);
 }
 
@@ -340,7 +467,7 @@ void SelectConfigSetFiles(int set, WindowPort& window) {
     FlushTexts();  // into the set they belong to
     SaveWindowPosition(window);
     g_run.ConfigSet = set;
-    platform::WriteProfileString(L"MAIN", L"cfg", FormatInt(set), MainFile());
+    WriteKey(L"MAIN", L"cfg", FormatInt(set), MainFile());
     if (set > 0) SetActiveFileFor(set);
     LoadConfiguration(window);
 }

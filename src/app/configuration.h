@@ -53,6 +53,10 @@ void FlushTexts();
 // configuration was loaded again, and for tests).
 void ForgetWrittenTexts();
 
+// Forgets the settings that could not be written and that this was told
+// (tests that run several station starts in one process).
+void ForgetUnsavedSettings();
+
 // Writes the window's top-left corner as `X` and `Y` of `WINDOW` into the main file.
 void SaveWindowPosition(WindowPort& window);
 

@@ -92,7 +92,10 @@ bool ReadFirstLine(const std::string& path, std::wstring& line) {
 }
 
 bool ReadTextSourceField(int entry, int n, std::wstring& field) {
-    const std::wstring path = g_run.TextPath[entry].str() + g_run.TextFile[entry].str();
+    std::wstring path = g_run.TextPath[entry].str() + g_run.TextFile[entry].str();
+    // A list file named without a folder is looked for in the configuration
+    // folder, never in whatever folder the station was started from.
+    if (!path.empty() && path.front() != L'/') path.insert(0, g_run.ConfigDir.str());
     std::wstring line;
     if (!ReadFirstLine(platform::FsPath(path), line)) return false;
     field = (n >= 1 && n <= kTextFields) ? SplitTextLine(line)[static_cast<std::size_t>(n)]

@@ -54,6 +54,9 @@ class WindowPort {
     // Tells the operator that records cannot be written (empty text: all is
     // well again). Must not block.
     virtual void ShowExportProblem(std::wstring_view text) = 0;
+    // Tells the operator whether changes of the settings are being lost (the
+    // configuration cannot be written). User-interface thread.
+    virtual void ShowSettingsNotKept(bool notKept) { (void)notKept; }
     // Tells the operator that a record has been written: the local time it
     // carries ("14:03:22"; empty when the clock could not be read) and the
     // full path of its file. Must not block.

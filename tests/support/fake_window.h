@@ -31,12 +31,14 @@ class FakeWindow : public WindowPort {
     void ShowRecordWritten(std::wstring_view when, std::wstring_view where) override {
         recordsWritten.push_back({std::wstring(when), std::wstring(where)});
     }
+    void ShowSettingsNotKept(bool notKept) override { settingsNotKept = notKept; }
 
     bool IsEnabled(int id) const {
         auto it = enabled_.find(id);
         return it == enabled_.end() || it->second;
     }
 
+    bool settingsNotKept = false;
     int layouts = 0;
     int invalidations = 0;
     int valueInvalidations = 0;

@@ -4,15 +4,21 @@
 #include <QFileDialog>
 #include <atomic>
 
+#include "state/run_state.h"
+
 namespace karvelo::app {
 namespace {
 
 std::atomic<bool> g_batch{false};
 
 // The folder to open a chooser in: the given one when it exists, else the
-// home folder (an empty or stale setting must not leave the chooser nowhere).
+// configuration folder, where files named without a folder are looked for,
+// else the home folder (an empty or stale setting must not leave the chooser
+// nowhere).
 QString StartFolder(const QString& folder) {
     if (!folder.isEmpty() && QDir(folder).exists()) return folder;
+    const QString config = QString::fromStdWString(g_run.ConfigDir.str());
+    if (!config.isEmpty() && QDir(config).exists()) return config;
     return QDir::homePath();
 }
 

@@ -750,6 +750,11 @@ void MainDialog::ShowExportProblem(const QString& text) {
                        : QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }"));
 }
 
+void MainDialog::ShowSettingsNotKept(bool notKept) {
+    const QString title = FromWide(std::wstring(kVersionBanner));
+    setWindowTitle(notKept ? title + QStringLiteral(" - settings not saved") : title);
+}
+
 void MainDialog::ShowRecordWritten(const QString& when, const QString& where) {
     recordTime_ = when;
     recordFile_ = where;

@@ -109,6 +109,8 @@ class MainDialog : public QDialog {
     // `when`: the record's local time ("14:03:22", may be empty); `where`:
     // its file's full path.
     void ShowRecordWritten(const QString& when, const QString& where);
+    // The title says so while changes of the settings cannot be saved.
+    void ShowSettingsNotKept(bool notKept);
 
   protected:
     // A slot row's tooltip says why its port cannot be used.

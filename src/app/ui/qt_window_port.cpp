@@ -182,6 +182,10 @@ void QtWindowPort::ShowExportProblem(std::wstring_view text) {
     Run([this, t = ToQString(text)] { dialog_.ShowExportProblem(t); });
 }
 
+void QtWindowPort::ShowSettingsNotKept(bool notKept) {
+    Run([this, notKept] { dialog_.ShowSettingsNotKept(notKept); });
+}
+
 void QtWindowPort::ShowRecordWritten(std::wstring_view when, std::wstring_view where) {
     Run([this, w = ToQString(when), f = ToQString(where)] { dialog_.ShowRecordWritten(w, f); });
 }

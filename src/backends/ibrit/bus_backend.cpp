@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "devices/catalogue.h"
+#include "platform/program_path.h"
 #include "platform/shared_library.h"
 
 namespace karvelo::ibrit {
@@ -43,7 +44,12 @@ BusDriver* BusBackend::Driver() {
 }
 
 std::string BusBackend::ConfigurationPath() const {
-    return (folder_.empty() ? platform::ProgramFolder() : folder_) + "/ibr.ddk";
+    if (!folder_.empty()) return folder_ + "/ibr.ddk";
+    // The driver's file lives with the station's configuration.
+    std::string config = platform::FsPath(run_.ConfigDir.str());
+    if (config.empty()) return platform::ProgramFolder() + "/ibr.ddk";
+    if (config.back() != '/') config += '/';
+    return config + "ibr.ddk";
 }
 
 void BusBackend::OpenAll(WindowPort& window) {

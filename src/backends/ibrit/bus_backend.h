@@ -2,7 +2,7 @@
 // The IBRit measuring bus: a slot reads channel `ch` of bus 1 to 8 (its row's
 // bus number) after the request has latched the bus. One driver serves every
 // bus; it is loaded and initialised when some slot uses the bus, with the bus
-// configuration the driver keeps in "ibr.ddk" beside the program.
+// configuration the driver keeps in "ibr.ddk" in the configuration folder.
 
 #include <atomic>
 #include <cstdint>
@@ -21,7 +21,7 @@ inline constexpr std::int32_t kMaxStoredAnswers = 30;
 
 class BusBackend : public devices::Backend {
   public:
-    // `folder` holds the driver's "ibr.ddk"; empty: the program's folder.
+    // `folder` holds the driver's "ibr.ddk"; empty: the configuration folder.
     BusBackend(RunState& run, BusLoader load, std::string folder = {});
     ~BusBackend() override;
 

@@ -31,6 +31,7 @@ class ConfigurationTest : public ::testing::Test {
     void SetUp() override {
         ResetRunState();
         ForgetWrittenTexts();
+        ForgetUnsavedSettings();
         DerivePaths(W(dir.file("karvelo")));
         ClearRunTimeFields();
     }
@@ -56,10 +57,17 @@ TEST_F(ConfigurationTest, LongProgramPathIsCutAtCapacity) {
     DerivePaths(longDir + L"/karvelo");
     // 1023 characters survive; the cut path has no separator after the first.
     EXPECT_EQ(g_run.ProgramDir.str(), L"");
-    EXPECT_EQ(g_run.ConfigDir.str(), L"/");
-    DerivePaths(L"/" + std::wstring(1015, L'y') + L"/karvelo");
-    EXPECT_EQ(g_run.ProgramDir.str().size(), 1016u);
-    EXPECT_EQ(g_run.MainConfigFile.str().size(), 1023u);  // cut, never overrun
+    // A real folder 1015 characters long that the program may write: the
+    // configuration stays beside it, and the file name is cut, never overrun.
+    std::filesystem::path deep = dir.path();
+    while (deep.string().size() < 1015 - 200) deep /= std::string(199, 'y');
+    deep /= std::string(1015 - deep.string().size() - 1, 'z');
+    ASSERT_EQ(deep.string().size(), 1015u);
+    std::filesystem::create_directories(deep);
+    DerivePaths(W(deep.string()) + L"/karvelo");
+    EXPECT_EQ(g_run.ProgramDir.str().size(), 1015u);
+    EXPECT_EQ(g_run.ConfigDir.str(), W(deep.string()) + L"/");
+    EXPECT_EQ(g_run.MainConfigFile.str().size(), 1023u);
 }
 
 TEST_F(ConfigurationTest, NewInstallationReadsDefaults) {
@@ -513,6 +521,54 @@ TEST_F(ConfigurationTest, UnreadableFileIsToldOnceAndLeftAlone) {
         EXPECT_EQ(window.messages.size(), 1u);
         std::filesystem::remove(dir.file("karvelo.cfg"));
     }
+}
+
+// A configuration the station may not write (a read-only file; root may
+// write anything else): the changes still apply while it runs, the operator
+// is told once, and a repaired file counts again.
+TEST_F(ConfigurationTest, SettingsThatCannotBeWrittenStillApplyAndAreToldOnce) {
+    dir.Write("karvelo.cfg", "[MAIN]\r\ncfg=0\r\n[WINDOW]\r\nmaxno=2\r\n");
+    dir.Write("karvelo1.cfg", "[WINDOW]\r\nmaxno=5\r\n");
+    const std::string main = dir.file("karvelo.cfg");
+    ::chmod(main.c_str(), 0444);
+    Load();
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_FALSE(window.settingsNotKept);
+
+    // "++": the station has three slots although the file keeps two.
+    g_run.DeviceCount = 3;
+    WriteDeviceCount();
+    Load();
+    EXPECT_EQ(g_run.DeviceCount, 3);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_NE(window.messages[0].find(W(main)), std::wstring::npos);
+    EXPECT_NE(window.messages[0].find(L"will not be kept"), std::wstring::npos);
+    EXPECT_TRUE(window.settingsNotKept);
+    EXPECT_EQ(Read("karvelo.cfg", L"WINDOW", L"maxno"), L"2");
+
+    // "--", a set switch and the texts: applied, not told again.
+    g_run.DeviceCount = 2;
+    WriteDeviceCount();
+    Load();
+    EXPECT_EQ(g_run.DeviceCount, 2);
+    SelectConfigSetFiles(1, window);
+    EXPECT_EQ(g_run.ConfigSet, 1);
+    EXPECT_EQ(g_run.DeviceCount, 5);
+    EXPECT_EQ(Read("karvelo.cfg", L"MAIN", L"cfg"), L"0");
+    SelectConfigSetFiles(0, window);
+    EXPECT_EQ(g_run.ConfigSet, 0);
+    EXPECT_EQ(window.messages.size(), 1u);
+
+    // Writable again: the file's own settings count, and all is quiet.
+    ::chmod(main.c_str(), 0644);
+    Load();
+    EXPECT_EQ(g_run.DeviceCount, 2);
+    g_run.DeviceCount = 4;
+    WriteDeviceCount();
+    Load();
+    EXPECT_EQ(Read("karvelo.cfg", L"WINDOW", L"maxno"), L"4");
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_FALSE(window.settingsNotKept);
 }
 
 TEST_F(ConfigurationTest, UnreadableSetFileIsToldByItsName) {
