@@ -1,7 +1,6 @@
 // Writes the station's icon as a PNG for the desktop's icon theme, drawn by the
 // same code as the window icon: karvelo-icon-png SIZE FILE.
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QString>
 #include <cstdio>
@@ -19,9 +18,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "karvelo-icon-png: size %s is not from 16 to 1024\n", argv[1]);
         return 2;
     }
-    // Painting needs no screen; the offscreen platform keeps the build free of one.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    // The icon has no text, so painting it needs neither an application
+    // object nor a screen.
     if (!karvelo::app::DrawIcon(size).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
         std::fprintf(stderr, "karvelo-icon-png: cannot write %s\n", argv[2]);
         return 1;
