@@ -11,9 +11,31 @@
 #include "app/ui/termination_signals.h"
 #include "platform/display.h"
 #include "platform/keystate.h"
+#include "platform/session_platform.h"
 #include "state/window_port.h"
 
 namespace karvelo::app {
+
+namespace {
+
+// Under Wayland the window could neither stay on top nor see the send key, so
+// it goes through XWayland (see platform/session_platform.h).
+void ChooseWindowPlatform(bool platformChosen) {
+    switch (platform::ChooseSessionPlatform(platform::CurrentSessionEnvironment(platformChosen))) {
+        case platform::SessionPlatform::Toolkit:
+            break;
+        case platform::SessionPlatform::XWayland:
+            setenv("QT_QPA_PLATFORM", "xcb", 1);
+            break;
+        case platform::SessionPlatform::NoXWayland:
+            std::fprintf(stderr,
+                         "karvelo: Wayland session without XWayland (DISPLAY is not set): the "
+                         "window cannot stay on top and the global send key does not work\n");
+            break;
+    }
+}
+
+}  // namespace
 
 int RunStation(int& argc, char** argv, bool batch, bool platformChosen) {
     SetBatchMode(batch);
@@ -33,6 +55,8 @@ int RunStation(int& argc, char** argv, bool batch, bool platformChosen) {
                 return 1;
             }
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        } else {
+            ChooseWindowPlatform(platformChosen);
         }
     }
     // Until the window runs, SIGINT and SIGTERM wait; the threads started
