@@ -182,6 +182,31 @@ if [ -n "$SIM_PID" ]; then
     SIM_PID=""
 fi
 
+# The station itself, as installed: what it saves at its end (the set, the
+# window position, the record texts into the set's file) lands in the user's
+# configuration folder, and nothing beside the program.
+as_user sh -c 'printf "%s\n" "[MAIN]" "cfg=2" >> "$1/karvelo.cfg"' sh "$CONFIG"
+as_user sh -c 'cd "$1" && echo $$ > "$2/station.pid" && exec karvelo -platform offscreen --batch \
+    > "$2/station.out" 2> "$2/station.err"' sh "$CWD" "$BENCH" &
+sleep 3
+STATION_PID=$(cat "$BENCH/station.pid" 2>/dev/null || true)
+if [ -n "$STATION_PID" ]; then
+    kill -TERM "$STATION_PID" 2>/dev/null || true
+    for _ in $(seq 100); do
+        kill -0 "$STATION_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$STATION_PID" 2>/dev/null || true
+fi
+wait 2>/dev/null || true
+grep -q '^X=' "$CONFIG/karvelo.cfg" ||
+    fail "the station's end did not save the window position in $CONFIG/karvelo.cfg: $(cat "$BENCH/station.err" 2>/dev/null)"
+grep -q '^cfg=2' "$CONFIG/karvelo.cfg" || fail "the set is no longer 2 in $CONFIG/karvelo.cfg"
+[ -f "$CONFIG/karvelo2.cfg" ] || fail "the texts of set 2 did not land in $CONFIG/karvelo2.cfg"
+for f in /usr/bin/karvelo.cfg /usr/bin/karvelo2.cfg; do
+    [ ! -e "$f" ] || fail "$f was written beside the installed program"
+done
+
 # --- remove --------------------------------------------------------------
 dpkg -r karvelo >"$WORK/dpkg.log" 2>&1 || {
     cat "$WORK/dpkg.log"
