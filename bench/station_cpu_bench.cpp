@@ -34,6 +34,7 @@
 
 #include "bench_folder.h"
 #include "support/sim_process.h"
+#include "support/xvfb.h"
 
 #ifdef KARVELO_BENCH_XDAMAGE
 // Last: the X11 headers define macros (None, Bool, Status).
@@ -170,45 +171,10 @@ void Stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-// A private X server, for the figures that need a real window.
-class XServer {
-  public:
-    XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            const int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            const std::string fd = std::to_string(fds[1]);
-            // A black root: a window nothing has drawn into yet shows one colour.
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-br", "-screen",
-                   "0", "800x600x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (pid_ > 0 && poll(&p, 1, 10000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number.push_back(c);
-        }
-        close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
-    ~XServer() { Stop(pid_); }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    bool available() const { return !display_.empty(); }
-    const std::string& display() const { return display_; }
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
+// A private X server with a black root, for the figures that need a real
+// window.
+struct XServer : karvelo::testing::Xvfb {
+    XServer() : Xvfb(true) {}
 };
 
 // --- The bench: gauges, station, poller ---------------------------------------

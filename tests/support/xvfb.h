@@ -14,7 +14,10 @@ namespace karvelo::testing {
 
 class Xvfb {
   public:
-    Xvfb() {
+    // `blackRoot`: a black root window, so that a window nothing has drawn
+    // into yet shows one colour (the start-up benchmark looks for the first
+    // paint).
+    explicit Xvfb(bool blackRoot = false) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid_ = fork();
@@ -26,8 +29,13 @@ class Xvfb {
                 dup2(devnull, 2);
             }
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                   "800x600x24", static_cast<char*>(nullptr));
+            if (blackRoot) {
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-br",
+                       "-screen", "0", "800x600x24", static_cast<char*>(nullptr));
+            } else {
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+                       "800x600x24", static_cast<char*>(nullptr));
+            }
             _exit(127);
         }
         close(fds[1]);
@@ -57,6 +65,7 @@ class Xvfb {
 
     bool available() const { return !display_.empty(); }
     const std::string& display() const { return display_; }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
