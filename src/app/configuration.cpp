@@ -436,6 +436,13 @@ void ForgetWrittenTexts() {
     g_written = WrittenTexts{};
 }
 
+bool SaveSettingsDocument(const platform::ProfileDocument& doc, const std::string& path) {
+    errno = 0;
+    if (doc.Save(path)) return true;
+    NoteFailedWrite(path, errno);
+    return false;
+}
+
 void ForgetUnsavedSettings() {
     g_unsaved.clear();
     g_unsavedMessage.clear();

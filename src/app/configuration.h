@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/profile.h"
+
 #include "state/window_port.h"
 
 namespace karvelo::app {
@@ -52,6 +54,11 @@ void FlushTexts();
 // Forgets which texts the active file holds: the next save writes (after the
 // configuration was loaded again, and for tests).
 void ForgetWrittenTexts();
+
+// Saves a settings document a dialog edited; a failure is told like any
+// settings write that fails (once, with the file and the reason, at the next
+// reload of the configuration). False when nothing was written.
+bool SaveSettingsDocument(const platform::ProfileDocument& doc, const std::string& path);
 
 // Forgets the settings that could not be written and that this was told
 // (tests that run several station starts in one process).

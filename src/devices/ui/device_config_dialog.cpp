@@ -12,6 +12,7 @@
 #include <QThread>
 #include <algorithm>
 
+#include "app/configuration.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/display_painter.h"
 #include "backends/serial/com_probe.h"
@@ -314,7 +315,7 @@ void DeviceConfigDialog::OnRequestChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteRequestChoice(doc, slot_, index, confirmed);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     sendTime_->setVisible(ShowsSendTime(index));
 }
 
@@ -322,7 +323,7 @@ void DeviceConfigDialog::OnTextSourceChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSourceChoice(doc, slot_, index);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     textFile_->setVisible(index != 0);
     browse_->setVisible(index != 0);
 }
@@ -373,7 +374,7 @@ void DeviceConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteSlotKeyTexts(doc, slot_, texts);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     QDialog::accept();
 }
 

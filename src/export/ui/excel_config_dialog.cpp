@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <string>
 
+#include "app/configuration.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/display_painter.h"
 #include "export/csv_export.h"
@@ -297,7 +298,7 @@ void ExcelConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteExcelDialogValues(doc, v);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     QDialog::accept();
 }
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <string>
 
+#include "app/configuration.h"
 #include "app/ui/batch_mode.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -90,7 +91,7 @@ void IdConfigDialog::OnChoiceChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSourceChoice(doc, kIdEntry, index);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     ShowFileControls(index);
 }
 
@@ -116,7 +117,7 @@ void IdConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSource(doc, kIdEntry, choice, g_run.TextPath[kIdEntry].str(), fileName);
-    doc.Save(path);
+    app::SaveSettingsDocument(doc, path);
     QDialog::accept();
 }
 

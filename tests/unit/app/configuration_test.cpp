@@ -571,6 +571,23 @@ TEST_F(ConfigurationTest, SettingsThatCannotBeWrittenStillApplyAndAreToldOnce) {
     EXPECT_FALSE(window.settingsNotKept);
 }
 
+TEST_F(ConfigurationTest, ADialogsSettingsThatCannotBeWrittenAreTold) {
+    dir.Write("karvelo.cfg", "[DEVICE1]\r\ntyp=1\r\n");
+    const std::string main = dir.file("karvelo.cfg");
+    ::chmod(main.c_str(), 0444);
+    Load();
+    platform::ProfileDocument doc = platform::ProfileDocument::Load(main);
+    doc.Set(L"DEVICE1", L"typ", L"5");
+    EXPECT_FALSE(SaveSettingsDocument(doc, main));
+    // The dialog's OK reloads the configuration: that is when it is told.
+    Load();
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_NE(window.messages[0].find(W(main)), std::wstring::npos);
+    ::chmod(main.c_str(), 0644);
+    EXPECT_TRUE(SaveSettingsDocument(doc, main));
+    EXPECT_EQ(Read("karvelo.cfg", L"DEVICE1", L"typ"), L"5");
+}
+
 TEST_F(ConfigurationTest, UnreadableSetFileIsToldByItsName) {
     dir.Write("karvelo.cfg", "[MAIN]\ncfg=2\n[WINDOW]\nX=40\n");
     std::filesystem::create_directory(dir.file("karvelo2.cfg"));
