@@ -10,6 +10,8 @@
 #include "app/slot_format.h"
 #include "app/timers.h"
 #include "devices/catalogue.h"
+#include "export/csv_export.h"
+#include "export/record_journal.h"
 #include "export/text_sources.h"
 #include "platform/wait.h"
 #include "state/control_ids.h"
@@ -76,9 +78,15 @@ Triggers TakeTriggers() {
     return t;
 }
 
+// The waiting record is in the journal already. A record that waits for an
+// export type (type 0) is journaled when it is complete and must not be
+// journaled again when it is handed over later.
+std::atomic<bool> g_recordJournaled{false};
+
 void RaiseRecord() {
     g_run.RecordReady = true;
     g_run.ExportStarted = false;
+    g_recordJournaled = false;
 }
 
 // Slots s and j are served by one instrument.
@@ -138,6 +146,7 @@ void LiftExportPause() {
 
 void ResetAcquisitionState() {
     g_pausedForCommand = false;
+    g_recordJournaled = false;
     ResetExportState();
 }
 
@@ -178,8 +187,10 @@ void AcquisitionThread::RunCycle() {
         ReadPass(slotCount, trigger);
     }
 
-    if (g_run.RecordReady && !g_run.ExportStarted && g_run.ExportType != ExportKind::None)
-        HandOverRecord();
+    if (g_run.RecordReady && !g_run.ExportStarted) {
+        if (!g_recordJournaled.exchange(true)) JournalRecord();
+        if (g_run.ExportType != ExportKind::None) HandOverRecord();
+    }
 
     platform::PumpWait(devices_.SettleDelayMs());
     if (trigger) {
@@ -294,6 +305,18 @@ ReadOutcome AcquisitionThread::ReadAndFormat(int s, bool requested) {
         if (d != s && !readBefore[d] && g_run.SlotState[d] == kRead) FormatSlotValue(d);
     }
     return r;
+}
+
+void AcquisitionThread::JournalRecord() {
+    const std::wstring before = exports::JournalProblem();
+    exports::JournalCompletedRecord();
+    // Without an export the window learns of the journal's trouble (or its
+    // end) here; an export shows it with its own outcome.
+    if (g_run.ExportType == ExportKind::None &&
+        (!before.empty() || !exports::JournalProblem().empty())) {
+        WindowPort* window = &window_;
+        window_.PostToUi([window] { exports::RetryPendingRecords(*window); });
+    }
 }
 
 void AcquisitionThread::HandOverRecord() {

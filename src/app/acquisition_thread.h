@@ -3,7 +3,8 @@
 // It runs in cycles for the whole life of the process. Each cycle requests the
 // slots that are due, reads every slot, formats the record texts, and when a
 // reading completes a record, hands the record to the user-interface thread
-// (export timer 1) and waits until it has been written.
+// (export timer 1) and waits until it has been written. A completed record is
+// committed to the record journal first, whatever the export type, 0 included.
 //
 // Send modes (SendMode of a slot, SendModeKind):
 //   0 "autom."       requested every cycle; completes a record on any trigger
@@ -69,6 +70,7 @@ class AcquisitionThread {
     // ReadDispatch plus the record texts of the slot and of every other slot
     // the same reply filled.
     devices::ReadOutcome ReadAndFormat(int s, bool requested);
+    void JournalRecord();
     void HandOverRecord();
     void Invalidate();
 

@@ -336,6 +336,18 @@ double ComputeTimerPeriod() {
     return period == kNoTimerPeriod ? 0.0 : period;
 }
 
+namespace {
+
+// The machine's name: what tells the benches' records apart unless the
+// configuration names the station.
+std::wstring HostName() {
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0) return {};
+    return platform::Utf8ToWide(name.data());
+}
+
+}  // namespace
+
 void LoadConfiguration(WindowPort& window) {
     // Texts still waiting for their write belong to what is loaded now.
     FlushTexts();
@@ -346,6 +358,7 @@ void LoadConfiguration(WindowPort& window) {
     g_run.WindowX = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"X", L"663")));
     g_run.WindowY = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"Y", L"405")));
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
+    g_run.StationName = mainDoc.ReadString(L"DATABASE", L"station", HostName());
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);
 
     const bool sameFile = g_run.ActiveConfigFile == g_run.MainConfigFile.str();

@@ -42,6 +42,7 @@ std::string ConfigurationReport() {
     r.Text("MainConfigFile", rs.MainConfigFile);
     r.Text("ActiveConfigFile", rs.ActiveConfigFile);
     r.Int("ConfigSet", rs.ConfigSet);
+    r.Text("StationName", rs.StationName);
     r.Int("DeviceCount", rs.DeviceCount);
     r.Int("WindowX", rs.WindowX);
     r.Int("WindowY", rs.WindowY);

@@ -15,6 +15,7 @@
 
 #include "devices/catalogue.h"
 #include "export/pending_records.h"
+#include "export/record_journal.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
@@ -32,6 +33,8 @@ constexpr std::size_t kFieldNameChars =
 
 std::atomic<LocalClock> g_clock{nullptr};
 std::atomic<DataSync> g_sync{nullptr};
+std::atomic<std::time_t> g_stampTime{0};
+std::atomic<bool> g_stampKept{false};
 
 std::string ErrnoText(int error) {
     return std::error_code(error, std::generic_category()).message();
@@ -363,6 +366,9 @@ void RetryAndShow(WindowPort& window, const MaybePath& skipPath, const MaybePath
         AppendWithWaiting(target, {}, ignored);
     }
     std::wstring text = problem;
+    // A journal that cannot be written is told with the files.
+    const std::wstring journal = JournalProblem();
+    if (!journal.empty()) text += (text.empty() ? L"" : L"\n") + journal;
     for (const std::string& target : store.Targets()) {
         if (target == reportedPath) continue;
         if (!text.empty()) text += L'\n';
@@ -415,8 +421,14 @@ void SetDataSync(DataSync sync) {
 
 void StampRecordTime() {
     const LocalClock clock = g_clock.load();
+    // One reading of the clock for the local texts and the journal's UTC time.
+    const std::time_t now = std::time(nullptr);
+    g_stampTime = now;
     std::tm t{};
-    if (!(clock != nullptr ? clock(t) : SystemLocalTime(t))) {
+    const bool local = clock != nullptr ? clock(t)
+                                        : now != static_cast<std::time_t>(-1) &&
+                                              ::localtime_r(&now, &t) != nullptr;
+    if (!local) {
         g_run.RecordDate.Clear();
         g_run.RecordTime.Clear();
         ReportNow(L"the local time cannot be determined; the record has no date and time");
@@ -426,6 +438,19 @@ void StampRecordTime() {
                        FormatInt(static_cast<std::int64_t>(t.tm_year) + 1900);
     g_run.RecordTime =
         TwoDigits(t.tm_hour) + L":" + TwoDigits(t.tm_min) + L":" + TwoDigits(t.tm_sec);
+}
+
+std::time_t RecordStampTime() {
+    return g_stampTime.load();
+}
+
+void StampCompletedRecord() {
+    StampRecordTime();
+    g_stampKept = true;
+}
+
+void TakeRecordStamp() {
+    if (!g_stampKept.exchange(false)) StampRecordTime();
 }
 
 std::wstring IdFileName(std::wstring_view idText) {
@@ -453,12 +478,20 @@ FixedText<kMediumText> RecordField(int s) {
 }  // namespace
 
 std::string CsvRecordLine() {
+    std::wstring slots[kMaxSlots];
+    for (int s = 1; s <= kMaxSlots; ++s) slots[s - 1] = RecordField(s).view();
+    return CsvLine(g_run.TextLast[kIdEntry].str(), g_run.RecordDate.str(), g_run.RecordTime.str(),
+                   slots);
+}
+
+std::string CsvLine(std::wstring_view id, std::wstring_view date, std::wstring_view time,
+                    const std::wstring (&slots)[kMaxSlots]) {
     std::wstring line;
     line.reserve(kSlotEntries * kMediumText + 32);
-    AppendField(line, g_run.TextLast[kIdEntry].Get().view());
-    AppendField(line, g_run.RecordDate.Get().view());
-    AppendField(line, g_run.RecordTime.Get().view());
-    for (int s = 1; s <= kMaxSlots; ++s) AppendField(line, RecordField(s).view());
+    AppendField(line, id);
+    AppendField(line, date);
+    AppendField(line, time);
+    for (const std::wstring& field : slots) AppendField(line, field);
     std::string bytes = platform::WideToLatin1(line);
     bytes += "\r\n";
     return bytes;
@@ -508,7 +541,7 @@ std::wstring CsvTargetPath(WindowPort& window) {
 
 bool WriteCsvSingle(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
-    StampRecordTime();
+    TakeRecordStamp();
     const std::string fsPath = platform::FsPath(path);
     std::string problem;
     const bool written = !path.empty() && ReplaceWith(fsPath, CsvRecordLine(), problem);
@@ -529,7 +562,7 @@ bool WriteCsvSingle(WindowPort& window) {
 
 bool WriteCsvMulti(WindowPort& window) {
     const std::wstring path = CsvTargetPath(window);
-    StampRecordTime();
+    TakeRecordStamp();
     // Without a file name the line waits for the file the operator chooses.
     const std::string target = path.empty() ? kUnnamedTarget : platform::FsPath(path);
     if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) TakeOverUnnamedLines(target);

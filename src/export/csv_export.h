@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "state/run_state.h"
 #include "state/window_port.h"
 
 namespace karvelo::exports {
@@ -32,6 +33,18 @@ void SetDataSync(DataSync sync);
 // time both are empty and the record is still written.
 void StampRecordTime();
 
+// The moment of the newest stamp, for the journal's UTC time.
+std::time_t RecordStampTime();
+
+// Stamps the record at the moment it is complete (acquisition thread) and
+// keeps that stamp for the record's export, so that the journal and the file
+// carry the same date and time however late the export runs.
+void StampCompletedRecord();
+
+// The writers' stamp: the one StampCompletedRecord keeps, used once, else a
+// new reading of the clock.
+void TakeRecordStamp();
+
 // The name of an ID-named file: the ID text (at most 254 characters) and ".csv",
 // or "ID.csv" for an empty ID, with every character other than an ASCII letter,
 // digit, '-' or '.' replaced by '_'.
@@ -43,6 +56,11 @@ std::wstring IdFileName(std::wstring_view idText);
 // file's line taken with its last field) are left out, so a record stays on one
 // line.
 std::string CsvRecordLine();
+
+// A CSV line of the same form from its texts: the ID, date, time and the ten
+// slot fields.
+std::string CsvLine(std::wstring_view id, std::wstring_view date, std::wstring_view time,
+                    const std::wstring (&slots)[kMaxSlots]);
 
 // The file that records of the current export type go to, as a full path:
 // ExportPath followed by CsvFileName (types 1, 2), by the file name shown in

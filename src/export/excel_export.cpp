@@ -191,7 +191,7 @@ void ExcelLink::WriteExcelRecord(bool withTextSlots) {
                                L"written.");
         return;
     }
-    StampRecordTime();
+    TakeRecordStamp();
     try {
         application_->PutUserControl(false);
         application_->PutInteractive(false);

@@ -126,6 +126,7 @@ struct RunState {
     LongText MainConfigFile;
     LongText ActiveConfigFile;
     Int32 ConfigSet;
+    MediumText StationName;  // key station of section DATABASE: names the journal's records
     Int32 DeviceCount;
     Int32 WindowX;
     Int32 WindowY;

@@ -1,0 +1,261 @@
+#include "export/journal.h"
+
+#include <sqlite3.h>
+#include <sys/random.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+
+namespace karvelo::exports {
+namespace {
+
+// A busy journal (a reader holding it, say `--history`) is waited for this
+// long at most: measuring must not stall behind it.
+constexpr int kBusyTimeoutMs = 200;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS records("
+    " id TEXT PRIMARY KEY, station TEXT, config_set INTEGER, utc TEXT,"
+    " local_date TEXT, local_time TEXT, id_text TEXT, sent INTEGER DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS slots("
+    " record_id TEXT REFERENCES records(id), slot INTEGER, type_name TEXT,"
+    " title TEXT, value REAL, text TEXT, status TEXT,"
+    " PRIMARY KEY(record_id, slot));";
+
+std::string Message(sqlite3* db) {
+    return db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+}
+
+// A prepared statement, finalized with its scope.
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+
+    void Text(int index, std::string_view text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void Int(int index, int value) { sqlite3_bind_int(stmt_, index, value); }
+    void Real(int index, const std::optional<double>& value) {
+        if (value) {
+            sqlite3_bind_double(stmt_, index, *value);
+        } else {
+            sqlite3_bind_null(stmt_, index);
+        }
+    }
+    // Runs a statement that returns no rows, ready to run again.
+    bool Run() {
+        const int rc = sqlite3_step(stmt_);
+        sqlite3_reset(stmt_);
+        return rc == SQLITE_DONE;
+    }
+    std::string Column(int index) const {
+        const unsigned char* text = sqlite3_column_text(stmt_, index);
+        return text != nullptr ? reinterpret_cast<const char*>(text) : std::string();
+    }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+bool Exec(sqlite3* db, const char* sql, std::string& problem) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    problem = Message(db);
+    return false;
+}
+
+bool RandomBytes(std::uint8_t* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::getrandom(data + got, size - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string NewRecordId() {
+    std::array<std::uint8_t, 16> b{};
+    if (!RandomBytes(b.data(), b.size())) {
+        // Without the kernel's source the id still has to be unique enough:
+        // time and address bits, never a fixed value.
+        const auto t = static_cast<std::uint64_t>(std::time(nullptr));
+        const auto a = reinterpret_cast<std::uintptr_t>(&b);
+        for (std::size_t i = 0; i < 8; ++i) {
+            b[i] = static_cast<std::uint8_t>(t >> (8 * i));
+            b[i + 8] = static_cast<std::uint8_t>(a >> (8 * i));
+        }
+    }
+    b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
+    b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id;
+    id.reserve(36);
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) id.push_back('-');
+        id.push_back(kHex[b[i] >> 4]);
+        id.push_back(kHex[b[i] & 0x0F]);
+    }
+    return id;
+}
+
+std::string UtcText(std::time_t when) {
+    std::tm t{};
+    if (::gmtime_r(&when, &t) == nullptr) return {};
+    std::string text;
+    const auto digits = [&text](int value, int width) {
+        std::string part;
+        for (int i = 0; i < width; ++i, value /= 10)
+            part.insert(part.begin(), char('0' + value % 10));
+        text += part;
+    };
+    digits(t.tm_year + 1900, 4);
+    text += '-';
+    digits(t.tm_mon + 1, 2);
+    text += '-';
+    digits(t.tm_mday, 2);
+    text += 'T';
+    digits(t.tm_hour, 2);
+    text += ':';
+    digits(t.tm_min, 2);
+    text += ':';
+    digits(t.tm_sec, 2);
+    text += 'Z';
+    return text;
+}
+
+std::unique_ptr<RecordJournal> RecordJournal::Open(const std::string& path, bool readOnly,
+                                                   std::string& problem) {
+    sqlite3* db = nullptr;
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        problem = Message(db);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<RecordJournal> journal(new RecordJournal(db));
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (readOnly) {
+        // A file that is not a journal is told now, not at the first query.
+        if (!Exec(db, "SELECT count(*) FROM records", problem)) return nullptr;
+        return journal;
+    }
+    // WAL with a full sync: a committed record is on the disk before Append
+    // returns, so a power cut right after it cannot take it away.
+    if (!Exec(db, "PRAGMA journal_mode=WAL", problem) ||
+        !Exec(db, "PRAGMA synchronous=FULL", problem) || !Exec(db, kSchema, problem)) {
+        return nullptr;
+    }
+    return journal;
+}
+
+RecordJournal::~RecordJournal() {
+    sqlite3_close(db_);
+}
+
+bool RecordJournal::Append(const JournalRecord& record, std::string& problem) {
+    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
+    const auto fail = [&] {
+        problem = Message(db_);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    {
+        Statement head(db_,
+                       "INSERT INTO records(id, station, config_set, utc, local_date,"
+                       " local_time, id_text) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        if (!head.ok()) return fail();
+        head.Text(1, record.id);
+        head.Text(2, record.station);
+        head.Int(3, record.configSet);
+        head.Text(4, record.utc);
+        head.Text(5, record.localDate);
+        head.Text(6, record.localTime);
+        head.Text(7, record.idText);
+        if (!head.Run()) return fail();
+
+        Statement slot(db_,
+                       "INSERT INTO slots(record_id, slot, type_name, title, value, text,"
+                       " status) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        if (!slot.ok()) return fail();
+        for (const JournalSlot& s : record.slots) {
+            slot.Text(1, record.id);
+            slot.Int(2, s.slot);
+            slot.Text(3, s.typeName);
+            slot.Text(4, s.title);
+            slot.Real(5, s.value);
+            slot.Text(6, s.text);
+            slot.Text(7, s.status);
+            if (!slot.Run()) return fail();
+        }
+    }
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return fail();
+    return true;
+}
+
+bool RecordJournal::Read(std::string_view fromDate, std::string_view toDate,
+                         std::vector<JournalRecord>& records, std::string& problem) {
+    Statement head(db_,
+                   "SELECT id, station, config_set, utc, local_date, local_time, id_text"
+                   " FROM records WHERE (?1 = '' OR substr(utc, 1, 10) >= ?1)"
+                   " AND (?2 = '' OR substr(utc, 1, 10) <= ?2) ORDER BY rowid");
+    Statement slot(db_,
+                   "SELECT slot, type_name, title, value, text, status FROM slots"
+                   " WHERE record_id = ?1 ORDER BY slot");
+    if (!head.ok() || !slot.ok()) {
+        problem = Message(db_);
+        return false;
+    }
+    head.Text(1, fromDate);
+    head.Text(2, toDate);
+    int rc;
+    while ((rc = sqlite3_step(head.get())) == SQLITE_ROW) {
+        JournalRecord r;
+        r.id = head.Column(0);
+        r.station = head.Column(1);
+        r.configSet = sqlite3_column_int(head.get(), 2);
+        r.utc = head.Column(3);
+        r.localDate = head.Column(4);
+        r.localTime = head.Column(5);
+        r.idText = head.Column(6);
+        slot.Text(1, r.id);
+        int src;
+        while ((src = sqlite3_step(slot.get())) == SQLITE_ROW) {
+            JournalSlot s;
+            s.slot = sqlite3_column_int(slot.get(), 0);
+            s.typeName = slot.Column(1);
+            s.title = slot.Column(2);
+            if (sqlite3_column_type(slot.get(), 3) != SQLITE_NULL) {
+                s.value = sqlite3_column_double(slot.get(), 3);
+            }
+            s.text = slot.Column(4);
+            s.status = slot.Column(5);
+            r.slots.push_back(std::move(s));
+        }
+        sqlite3_reset(slot.get());
+        if (src != SQLITE_DONE) {
+            problem = Message(db_);
+            return false;
+        }
+        records.push_back(std::move(r));
+    }
+    if (rc != SQLITE_DONE) {
+        problem = Message(db_);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace karvelo::exports

@@ -1,0 +1,75 @@
+#pragma once
+// The record journal: every record the station completes, committed to an
+// SQLite database (records.sqlite in the configuration folder), one
+// transaction per record so that neither a crash nor a power cut leaves half a
+// record behind. Texts are stored as UTF-8.
+//
+//   records(id TEXT PRIMARY KEY, station TEXT, config_set INTEGER, utc TEXT,
+//           local_date TEXT, local_time TEXT, id_text TEXT, sent INTEGER DEFAULT 0)
+//   slots(record_id TEXT REFERENCES records(id), slot INTEGER, type_name TEXT,
+//         title TEXT, value REAL, text TEXT, status TEXT,
+//         PRIMARY KEY(record_id, slot))
+
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace karvelo::exports {
+
+struct JournalSlot {
+    int slot = 0;                 // 1..10
+    std::string typeName;         // the device type's display name
+    std::string title;            // the slot's title
+    std::optional<double> value;  // none when the reading failed or the slot holds a text
+    std::string text;             // the slot's field as the CSV line carries it
+    std::string status;           // the status word shown with the reading
+};
+
+struct JournalRecord {
+    std::string id;                  // a UUID, unique across stations
+    std::string station;             // the station's name
+    int configSet = 0;               // the configuration set the record was taken with
+    std::string utc;                 // "2026-12-09T07:05:03Z"
+    std::string localDate;           // "09.12.2026", as the CSV line has it
+    std::string localTime;           // "08:05:03"
+    std::string idText;              // the record's ID
+    std::vector<JournalSlot> slots;  // the slots in use, in slot order
+};
+
+// A random (version 4) UUID in its usual text form, from the kernel's random
+// source.
+std::string NewRecordId();
+
+// "YYYY-MM-DDTHH:MM:SSZ" for a moment.
+std::string UtcText(std::time_t when);
+
+class RecordJournal {
+  public:
+    // Opens the journal at `path`, creating the file and its tables when
+    // missing (unless `readOnly`). Null with `problem` set when it cannot.
+    static std::unique_ptr<RecordJournal> Open(const std::string& path, bool readOnly,
+                                               std::string& problem);
+    ~RecordJournal();
+    RecordJournal(const RecordJournal&) = delete;
+    RecordJournal& operator=(const RecordJournal&) = delete;
+
+    // Commits the record and its slots in one transaction; on failure nothing
+    // of it is kept and `problem` says why.
+    bool Append(const JournalRecord& record, std::string& problem);
+
+    // The records whose UTC date (YYYY-MM-DD) lies from `fromDate` to `toDate`,
+    // both included (an empty bound is open), in the order they were taken.
+    bool Read(std::string_view fromDate, std::string_view toDate,
+              std::vector<JournalRecord>& records, std::string& problem);
+
+  private:
+    explicit RecordJournal(sqlite3* db) : db_(db) {}
+    sqlite3* db_;
+};
+
+}  // namespace karvelo::exports
