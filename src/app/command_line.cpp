@@ -42,6 +42,17 @@ bool ParseSlotNumber(std::string_view text, int& slot) {
     return slot >= 1 && slot <= kMaxSlots;
 }
 
+// YYYY-MM-DD with a month from 01 to 12 and a day from 01 to 31.
+bool IsDate(std::string_view text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    const int month = (text[5] - '0') * 10 + (text[6] - '0');
+    const int day = (text[8] - '0') * 10 + (text[9] - '0');
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 CommandLine Refuse(std::string why) {
     CommandLine c;
     c.mode = RunMode::Error;
@@ -69,6 +80,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 return Refuse("--probe needs a slot number from 1 to 10, not \"" + args[i] + "\"");
             }
             c.mode = RunMode::Probe;
+        } else if (a == "--history") {
+            c.mode = RunMode::History;
+            // Up to two dates follow; anything else is the next option.
+            for (std::string* bound : {&c.historyFrom, &c.historyTo}) {
+                if (i + 1 >= args.size() || args[i + 1].starts_with("-")) break;
+                if (!IsDate(args[++i])) {
+                    return Refuse("--history takes dates as YYYY-MM-DD, not \"" + args[i] + "\"");
+                }
+                *bound = args[i];
+            }
         } else if (a.starts_with("--")) {
             return Refuse("unknown option \"" + std::string(a) + "\"");
         } else if (IsQtOptionWithValue(a)) {
@@ -98,6 +119,12 @@ std::string UsageText() {
            "                   print every setting as Name=value and exit\n"
            "  --probe N        open all devices, request and read slot N (1 to 10)\n"
            "                   once, print the results, close the devices and exit\n"
+           "  --history [FROM [TO]]\n"
+           "                   print the records of the record journal (records.sqlite\n"
+           "                   in the configuration folder) as the lines of a\n"
+           "                   \"*.csv multi\" file, oldest first, and exit; FROM and TO\n"
+           "                   (YYYY-MM-DD, both included) choose the days by the\n"
+           "                   records' UTC date\n"
            "  --version        print the version banner and exit\n"
            "  --help           print this text and exit\n"
            "\n"

@@ -7,12 +7,14 @@
 
 namespace karvelo::app {
 
-enum class RunMode { Station, ShowConfig, Probe, Version, Help, Error };
+enum class RunMode { Station, ShowConfig, Probe, History, Version, Help, Error };
 
 struct CommandLine {
     RunMode mode = RunMode::Station;
-    bool batch = false;           // unattended: message boxes to standard error, choosers cancelled
-    int probeSlot = 0;            // --probe N
+    bool batch = false;       // unattended: message boxes to standard error, choosers cancelled
+    int probeSlot = 0;        // --probe N
+    std::string historyFrom;  // --history FROM TO: UTC dates YYYY-MM-DD, empty when open
+    std::string historyTo;
     bool platformChosen = false;  // "-platform NAME" given: the toolkit's choice is the user's
     std::string error;            // why the command line was refused
 };

@@ -6,11 +6,13 @@
 
 #include "app/command_line.h"
 #include "app/configuration.h"
+#include "app/history.h"
 #include "app/null_window.h"
 #include "app/probe.h"
 #include "app/state_report.h"
 #include "app/station_devices.h"
 #include "app/version.h"
+#include "export/record_journal.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
@@ -43,6 +45,11 @@ int Probe(int slot) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+int History(const std::string& from, const std::string& to) {
+    app::DeriveProgramPaths();
+    return app::PrintHistory(exports::JournalFilePath(), from, to, stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +69,8 @@ int main(int argc, char** argv) {
             return ShowConfig();
         case app::RunMode::Probe:
             return Probe(cl.probeSlot);
+        case app::RunMode::History:
+            return History(cl.historyFrom, cl.historyTo);
         case app::RunMode::Station:
 #ifdef KARVELO_WITH_WINDOW
             return app::RunStation(argc, argv, cl.batch, cl.platformChosen);

@@ -41,8 +41,9 @@ class Statement {
     sqlite3_stmt* get() const { return stmt_; }
 
     void Text(int index, std::string_view text) {
-        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
+        // An empty view may have no data at all, which SQLite would take for NULL.
+        sqlite3_bind_text(stmt_, index, text.empty() ? "" : text.data(),
+                          static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     void Int(int index, int value) { sqlite3_bind_int(stmt_, index, value); }
     void Real(int index, const std::optional<double>& value) {
