@@ -140,8 +140,18 @@ std::string UtcText(std::time_t when) {
 std::unique_ptr<RecordJournal> RecordJournal::Open(const std::string& path, bool readOnly,
                                                    std::string& problem) {
     sqlite3* db = nullptr;
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    // A reader opens the journal for writing too where it may, without
+    // creating it: the write-ahead log a killed station left behind is only
+    // recovered by a connection that can write.
+    const int flags = SQLITE_OPEN_READWRITE | (readOnly ? 0 : SQLITE_OPEN_CREATE);
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK && readOnly) {
+        sqlite3_close(db);
+        db = nullptr;
+        rc =
+            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    }
+    if (rc != SQLITE_OK) {
         problem = Message(db);
         sqlite3_close(db);
         return nullptr;

@@ -51,7 +51,8 @@ std::string UtcText(std::time_t when);
 class RecordJournal {
   public:
     // Opens the journal at `path`, creating the file and its tables when
-    // missing (unless `readOnly`). Null with `problem` set when it cannot.
+    // missing. `readOnly`: to read back, never creating the journal nor
+    // writing a record. Null with `problem` set when it cannot.
     static std::unique_ptr<RecordJournal> Open(const std::string& path, bool readOnly,
                                                std::string& problem);
     ~RecordJournal();
