@@ -10,6 +10,7 @@
 
 #include "export/export_record.h"
 #include "export/pending_records.h"
+#include "export/record_journal.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -67,6 +68,7 @@ class CsvExportTest : public ::testing::Test {
     }
     void TearDown() override {
         SetLocalClock(nullptr);
+        CloseJournal();
         ReloadPendingRecords();
     }
 
@@ -79,6 +81,48 @@ class CsvExportTest : public ::testing::Test {
     TempDir dir;
     FakeWindow window;
 };
+
+TEST_F(CsvExportTest, FileGetsTheStampOfTheCompletedRecordOnce) {
+    g_run.ExportType = ExportKind::CsvMulti;
+    g_readings = {At(2026, 12, 9, 8, 5, 3), At(2026, 12, 9, 8, 5, 9)};
+    Record(L"P-1", L"1.000");
+    ASSERT_TRUE(JournalCompletedRecord());
+    // The export runs later, but the line has the moment the record was complete.
+    ASSERT_TRUE(WriteCsvMulti(window));
+    // A record written without a completion before it reads the clock again.
+    ASSERT_TRUE(WriteCsvMulti(window));
+    EXPECT_EQ(Out("data.csv"),
+              "P-1;09.12.2026;08:05:03;1.000;;;;;;;;;;\r\n"
+              "P-1;09.12.2026;08:05:09;1.000;;;;;;;;;;\r\n");
+    EXPECT_EQ(g_reads, 2u);
+}
+
+TEST_F(CsvExportTest, JournalThatCannotBeWrittenIsShownWithTheFiles) {
+    g_run.ExportType = ExportKind::CsvMulti;
+    Record(L"P-2", L"2.000");
+    // A folder where the journal's file should be.
+    std::filesystem::create_directory(dir.path() / "cfg" / "records.sqlite");
+    ASSERT_FALSE(JournalCompletedRecord());
+    ASSERT_TRUE(WriteCsvMulti(window));
+    EXPECT_NE(window.exportProblem.find(L"this record is not in the journal"), std::wstring::npos)
+        << platform::WideToUtf8(window.exportProblem);
+
+    // Both told when the file cannot be written either.
+    g_run.CsvFileName = L"no-such-folder/data.csv";
+    ASSERT_FALSE(JournalCompletedRecord());
+    ASSERT_FALSE(WriteCsvMulti(window));
+    EXPECT_NE(window.exportProblem.find(L"record journal"), std::wstring::npos);
+    EXPECT_NE(window.exportProblem.find(L"no-such-folder"), std::wstring::npos);
+
+    g_run.CsvFileName = L"data.csv";
+    std::filesystem::remove(dir.path() / "cfg" / "records.sqlite");
+    ASSERT_TRUE(JournalCompletedRecord());
+    ASSERT_TRUE(WriteCsvMulti(window));
+    // What still shows is the line kept for the other file, no longer the journal.
+    EXPECT_EQ(window.exportProblem.find(L"journal"), std::wstring::npos)
+        << platform::WideToUtf8(window.exportProblem);
+    EXPECT_NE(window.exportProblem.find(L"1 record waiting"), std::wstring::npos);
+}
 
 TEST_F(CsvExportTest, RecordLineHasThirteenSeparatorsAndCrLf) {
     g_run.ExportType = ExportKind::CsvMulti;
