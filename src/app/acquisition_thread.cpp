@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "app/forwarding.h"
 #include "app/slot_format.h"
 #include "app/timers.h"
 #include "devices/catalogue.h"
@@ -310,6 +311,8 @@ ReadOutcome AcquisitionThread::ReadAndFormat(int s, bool requested) {
 void AcquisitionThread::JournalRecord() {
     const std::wstring before = exports::JournalProblem();
     exports::JournalCompletedRecord();
+    // The plant server gets it from the journal, on the forwarder's thread.
+    UpdateForwarding(window_);
     // Without an export the window learns of the journal's trouble (or its
     // end) here; an export shows it with its own outcome.
     if (g_run.ExportType == ExportKind::None &&

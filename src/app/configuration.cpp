@@ -359,6 +359,7 @@ void LoadConfiguration(WindowPort& window) {
     g_run.WindowY = WindowCoordinate(ParseInt(mainDoc.ReadString(L"WINDOW", L"Y", L"405")));
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
     g_run.StationName = mainDoc.ReadString(L"DATABASE", L"station", HostName());
+    g_run.DatabaseUrl = mainDoc.ReadString(L"DATABASE", L"url", L"");
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);
 
     const bool sameFile = g_run.ActiveConfigFile == g_run.MainConfigFile.str();

@@ -2,6 +2,7 @@
 
 #include "backends/serial/zento_com.h"
 #include "devices/catalogue.h"
+#include "export/plant_server.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
@@ -43,6 +44,9 @@ std::string ConfigurationReport() {
     r.Text("ActiveConfigFile", rs.ActiveConfigFile);
     r.Int("ConfigSet", rs.ConfigSet);
     r.Text("StationName", rs.StationName);
+    // The server only: a password in the connection string stays in the file.
+    const std::string url = WideToUtf8(rs.DatabaseUrl.str());
+    r.Line("PlantServer", url.empty() ? std::string() : exports::PlantServerName(url));
     r.Int("DeviceCount", rs.DeviceCount);
     r.Int("WindowX", rs.WindowX);
     r.Int("WindowY", rs.WindowY);

@@ -21,11 +21,32 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS slots("
     " record_id TEXT REFERENCES records(id), slot INTEGER, type_name TEXT,"
     " title TEXT, value REAL, text TEXT, status TEXT,"
-    " PRIMARY KEY(record_id, slot));";
+    " PRIMARY KEY(record_id, slot));"
+    // Finds what the forwarder has still to send without reading the whole journal.
+    "CREATE INDEX IF NOT EXISTS records_unsent ON records(sent) WHERE sent = 0;";
 
 std::string Message(sqlite3* db) {
     return db != nullptr ? sqlite3_errmsg(db) : "out of memory";
 }
+
+bool Exec(sqlite3* db, const char* sql, std::string& problem) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    problem = Message(db);
+    return false;
+}
+
+bool RandomBytes(std::uint8_t* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::getrandom(data + got, size - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
 
 // A prepared statement, finalized with its scope.
 class Statement {
@@ -67,25 +88,6 @@ class Statement {
   private:
     sqlite3_stmt* stmt_ = nullptr;
 };
-
-bool Exec(sqlite3* db, const char* sql, std::string& problem) {
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-    problem = Message(db);
-    return false;
-}
-
-bool RandomBytes(std::uint8_t* data, std::size_t size) {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::getrandom(data + got, size - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string NewRecordId() {
     std::array<std::uint8_t, 16> b{};
@@ -222,15 +224,68 @@ bool RecordJournal::Read(std::string_view fromDate, std::string_view toDate,
                    "SELECT id, station, config_set, utc, local_date, local_time, id_text"
                    " FROM records WHERE (?1 = '' OR substr(utc, 1, 10) >= ?1)"
                    " AND (?2 = '' OR substr(utc, 1, 10) <= ?2) ORDER BY rowid");
-    Statement slot(db_,
-                   "SELECT slot, type_name, title, value, text, status FROM slots"
-                   " WHERE record_id = ?1 ORDER BY slot");
-    if (!head.ok() || !slot.ok()) {
+    if (!head.ok()) {
         problem = Message(db_);
         return false;
     }
     head.Text(1, fromDate);
     head.Text(2, toDate);
+    return ReadRecords(head, records, problem);
+}
+
+bool RecordJournal::UseLightCommits(std::string& problem) {
+    return Exec(db_, "PRAGMA synchronous=NORMAL", problem);
+}
+
+bool RecordJournal::Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem) {
+    Statement head(db_,
+                   "SELECT id, station, config_set, utc, local_date, local_time, id_text"
+                   " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1");
+    if (!head.ok()) {
+        problem = Message(db_);
+        return false;
+    }
+    head.Int(1, limit);
+    return ReadRecords(head, records, problem);
+}
+
+bool RecordJournal::CountUnsent(long long& count, std::string& problem) {
+    Statement query(db_, "SELECT count(*) FROM records WHERE sent = 0");
+    if (!query.ok() || sqlite3_step(query.get()) != SQLITE_ROW) {
+        problem = Message(db_);
+        return false;
+    }
+    count = sqlite3_column_int64(query.get(), 0);
+    return true;
+}
+
+bool RecordJournal::MarkSent(const std::vector<JournalRecord>& records, std::string& problem) {
+    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
+    {
+        Statement mark(db_, "UPDATE records SET sent = 1 WHERE id = ?1");
+        bool ok = mark.ok();
+        for (std::size_t i = 0; ok && i < records.size(); ++i) {
+            mark.Text(1, records[i].id);
+            ok = mark.Run();
+        }
+        if (!ok) {
+            problem = Message(db_);
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    return Exec(db_, "COMMIT", problem);
+}
+
+bool RecordJournal::ReadRecords(Statement& head, std::vector<JournalRecord>& records,
+                                std::string& problem) {
+    Statement slot(db_,
+                   "SELECT slot, type_name, title, value, text, status FROM slots"
+                   " WHERE record_id = ?1 ORDER BY slot");
+    if (!slot.ok()) {
+        problem = Message(db_);
+        return false;
+    }
     int rc;
     while ((rc = sqlite3_step(head.get())) == SQLITE_ROW) {
         JournalRecord r;

@@ -9,6 +9,8 @@
 //   slots(record_id TEXT REFERENCES records(id), slot INTEGER, type_name TEXT,
 //         title TEXT, value REAL, text TEXT, status TEXT,
 //         PRIMARY KEY(record_id, slot))
+//
+// `sent` is 1 once the plant server has committed the record (forwarder.h).
 
 #include <ctime>
 #include <memory>
@@ -48,6 +50,8 @@ std::string NewRecordId();
 // "YYYY-MM-DDTHH:MM:SSZ" for a moment.
 std::string UtcText(std::time_t when);
 
+class Statement;
+
 class RecordJournal {
   public:
     // Opens the journal at `path`, creating the file and its tables when
@@ -63,6 +67,18 @@ class RecordJournal {
     // of it is kept and `problem` says why.
     bool Append(const JournalRecord& record, std::string& problem);
 
+    // The forwarder's connection: its commits only mark records as sent, so
+    // they skip the sync to the disk. A mark lost in a power cut only sends
+    // the record again, which the server ignores.
+    bool UseLightCommits(std::string& problem);
+
+    // Up to `limit` records the server has not committed yet, oldest first.
+    bool Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem);
+    // How many records the server has not committed yet.
+    bool CountUnsent(long long& count, std::string& problem);
+    // Marks the records as committed by the server, all in one transaction.
+    bool MarkSent(const std::vector<JournalRecord>& records, std::string& problem);
+
     // The records whose UTC date (YYYY-MM-DD) lies from `fromDate` to `toDate`,
     // both included (an empty bound is open), in the order they were taken.
     bool Read(std::string_view fromDate, std::string_view toDate,
@@ -70,6 +86,8 @@ class RecordJournal {
 
   private:
     explicit RecordJournal(sqlite3* db) : db_(db) {}
+    // Reads the records a prepared head query (id .. id_text) returns, with their slots.
+    bool ReadRecords(Statement& head, std::vector<JournalRecord>& records, std::string& problem);
     sqlite3* db_;
 };
 

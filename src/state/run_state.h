@@ -127,6 +127,7 @@ struct RunState {
     LongText ActiveConfigFile;
     Int32 ConfigSet;
     MediumText StationName;  // key station of section DATABASE: names the journal's records
+    LongText DatabaseUrl;    // key url of section DATABASE: the plant server; empty: none
     Int32 DeviceCount;
     Int32 WindowX;
     Int32 WindowY;

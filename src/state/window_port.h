@@ -61,6 +61,12 @@ class WindowPort {
     // carries ("14:03:22"; empty when the clock could not be read) and the
     // full path of its file. Must not block.
     virtual void ShowRecordWritten(std::wstring_view when, std::wstring_view where) = 0;
+    // Tells the operator how many records wait for the plant server and why
+    // (0 and empty: none wait). May be called from any thread; must not block.
+    virtual void ShowRecordsWaiting(long long waiting, std::wstring_view problem) {
+        (void)waiting;
+        (void)problem;
+    }
 };
 
 }  // namespace karvelo

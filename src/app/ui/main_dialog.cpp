@@ -26,6 +26,7 @@
 
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
+#include "app/forwarding.h"
 #include "app/key_poll_thread.h"
 #include "app/station_devices.h"
 #include "app/timers.h"
@@ -631,6 +632,8 @@ void MainDialog::StartAcquisition(platform::KeyState& keys) {
     // Records left waiting by an earlier run get their chance, and the
     // operator sees at once what still waits.
     exports::ReportPendingRecords(*port_);
+    // The journal's records the plant server has not taken go now too.
+    UpdateForwarding(*port_);
     devices_->OpenAll(*port_);
     StartKeyPollThread(keys);
     StartAcquisitionThread(*port_, *devices_);
@@ -761,10 +764,23 @@ void MainDialog::ShowRecordWritten(const QString& when, const QString& where) {
     UpdateStatusLine();
 }
 
+void MainDialog::ShowRecordsWaiting(qint64 waiting, const QString& problem) {
+    if (waiting == waiting_ && problem == waitingProblem_) return;
+    waiting_ = waiting;
+    waitingProblem_ = problem;
+    UpdateStatusLine();
+}
+
 void MainDialog::UpdateStatusLine() {
     QString line;
     QString tip;
     QString sheet;
+    // Records the plant server has not taken are safe in the journal: news
+    // beside the last record, with the reason on hover.
+    const QString waiting =
+        waiting_ <= 0   ? QString()
+        : waiting_ == 1 ? QStringLiteral("1 record waits for the plant server")
+                        : QStringLiteral("%1 records wait for the plant server").arg(waiting_);
     if (!problemText_.isEmpty()) {
         // A problem matters more than the last success: it alone is shown.
         sheet = QStringLiteral(
@@ -779,6 +795,14 @@ void MainDialog::UpdateStatusLine() {
                                      : QStringLiteral("Last record ") + recordTime_;
         line += QStringLiteral(" in ") + recordFile_.section(QLatin1Char('/'), -1);
         tip = recordFile_;
+        if (!waiting.isEmpty()) {
+            line += QStringLiteral("; ") + waiting;
+            if (!waitingProblem_.isEmpty()) tip += QLatin1Char('\n') + waitingProblem_;
+        }
+    } else if (!waiting.isEmpty()) {
+        sheet = QStringLiteral("QLabel { padding: 0 4px; }");
+        line = waiting;
+        tip = waitingProblem_;
     } else {
         statusLine_->hide();
         return;

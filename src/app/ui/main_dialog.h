@@ -109,6 +109,8 @@ class MainDialog : public QDialog {
     // `when`: the record's local time ("14:03:22", may be empty); `where`:
     // its file's full path.
     void ShowRecordWritten(const QString& when, const QString& where);
+    // How many records wait for the plant server (0: none) and why.
+    void ShowRecordsWaiting(qint64 waiting, const QString& problem);
     // The title says so while changes of the settings cannot be saved.
     void ShowSettingsNotKept(bool notKept);
 
@@ -154,6 +156,8 @@ class MainDialog : public QDialog {
     QString problemText_;
     QString recordTime_;  // the last record written: its time and file
     QString recordFile_;
+    qint64 waiting_ = 0;  // records the plant server has not taken yet, and why
+    QString waitingProblem_;
     SlotDisplay slots_;
     QIcon icon_;
     std::unique_ptr<QtWindowPort> port_;

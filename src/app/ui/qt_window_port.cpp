@@ -190,4 +190,8 @@ void QtWindowPort::ShowRecordWritten(std::wstring_view when, std::wstring_view w
     Run([this, w = ToQString(when), f = ToQString(where)] { dialog_.ShowRecordWritten(w, f); });
 }
 
+void QtWindowPort::ShowRecordsWaiting(long long waiting, std::wstring_view problem) {
+    Run([this, waiting, p = ToQString(problem)] { dialog_.ShowRecordsWaiting(waiting, p); });
+}
+
 }  // namespace karvelo::app

@@ -44,6 +44,7 @@ class QtWindowPort final : public QObject, public WindowPort {
     void PumpMessages() override;
     void ShowExportProblem(std::wstring_view text) override;
     void ShowRecordWritten(std::wstring_view when, std::wstring_view where) override;
+    void ShowRecordsWaiting(long long waiting, std::wstring_view problem) override;
     void ShowSettingsNotKept(bool notKept) override;
 
     // Whether timer `timerId` runs, and its period (user-interface thread).
