@@ -25,7 +25,7 @@
 #include "support/process.h"
 #include "support/temp_dir.h"
 
-namespace karvelo::test {
+namespace karvelo::testing {
 
 class PostgresServer {
   public:
@@ -334,4 +334,4 @@ class PostgresServer {
     bool running_ = false;
 };
 
-}  // namespace karvelo::test
+}  // namespace karvelo::testing

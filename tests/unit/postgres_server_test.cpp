@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace karvelo::test {
+namespace karvelo::testing {
 namespace {
 
 // Connects with `conninfo`; empty when it worked, else libpq's message.
@@ -67,4 +67,4 @@ TEST(PostgresServer, RefusesTheTestRoleAWrongPassword) {
 }
 
 }  // namespace
-}  // namespace karvelo::test
+}  // namespace karvelo::testing
