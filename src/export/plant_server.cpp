@@ -38,6 +38,7 @@ const char* const kDefaultValues[] = {"10", "10", "5", "3", "30000", "karvelo", 
 
 constexpr int kRecordFields = 7;
 constexpr int kSlotFields = 7;
+constexpr std::size_t kMaxParameters = 65535;
 
 // libpq's messages end in a newline and may run over several lines, the
 // later ones indented hints: one line for the status band and the log.
@@ -136,18 +137,29 @@ bool PlantServer::Run(const char* sql, std::string& problem) {
     return ok;
 }
 
-bool PlantServer::Insert(const std::string& sql, const std::vector<std::string>& values,
-                         const std::vector<bool>& isNull, std::string& problem) {
-    std::vector<const char*> params(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        params[i] = isNull[i] ? nullptr : values[i].c_str();
+bool PlantServer::Insert(const char* head, const char* const* casts, int fields,
+                         const std::vector<std::string>& values, const std::vector<bool>& isNull,
+                         std::string& problem) {
+    // A statement carries at most 65535 parameters: a large batch goes in
+    // several statements of the same transaction.
+    const std::size_t rowsPerStatement = kMaxParameters / static_cast<std::size_t>(fields);
+    const std::size_t rows = values.size() / static_cast<std::size_t>(fields);
+    std::vector<const char*> params;
+    for (std::size_t first = 0; first < rows; first += rowsPerStatement) {
+        const std::size_t count = std::min(rowsPerStatement, rows - first);
+        const std::string sql = InsertSql(head, casts, fields, count);
+        params.clear();
+        for (std::size_t i = first * fields; i < (first + count) * fields; ++i) {
+            params.push_back(isNull[i] ? nullptr : values[i].c_str());
+        }
+        PGresult* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
+                                        nullptr, params.data(), nullptr, nullptr, 0);
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        if (!ok) problem = OneLine(PQerrorMessage(conn_));
+        PQclear(result);
+        if (!ok) return false;
     }
-    PGresult* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                    params.data(), nullptr, nullptr, 0);
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-    if (!ok) problem = OneLine(PQerrorMessage(conn_));
-    PQclear(result);
-    return ok;
+    return true;
 }
 
 bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& problem) {
@@ -161,7 +173,6 @@ bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& p
     std::vector<bool> recordNull;
     std::vector<std::string> slotValues;
     std::vector<bool> slotNull;
-    std::size_t slotRows = 0;
     recordValues.reserve(records.size() * kRecordFields);
     for (const JournalRecord& r : records) {
         for (std::string v : {r.id, r.station, std::to_string(r.configSet), r.utc, r.localDate,
@@ -170,7 +181,6 @@ bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& p
             recordNull.push_back(false);
         }
         for (const JournalSlot& s : r.slots) {
-            ++slotRows;
             slotValues.insert(slotValues.end(),
                               {r.id, std::to_string(s.slot), s.typeName, s.title,
                                s.value ? NumberText(*s.value) : std::string(), s.text, s.status});
@@ -181,15 +191,12 @@ bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& p
     // to the server untouched, never as part of the statement.
     const bool sent =
         Connect(problem) && Run("BEGIN", problem) &&
-        Insert(InsertSql("INSERT INTO karvelo_records(id, station, config_set, taken_utc,"
-                         " local_date, local_time, id_text)",
-                         kRecordCasts, kRecordFields, records.size()),
-               recordValues, recordNull, problem) &&
-        (slotRows == 0 ||
-         Insert(InsertSql("INSERT INTO karvelo_slots(record_id, slot, type_name, title, value,"
-                          " text, status)",
-                          kSlotCasts, kSlotFields, slotRows),
-                slotValues, slotNull, problem)) &&
+        Insert(
+            "INSERT INTO karvelo_records(id, station, config_set, taken_utc, local_date,"
+            " local_time, id_text)",
+            kRecordCasts, kRecordFields, recordValues, recordNull, problem) &&
+        Insert("INSERT INTO karvelo_slots(record_id, slot, type_name, title, value, text, status)",
+               kSlotCasts, kSlotFields, slotValues, slotNull, problem) &&
         Run("COMMIT", problem);
     // Whatever went wrong, the next batch starts on a fresh connection: an
     // open transaction or a half-dead socket is never carried over. A COMMIT

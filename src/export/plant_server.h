@@ -48,8 +48,11 @@ class PlantServer : public RecordServer {
   private:
     bool Connect(std::string& problem);
     bool Run(const char* sql, std::string& problem);
-    bool Insert(const std::string& sql, const std::vector<std::string>& values,
-                const std::vector<bool>& isNull, std::string& problem);
+    // Inserts the rows (`fields` values each, `casts` for their types),
+    // leaving alone those the server holds already.
+    bool Insert(const char* head, const char* const* casts, int fields,
+                const std::vector<std::string>& values, const std::vector<bool>& isNull,
+                std::string& problem);
     void Drop();
 
     std::string connection_;
