@@ -19,6 +19,7 @@
 #include "export/csv_export.h"
 #include "export/export_record.h"
 #include "export/pending_records.h"
+#include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
@@ -97,6 +98,40 @@ TEST_F(StatusBandTest, ShowsTheLastRecordUnlessAProblemIsThere) {
     EXPECT_EQ(Band().text(), QStringLiteral("Last record 12:00:00 in demo.csv"));
     EXPECT_EQ(Band().toolTip(), file);
     EXPECT_EQ(BandBackground(), windowBackground);
+}
+
+TEST_F(StatusBandTest, RecordsWaitingForThePlantServerAreCountedBesideTheLastRecord) {
+    Open(
+        "[MAIN]\r\ncfg=0\r\n[WINDOW]\r\nmaxno=1\r\n[EXPORT]\r\nexporttype=0\r\n"
+        "[DEVICE1]\r\ntyp=0\r\ntitle=Inspector\r\n");
+    const std::wstring down =
+        L"cannot forward records to bench@plant-db:5432/plant: connection refused";
+    const std::string problem = platform::WideToUtf8(down);
+    struct Step {
+        long long waiting;
+        std::wstring problem;
+        bool recordFirst;  // a record is written to /data/demo.csv first
+        std::string text;  // the band's text
+        std::string tip;
+    };
+    const Step steps[] = {
+        {3, down, false, "3 records waiting for the plant server", problem},
+        {1, down, false, "1 record waiting for the plant server", problem},
+        {1, down, true, "Last record 12:00:00; 1 waiting for the plant server",
+         "/data/demo.csv\n" + problem},
+        {0, L"", false, "Last record 12:00:00 in demo.csv", "/data/demo.csv"},
+    };
+    for (const Step& step : steps) {
+        if (step.recordFirst) window->port().ShowRecordWritten(L"12:00:00", L"/data/demo.csv");
+        window->port().ShowRecordsWaiting(step.waiting, step.problem);
+        EXPECT_TRUE(Band().isVisible()) << step.text;
+        EXPECT_EQ(Band().text().toStdString(), step.text);
+        EXPECT_EQ(Band().toolTip().toStdString(), step.tip) << step.text;
+    }
+    // An export problem still outranks everything else.
+    window->port().ShowRecordsWaiting(5, down);
+    window->port().ShowExportProblem(L"Cannot write to /data/demo.csv (No space left on device)");
+    EXPECT_EQ(Band().text().left(15), QStringLiteral("Cannot write to"));
 }
 
 // Counts the style changes a widget goes through.

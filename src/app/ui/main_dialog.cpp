@@ -778,9 +778,7 @@ void MainDialog::UpdateStatusLine() {
     // Records the plant server has not taken are safe in the journal: news
     // beside the last record, with the reason on hover.
     const QString waiting =
-        waiting_ <= 0   ? QString()
-        : waiting_ == 1 ? QStringLiteral("1 record waits for the plant server")
-                        : QStringLiteral("%1 records wait for the plant server").arg(waiting_);
+        waiting_ <= 0 ? QString() : QStringLiteral("%1 waiting for the plant server").arg(waiting_);
     if (!problemText_.isEmpty()) {
         // A problem matters more than the last success: it alone is shown.
         sheet = QStringLiteral(
@@ -793,15 +791,19 @@ void MainDialog::UpdateStatusLine() {
         sheet = QStringLiteral("QLabel { padding: 0 4px; }");
         line = recordTime_.isEmpty() ? QStringLiteral("Last record written")
                                      : QStringLiteral("Last record ") + recordTime_;
-        line += QStringLiteral(" in ") + recordFile_.section(QLatin1Char('/'), -1);
         tip = recordFile_;
-        if (!waiting.isEmpty()) {
+        if (waiting.isEmpty()) {
+            line += QStringLiteral(" in ") + recordFile_.section(QLatin1Char('/'), -1);
+        } else {
+            // The count matters more than the file's name, which the tooltip has.
             line += QStringLiteral("; ") + waiting;
             if (!waitingProblem_.isEmpty()) tip += QLatin1Char('\n') + waitingProblem_;
         }
     } else if (!waiting.isEmpty()) {
         sheet = QStringLiteral("QLabel { padding: 0 4px; }");
-        line = waiting;
+        line = waiting_ == 1
+                   ? QStringLiteral("1 record waiting for the plant server")
+                   : QStringLiteral("%1 records waiting for the plant server").arg(waiting_);
         tip = waitingProblem_;
     } else {
         statusLine_->hide();
