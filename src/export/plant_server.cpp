@@ -123,9 +123,21 @@ bool PlantServer::Connect(std::string& problem) {
     }
     // "relation already exists, skipping" and the like are not for the operator.
     PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
-    // On first contact with a server the tables are made; on later contacts
-    // this finds them and does nothing.
-    return Run(kSchema, problem);
+    // On first contact with a server the tables are made. They are looked
+    // for first: a plant may make them for its benches, whose role may then
+    // insert and do nothing else, not even a CREATE ... IF NOT EXISTS.
+    PGresult* found = PQexec(conn_,
+                             "SELECT to_regclass('karvelo_records') IS NOT NULL"
+                             " AND to_regclass('karvelo_slots') IS NOT NULL");
+    const bool ok = PQresultStatus(found) == PGRES_TUPLES_OK && PQntuples(found) == 1;
+    const bool there = ok && PQgetvalue(found, 0, 0)[0] == 't';
+    if (!ok) problem = OneLine(PQerrorMessage(conn_));
+    PQclear(found);
+    if (!ok) {
+        Drop();
+        return false;
+    }
+    return there || Run(kSchema, problem);
 }
 
 bool PlantServer::Run(const char* sql, std::string& problem) {

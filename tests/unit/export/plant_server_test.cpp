@@ -133,6 +133,26 @@ TEST(PlantServer, AServerThatWentDownFailsTheBatchAndTakesItWhenBack) {
               (std::vector<std::string>{"before", "during"}));
 }
 
+TEST(PlantServer, ARoleThatMayOnlyInsertForwardsIntoTablesMadeForIt) {
+    auto db = StartServer();
+    ASSERT_TRUE(db);
+    std::string problem;
+    {
+        PlantServer owner(db->ConnectionString());
+        ASSERT_TRUE(owner.Send({Record("made", 1)}, problem)) << problem;
+    }
+    // How a plant usually runs it: the benches' role creates nothing.
+    db->Query(
+        "CREATE ROLE writer LOGIN PASSWORD 'writer-secret';"
+        "GRANT USAGE ON SCHEMA public TO writer;"
+        "GRANT INSERT ON karvelo_records, karvelo_slots TO writer");
+    PlantServer writer("host=127.0.0.1 port=" + std::to_string(db->port()) +
+                       " dbname=plant user=writer password=writer-secret");
+    ASSERT_TRUE(writer.Send({Record("inserted", 2)}, problem)) << problem;
+    EXPECT_EQ(db->Query("SELECT id_text FROM karvelo_records ORDER BY id_text"),
+              (std::vector<std::string>{"inserted", "made"}));
+}
+
 struct RefusalCase {
     const char* name;
     bool wrongPassword;  // else an unknown host
