@@ -133,10 +133,7 @@ bool PlantServer::Connect(std::string& problem) {
     const bool there = ok && PQgetvalue(found, 0, 0)[0] == 't';
     if (!ok) problem = OneLine(PQerrorMessage(conn_));
     PQclear(found);
-    if (!ok) {
-        Drop();
-        return false;
-    }
+    if (!ok) return false;
     return there || Run(kSchema, problem);
 }
 
@@ -145,7 +142,6 @@ bool PlantServer::Run(const char* sql, std::string& problem) {
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     if (!ok) problem = OneLine(PQerrorMessage(conn_));
     PQclear(result);
-    if (!ok) Drop();
     return ok;
 }
 
@@ -201,15 +197,27 @@ bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& p
     }
     // Text fields may hold anything the operator typed; parameters carry them
     // to the server untouched, never as part of the statement.
-    const bool sent =
-        Connect(problem) && Run("BEGIN", problem) &&
-        Insert(
-            "INSERT INTO karvelo_records(id, station, config_set, taken_utc, local_date,"
-            " local_time, id_text)",
-            kRecordCasts, kRecordFields, recordValues, recordNull, problem) &&
-        Insert("INSERT INTO karvelo_slots(record_id, slot, type_name, title, value, text, status)",
-               kSlotCasts, kSlotFields, slotValues, slotNull, problem) &&
-        Run("COMMIT", problem);
+    const auto transaction = [&] {
+        return Connect(problem) && Run("BEGIN", problem) &&
+               Insert(
+                   "INSERT INTO karvelo_records(id, station, config_set, taken_utc, local_date,"
+                   " local_time, id_text)",
+                   kRecordCasts, kRecordFields, recordValues, recordNull, problem) &&
+               Insert(
+                   "INSERT INTO karvelo_slots(record_id, slot, type_name, title, value, text,"
+                   " status)",
+                   kSlotCasts, kSlotFields, slotValues, slotNull, problem) &&
+               Run("COMMIT", problem);
+    };
+    // A connection kept since the last batch may have died meanwhile (the
+    // server restarted): one fresh connection is tried at once before the
+    // batch counts as failed.
+    const bool kept = conn_ != nullptr;
+    bool sent = transaction();
+    if (!sent && kept && (conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD)) {
+        Drop();
+        sent = transaction();
+    }
     // Whatever went wrong, the next batch starts on a fresh connection: an
     // open transaction or a half-dead socket is never carried over. A COMMIT
     // whose answer was lost counts as failed; sending again is harmless.

@@ -129,8 +129,12 @@ TEST(PlantServer, AServerThatWentDownFailsTheBatchAndTakesItWhenBack) {
 
     ASSERT_TRUE(db->Restart());
     ASSERT_TRUE(server.Send(batch, problem)) << problem;
+    // A restart between two batches: the connection kept since the last one
+    // is dead, and the batch goes at once on a new one.
+    ASSERT_TRUE(db->Restart());
+    ASSERT_TRUE(server.Send({Record("after", 1)}, problem)) << problem;
     EXPECT_EQ(db->Query("SELECT id_text FROM karvelo_records ORDER BY id_text"),
-              (std::vector<std::string>{"before", "during"}));
+              (std::vector<std::string>{"after", "before", "during"}));
 }
 
 TEST(PlantServer, ARoleThatMayOnlyInsertForwardsIntoTablesMadeForIt) {
