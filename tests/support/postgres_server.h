@@ -282,6 +282,8 @@ class PostgresServer {
             PQfinish(conn);
             return nullptr;
         }
+        // "table does not exist, skipping" and the like would only clutter the output.
+        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
         return conn;
     }
 
