@@ -306,21 +306,32 @@ class StatusWatch {
     int reports_ = 0;
 };
 
-void BM_Forward(benchmark::State& state) {
-    const int batch = static_cast<int>(state.range(0));
-    const int count = static_cast<int>(state.range(1));
+// The server and the journal's path for a forwarding figure; null (the
+// figure skipped with the reason) when either is missing.
+PostgresServer* ForwardingSetUp(benchmark::State& state, const BenchFolder& folder,
+                                std::string& path) {
     std::string problem;
     PostgresServer* server = Postgres(problem);
     if (server == nullptr) {
         state.SkipWithError(("skipped, no PostgreSQL server: " + problem).c_str());
-        return;
+        return nullptr;
     }
-    BenchFolder folder;
     if (folder.path().empty()) {
         state.SkipWithError("no bench folder");
-        return;
+        return nullptr;
     }
-    const std::string path = folder.path() + "/records.sqlite";
+    path = folder.path() + "/records.sqlite";
+    return server;
+}
+
+void BM_Forward(benchmark::State& state) {
+    const int batch = static_cast<int>(state.range(0));
+    const int count = static_cast<int>(state.range(1));
+    std::string problem;
+    BenchFolder folder;
+    std::string path;
+    PostgresServer* server = ForwardingSetUp(state, folder, path);
+    if (server == nullptr) return;
     if (!BulkLoad(path, count, false, problem)) {
         state.SkipWithError(("cannot fill the journal: " + problem).c_str());
         return;
@@ -385,17 +396,10 @@ void BM_ForwardLatency(benchmark::State& state) {
     constexpr int kRecords = 20;
     constexpr auto kInterval = std::chrono::milliseconds(50);
     std::string problem;
-    PostgresServer* server = Postgres(problem);
-    if (server == nullptr) {
-        state.SkipWithError(("skipped, no PostgreSQL server: " + problem).c_str());
-        return;
-    }
     BenchFolder folder;
-    if (folder.path().empty()) {
-        state.SkipWithError("no bench folder");
-        return;
-    }
-    const std::string path = folder.path() + "/records.sqlite";
+    std::string path;
+    PostgresServer* server = ForwardingSetUp(state, folder, path);
+    if (server == nullptr) return;
     std::unique_ptr<RecordJournal> journal = RecordJournal::Open(path, false, problem);
     std::unique_ptr<RecordJournal> reader =
         journal != nullptr ? RecordJournal::Open(path, true, problem) : nullptr;
