@@ -16,8 +16,7 @@ namespace {
 
 struct Forwarding {
     std::mutex lock;
-    std::string url;   // the server the forwarder sends to; empty: none
-    std::string path;  // of the journal it reads
+    std::string url;  // the server the forwarder sends to; empty: none
     std::unique_ptr<exports::JournalForwarder> forwarder;
     std::string told;  // the problem last told on standard error
 };
@@ -30,10 +29,15 @@ void Tell(WindowPort& window, const exports::ForwardingStatus& status) {
     {
         std::lock_guard<std::mutex> hold(g_forwarding.lock);
         if (status.problem == g_forwarding.told) return;
-        line = status.problem.empty() ? "records are forwarded to " +
-                                            exports::PlantServerName(g_forwarding.url) + " again"
-                                      : status.problem + " (" + std::to_string(status.waiting) +
-                                            " records wait in the journal)";
+        if (!status.problem.empty()) {
+            line = status.problem + " (" + std::to_string(status.waiting) +
+                   " records wait in the journal)";
+        } else if (g_forwarding.url.empty()) {
+            line = "records are no longer forwarded: no url in section DATABASE";
+        } else {
+            line =
+                "records are forwarded to " + exports::PlantServerName(g_forwarding.url) + " again";
+        }
         g_forwarding.told = status.problem;
     }
     std::fprintf(stderr, "karvelo: %s\n", line.c_str());
@@ -45,7 +49,9 @@ void UpdateForwarding(WindowPort& window) {
     const std::string url = platform::WideToUtf8(g_run.DatabaseUrl.str());
     const std::string path = exports::JournalFilePath();
     std::lock_guard<std::mutex> hold(g_forwarding.lock);
-    if (g_forwarding.forwarder != nullptr && url == g_forwarding.url && path == g_forwarding.path) {
+    // The configuration folder is settled before the first record, so the
+    // journal a forwarder reads never changes; only the server may.
+    if (g_forwarding.forwarder != nullptr && url == g_forwarding.url) {
         g_forwarding.forwarder->Wake();
         return;
     }
@@ -58,25 +64,10 @@ void UpdateForwarding(WindowPort& window) {
         g_forwarding.forwarder->UseServer(std::move(server));
         return;
     }
-    // The configuration folder is settled before the first record, so a
-    // forwarder for another journal is only ever the first one.
-    g_forwarding.path = path;
     WindowPort* shown = &window;
     g_forwarding.forwarder = std::make_unique<exports::JournalForwarder>(
         path, std::move(server),
         [shown](const exports::ForwardingStatus& status) { Tell(*shown, status); });
-}
-
-void StopForwarding() {
-    std::unique_ptr<exports::JournalForwarder> forwarder;
-    {
-        std::lock_guard<std::mutex> hold(g_forwarding.lock);
-        forwarder = std::move(g_forwarding.forwarder);
-        g_forwarding.url.clear();
-        g_forwarding.path.clear();
-        g_forwarding.told.clear();
-    }
-    forwarder.reset();
 }
 
 }  // namespace karvelo::app

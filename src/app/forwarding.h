@@ -14,7 +14,4 @@ namespace karvelo::app {
 // Returns at once; any thread.
 void UpdateForwarding(WindowPort& window);
 
-// Stops the forwarder and waits for its thread (tests).
-void StopForwarding();
-
 }  // namespace karvelo::app
