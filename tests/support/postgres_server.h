@@ -283,7 +283,8 @@ class PostgresServer {
             return nullptr;
         }
         // "table does not exist, skipping" and the like would only clutter the output.
-        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
         return conn;
     }
 
