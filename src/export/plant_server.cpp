@@ -137,12 +137,15 @@ bool PlantServer::Connect(std::string& problem) {
     return there || Run(kSchema, problem);
 }
 
-bool PlantServer::Run(const char* sql, std::string& problem) {
-    PGresult* result = PQexec(conn_, sql);
+bool PlantServer::Done(pg_result* result, std::string& problem) {
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     if (!ok) problem = OneLine(PQerrorMessage(conn_));
     PQclear(result);
     return ok;
+}
+
+bool PlantServer::Run(const char* sql, std::string& problem) {
+    return Done(PQexec(conn_, sql), problem);
 }
 
 bool PlantServer::Insert(const char* head, const char* const* casts, int fields,
@@ -160,12 +163,11 @@ bool PlantServer::Insert(const char* head, const char* const* casts, int fields,
         for (std::size_t i = first * fields; i < (first + count) * fields; ++i) {
             params.push_back(isNull[i] ? nullptr : values[i].c_str());
         }
-        PGresult* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
-                                        nullptr, params.data(), nullptr, nullptr, 0);
-        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-        if (!ok) problem = OneLine(PQerrorMessage(conn_));
-        PQclear(result);
-        if (!ok) return false;
+        if (!Done(PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                               params.data(), nullptr, nullptr, 0),
+                  problem)) {
+            return false;
+        }
     }
     return true;
 }

@@ -19,6 +19,7 @@
 #include "export/journal.h"
 
 struct pg_conn;
+struct pg_result;
 
 namespace karvelo::exports {
 
@@ -47,6 +48,8 @@ class PlantServer : public RecordServer {
 
   private:
     bool Connect(std::string& problem);
+    // Takes a command's result: whether it succeeded, else `problem` says why.
+    bool Done(pg_result* result, std::string& problem);
     bool Run(const char* sql, std::string& problem);
     // Inserts the rows (`fields` values each, `casts` for their types),
     // leaving alone those the server holds already.

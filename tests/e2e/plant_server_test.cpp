@@ -19,6 +19,8 @@
 
 #include "export/journal.h"
 #include "export/record_journal.h"
+#include "platform/profile.h"
+#include "platform/text_encoding.h"
 #include "support/postgres_server.h"
 #include "support/process.h"
 #include "support/sim_process.h"
@@ -45,24 +47,6 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
         std::this_thread::sleep_for(100ms);
     }
     return done();
-}
-
-// `text` with the value of every line "key=..." replaced, line ends kept.
-std::string WithKey(const std::string& text, const std::string& key, const std::string& value) {
-    std::string out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        std::string line = text.substr(start, end - start);
-        if (line.starts_with(key + "=")) {
-            const bool cr = line.find('\r') != std::string::npos;
-            line = key + "=" + value + (cr ? "\r\n" : "\n");
-        }
-        out += line;
-        start = end;
-    }
-    return out;
 }
 
 class PlantServerTest : public ::testing::Test {
@@ -302,10 +286,11 @@ TEST_F(PlantServerTest, WrongPasswordOrUnknownHostSaysSoAndKeepsTheRows) {
         // The station wrote its configuration back at its end; put the
         // password right there and keep the timer from taking new records,
         // so the server gets exactly the records of the first run.
-        const std::string cfg = b.install.Read("karvelo.cfg");
-        ASSERT_NE(cfg.find("url="), std::string::npos) << cfg;
-        b.install.Write("karvelo.cfg",
-                        WithKey(WithKey(cfg, "url", server->ConnectionString()), "sendmode", "1"));
+        auto cfg = platform::ProfileDocument::Load(b.install.file("karvelo.cfg"));
+        ASSERT_TRUE(cfg.Find(L"DATABASE", L"url")) << cfg.Serialize();
+        ASSERT_TRUE(cfg.Set(L"DATABASE", L"url", platform::Utf8ToWide(server->ConnectionString())));
+        ASSERT_TRUE(cfg.Set(L"DEVICE1", L"sendmode", L"1"));
+        ASSERT_TRUE(cfg.Save(b.install.file("karvelo.cfg")));
         const std::size_t taken = Lines(b.install.Read("records.csv")).size();
         Station station(b.install);
         EXPECT_TRUE(WaitFor([&] { return ServerCount() >= taken; }, 60s))
