@@ -12,6 +12,8 @@
 #include "app/timers.h"
 #include "devices/catalogue.h"
 #include "export/csv_export.h"
+#include "export/export_record.h"
+#include "export/record.h"
 #include "export/record_journal.h"
 #include "export/text_sources.h"
 #include "platform/wait.h"
@@ -79,15 +81,14 @@ Triggers TakeTriggers() {
     return t;
 }
 
-// The waiting record is in the journal already. A record that waits for an
-// export type (type 0) is journaled when it is complete and must not be
-// journaled again when it is handed over later.
-std::atomic<bool> g_recordJournaled{false};
+// A record has been raised and not yet taken: the hand-over takes it once,
+// whatever the export type, and journals it.
+std::atomic<bool> g_recordRaised{false};
 
 void RaiseRecord() {
     g_run.RecordReady = true;
     g_run.ExportStarted = false;
-    g_recordJournaled = false;
+    g_recordRaised = true;
 }
 
 // Slots s and j are served by one instrument.
@@ -147,8 +148,9 @@ void LiftExportPause() {
 
 void ResetAcquisitionState() {
     g_pausedForCommand = false;
-    g_recordJournaled = false;
+    g_recordRaised = false;
     ResetExportState();
+    exports::ForgetQueuedRecords();
 }
 
 AcquisitionThread::AcquisitionThread(WindowPort& window, devices::DeviceSet& devices)
@@ -189,8 +191,8 @@ void AcquisitionThread::RunCycle() {
     }
 
     if (g_run.RecordReady && !g_run.ExportStarted) {
-        if (!g_recordJournaled.exchange(true)) JournalRecord();
-        if (g_run.ExportType != ExportKind::None) HandOverRecord();
+        if (g_recordRaised.exchange(false) || !waiting_) TakeRecord();
+        if (g_run.ExportType != ExportKind::None && waiting_) HandOverRecord();
     }
 
     platform::PumpWait(devices_.SettleDelayMs());
@@ -308,9 +310,15 @@ ReadOutcome AcquisitionThread::ReadAndFormat(int s, bool requested) {
     return r;
 }
 
-void AcquisitionThread::JournalRecord() {
+void AcquisitionThread::TakeRecord() {
+    // The record is a value from here on: the journal and every target get
+    // this very one, however late they write it.
+    exports::Record record =
+        exports::CaptureRecord(g_run, exports::StampNow(), exports::NewRecordId());
     const std::wstring before = exports::JournalProblem();
-    exports::JournalCompletedRecord();
+    // Written ahead: the journal has the record before any target sees it.
+    exports::CommitRecord(record);
+    waiting_ = std::move(record);
     // The plant server gets it from the journal, on the forwarder's thread.
     UpdateForwarding(window_);
     // Without an export the window learns of the journal's trouble (or its
@@ -323,6 +331,16 @@ void AcquisitionThread::JournalRecord() {
 }
 
 void AcquisitionThread::HandOverRecord() {
+    exports::Record record = std::move(*waiting_);
+    waiting_.reset();
+    const ExportKind type = g_run.ExportType;
+    if (record.exportType != type) {
+        // Taken while there was no export type: it goes where records go now.
+        record.exportType = type;
+        record.target = exports::RecordTargetPath(g_run, type, record.idText);
+        exports::AssignRecordTarget(record);
+    }
+    exports::QueueRecordForExport(std::move(record));
     window_.ShowControl(kSendButton, false);
     g_run.AcquisitionPaused = true;
     g_run.ExportStarted = true;

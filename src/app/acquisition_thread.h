@@ -26,8 +26,10 @@
 // KeyTrigger to 2 when it takes the key. It writes no other flag value.
 
 #include <mutex>
+#include <optional>
 
 #include "devices/device_set.h"
+#include "export/record.h"
 #include "state/window_port.h"
 
 namespace karvelo::app {
@@ -70,7 +72,9 @@ class AcquisitionThread {
     // ReadDispatch plus the record texts of the slot and of every other slot
     // the same reply filled.
     devices::ReadOutcome ReadAndFormat(int s, bool requested);
-    void JournalRecord();
+    // Takes the raised record as a value and commits it to the journal.
+    void TakeRecord();
+    // Queues the taken record for its target and waits for the export.
     void HandOverRecord();
     void Invalidate();
 
@@ -79,6 +83,9 @@ class AcquisitionThread {
     // Held around the request and read passes of a cycle; taken by no other
     // thread.
     std::mutex slotLock_;
+    // The record taken and journaled, until it is handed over (it waits for
+    // an export type while there is none).
+    std::optional<exports::Record> waiting_;
 };
 
 // Creates the station's acquisition thread and starts it; the object lives

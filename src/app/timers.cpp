@@ -11,6 +11,7 @@
 #include "app/acquisition_thread.h"
 #include "app/configuration.h"
 #include "export/export_record.h"
+#include "export/record.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
@@ -53,11 +54,13 @@ void WriteRecord(WindowPort& window, exports::ExcelLink* excel) {
     }
 }
 
-// Records handed over while an export was stuck and the acquisition ran on
-// share one queued export: only the newest of them is written. Say so.
-void ReportSkipped(WindowPort& window, std::uint64_t count) {
-    const std::wstring text = platform::FormatInt(static_cast<std::int64_t>(count)) +
-                              L" record(s) not written: an earlier export was still open";
+// Records handed over while an export is stuck (a message box of the
+// workbook) wait in the export queue, in order, until it has returned. Say so.
+void ReportWaiting(WindowPort& window) {
+    const auto count = static_cast<std::int64_t>(exports::QueuedRecordCount());
+    if (count == 0) return;
+    const std::wstring text = platform::FormatInt(count) +
+                              L" record(s) waiting: an earlier export was still open";
     std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
     window.ShowExportProblem(text);
 }
@@ -68,6 +71,7 @@ void OnExport(WindowPort& window, exports::ExcelLink* excel) {
     // window's events): the open export runs it when it returns, never nested.
     if (g_export.running.exchange(true)) {
         g_export.queued = true;
+        ReportWaiting(window);
         // The queued record gets a watchdog of its own: an export stuck in a
         // message box must not hold the acquisition longer than any other.
         g_export.watchdogFired = false;
@@ -80,8 +84,6 @@ void OnExport(WindowPort& window, exports::ExcelLink* excel) {
         g_run.ExportDone = false;
         window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
         const std::uint64_t handOver = g_export.handedOver.load();
-        const std::uint64_t skipped = handOver - std::min(handOver, g_export.exported.load() + 1);
-        if (skipped > 0) ReportSkipped(window, skipped);
         WriteRecord(window, excel);
         g_export.exported = handOver;
         // The texts of the record just written survive a restart.

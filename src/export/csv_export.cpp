@@ -31,10 +31,7 @@ using platform::FormatInt;
 constexpr std::size_t kFieldNameChars =
     254;  // the file-name and ID fields are read with this limit
 
-std::atomic<LocalClock> g_clock{nullptr};
 std::atomic<DataSync> g_sync{nullptr};
-std::atomic<std::time_t> g_stampTime{0};
-std::atomic<bool> g_stampKept{false};
 
 std::string ErrnoText(int error) {
     return std::error_code(error, std::generic_category()).message();
@@ -42,13 +39,6 @@ std::string ErrnoText(int error) {
 
 std::wstring Wide(const std::string& utf8) {
     return platform::Utf8ToWide(utf8);
-}
-
-// "%02d".
-std::wstring TwoDigits(int v) {
-    std::wstring text = FormatInt(v);
-    if (v >= 0 && v < 10) text.insert(text.begin(), L'0');
-    return text;
 }
 
 void AppendField(std::wstring& line, std::wstring_view text) {
@@ -405,52 +395,8 @@ constexpr std::wstring_view kNoFileChosen = L"No CSV file chosen (choose one wit
 
 }  // namespace
 
-bool SystemLocalTime(std::tm& local) {
-    const std::time_t now = std::time(nullptr);
-    if (now == static_cast<std::time_t>(-1)) return false;
-    return ::localtime_r(&now, &local) != nullptr;
-}
-
-void SetLocalClock(LocalClock clock) {
-    g_clock.store(clock);
-}
-
 void SetDataSync(DataSync sync) {
     g_sync.store(sync);
-}
-
-void StampRecordTime() {
-    const LocalClock clock = g_clock.load();
-    // One reading of the clock for the local texts and the journal's UTC time.
-    const std::time_t now = std::time(nullptr);
-    g_stampTime = now;
-    std::tm t{};
-    const bool local = clock != nullptr ? clock(t)
-                                        : now != static_cast<std::time_t>(-1) &&
-                                              ::localtime_r(&now, &t) != nullptr;
-    if (!local) {
-        g_run.RecordDate.Clear();
-        g_run.RecordTime.Clear();
-        ReportNow(L"the local time cannot be determined; the record has no date and time");
-        return;
-    }
-    g_run.RecordDate = TwoDigits(t.tm_mday) + L"." + TwoDigits(t.tm_mon + 1) + L"." +
-                       FormatInt(static_cast<std::int64_t>(t.tm_year) + 1900);
-    g_run.RecordTime =
-        TwoDigits(t.tm_hour) + L":" + TwoDigits(t.tm_min) + L":" + TwoDigits(t.tm_sec);
-}
-
-std::time_t RecordStampTime() {
-    return g_stampTime.load();
-}
-
-void StampCompletedRecord() {
-    StampRecordTime();
-    g_stampKept = true;
-}
-
-void TakeRecordStamp() {
-    if (!g_stampKept.exchange(false)) StampRecordTime();
 }
 
 std::wstring IdFileName(std::wstring_view idText) {
@@ -462,26 +408,6 @@ std::wstring IdFileName(std::wstring_view idText) {
         if (!kept) c = L'_';
     }
     return name;
-}
-
-namespace {
-
-FixedText<kMediumText> RecordField(int s) {
-    // A measuring slot without a valid reading writes an empty field: "0.000"
-    // would claim a measurement that never happened. Text slots write their text.
-    const bool text =
-        devices::DeviceTypeOf(g_run.DeviceType[s]).transport == devices::Transport::Text;
-    if (!text && (!g_run.ValueReady[s] || g_run.ValueError[s])) return {};
-    return g_run.TextLast[s].Get();
-}
-
-}  // namespace
-
-std::string CsvRecordLine() {
-    std::wstring slots[kMaxSlots];
-    for (int s = 1; s <= kMaxSlots; ++s) slots[s - 1] = RecordField(s).view();
-    return CsvLine(g_run.TextLast[kIdEntry].str(), g_run.RecordDate.str(), g_run.RecordTime.str(),
-                   slots);
 }
 
 std::string CsvLine(std::wstring_view id, std::wstring_view date, std::wstring_view time,
@@ -539,15 +465,14 @@ std::wstring CsvTargetPath(WindowPort& window) {
     return ExportFilePath({});
 }
 
-bool WriteCsvSingle(WindowPort& window) {
-    const std::wstring path = CsvTargetPath(window);
-    TakeRecordStamp();
+bool WriteCsvSingle(const Record& record, WindowPort& window) {
+    const std::wstring& path = record.target;
     const std::string fsPath = platform::FsPath(path);
     std::string problem;
-    const bool written = !path.empty() && ReplaceWith(fsPath, CsvRecordLine(), problem);
+    const bool written = !path.empty() && ReplaceWith(fsPath, CsvLineOf(record), problem);
     std::wstring text;
     if (written) {
-        window.ShowRecordWritten(g_run.RecordTime.str(), path);
+        window.ShowRecordWritten(record.localTime, path);
     } else {
         text = path.empty() ? std::wstring(kNoFileChosen) + L": this record is not written."
                             : L"Cannot write to " + path + L" (" + Wide(problem) +
@@ -560,25 +485,38 @@ bool WriteCsvSingle(WindowPort& window) {
     return written;
 }
 
-bool WriteCsvMulti(WindowPort& window) {
-    const std::wstring path = CsvTargetPath(window);
-    TakeRecordStamp();
+bool WriteCsvMulti(const Record& record, WindowPort& window) {
+    const std::wstring& path = record.target;
     // Without a file name the line waits for the file the operator chooses.
     const std::string target = path.empty() ? kUnnamedTarget : platform::FsPath(path);
-    if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) TakeOverUnnamedLines(target);
+    if (!path.empty() && record.exportType == ExportKind::CsvMulti) TakeOverUnnamedLines(target);
     std::string problem;
-    const bool written = AppendWithWaiting(target, CsvRecordLine(), problem);
+    const bool written = AppendWithWaiting(target, CsvLineOf(record), problem);
     std::wstring text;
+    bool safe = written;
     if (written) {
-        window.ShowRecordWritten(g_run.RecordTime.str(), path);
+        window.ShowRecordWritten(record.localTime, path);
     } else {
+        const PendingLines* kept = PendingRecords().Find(target);
+        safe = kept != nullptr && kept->persisted;
         text = path.empty() ? std::wstring(kNoFileChosen)
                             : L"Cannot write to " + path + L" (" + Wide(problem) + L")";
         text += L": " + KeptText(target) + L".";
         ReportNow(text);
     }
     RetryAndShow(window, target, written ? MaybePath() : MaybePath(target), text);
-    return written;
+    return safe;
+}
+
+bool FileEndsWith(const std::string& path, std::string_view lines) {
+    if (lines.empty()) return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    std::int64_t size = 0;
+    const bool found = SizeOf(fd, size) && size >= static_cast<std::int64_t>(lines.size()) &&
+                       HoldsAt(fd, size - static_cast<std::int64_t>(lines.size()), lines);
+    ::close(fd);
+    return found;
 }
 
 void RetryPendingRecords(WindowPort& window) {

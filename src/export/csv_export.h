@@ -3,23 +3,14 @@
 // (a file that holds only the newest record, and a file that collects every
 // record). Runs on the user-interface thread while the acquisition waits.
 
-#include <ctime>
 #include <string>
 #include <string_view>
 
+#include "export/record.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
 
 namespace karvelo::exports {
-
-// The local time now; false when it cannot be determined.
-using LocalClock = bool (*)(std::tm& local);
-
-// time() and localtime_r().
-bool SystemLocalTime(std::tm& local);
-
-// Replaces the clock StampRecordTime reads (tests); nullptr restores the system clock.
-void SetLocalClock(LocalClock clock);
 
 // Waits until a file's data is on the disk; 0 or -1 with errno, as fdatasync().
 using DataSync = int (*)(int fd);
@@ -28,34 +19,10 @@ using DataSync = int (*)(int fd);
 // restores fdatasync().
 void SetDataSync(DataSync sync);
 
-// Sets RecordDate ("09.12.2026") and RecordTime ("08:05:03") from one reading of
-// the clock, so date and time always belong to the same second. Without a local
-// time both are empty and the record is still written.
-void StampRecordTime();
-
-// The moment of the newest stamp, for the journal's UTC time.
-std::time_t RecordStampTime();
-
-// Stamps the record at the moment it is complete (acquisition thread) and
-// keeps that stamp for the record's export, so that the journal and the file
-// carry the same date and time however late the export runs.
-void StampCompletedRecord();
-
-// The writers' stamp: the one StampCompletedRecord keeps, used once, else a
-// new reading of the clock.
-void TakeRecordStamp();
-
 // The name of an ID-named file: the ID text (at most 254 characters) and ".csv",
 // or "ID.csv" for an empty ID, with every character other than an ASCII letter,
 // digit, '-' or '.' replaced by '_'.
 std::wstring IdFileName(std::wstring_view idText);
-
-// The current record as it goes into the file: ID;date;time;slot 1;...;slot 10;
-// then CR LF, in ISO 8859-1 ('?' for other characters). Nothing is quoted; a ';'
-// inside a text is written as it is. Line ends inside a text (the end of a list
-// file's line taken with its last field) are left out, so a record stays on one
-// line.
-std::string CsvRecordLine();
 
 // A CSV line of the same form from its texts: the ID, date, time and the ten
 // slot fields.
@@ -79,19 +46,22 @@ std::wstring ExportFolder();
 // the other types.
 std::wstring CsvTargetPath(WindowPort& window);
 
-// Stamps the record and writes it as the only line of its file (types 1, 3),
-// synced to the disk before it returns. A record that cannot be written (no
-// file chosen included) is reported and not kept: only the newest record
-// counts in such a file. Returns whether the line was written.
-bool WriteCsvSingle(WindowPort& window);
+// Writes the record as the only line of its file (types 1, 3), synced to the
+// disk before it returns. A record that cannot be written (no file chosen
+// included) is reported and not kept: only the newest record counts in such a
+// file. Returns whether the line was written.
+bool WriteCsvSingle(const Record& record, WindowPort& window);
 
-// Stamps the record and appends it to its file (types 2, 4), after the lines
-// still waiting for that file, in one write, synced to the disk before it
-// returns. A record that cannot be written is reported and kept (also across a
-// restart) until the file can be written; without a file name (type 2) it is
-// kept for the file the operator chooses next. Returns whether the line was
-// written.
-bool WriteCsvMulti(WindowPort& window);
+// Appends the record to its file (types 2, 4), after the lines still waiting
+// for that file, in one write, synced to the disk before it returns. A record
+// that cannot be written is reported and kept (also across a restart) until
+// the file can be written; without a file name (type 2) it is kept for the
+// file the operator chooses next. Returns whether the record is safe: in the
+// file, or kept in a spool file that survives a restart.
+bool WriteCsvMulti(const Record& record, WindowPort& window);
+
+// Whether the file `path` ends with `lines`, a run of whole CSV lines.
+bool FileEndsWith(const std::string& path, std::string_view lines);
 
 // Tries again to write the lines waiting for any file and shows the operator
 // what still waits (an empty text when nothing does). The writers do this after

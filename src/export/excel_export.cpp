@@ -53,26 +53,6 @@ std::wstring DefinedAddress() {
     return address.size() < 2 ? std::wstring(L"A1") : address;
 }
 
-// A slot item is written when the slot takes part in this export type.
-bool SlotItemApplies(int slot, bool withTextSlots) {
-    const int type = g_run.DeviceType[slot];
-    if (withTextSlots) {
-        const bool inUse = devices::IsTextType(type) || devices::IsInstrumentCode(type);
-        return inUse && slot <= g_run.DeviceCount;
-    }
-    return devices::IsInstrumentCode(type);
-}
-
-// The slot's cell text: its value with six decimals, a text slot's text, or
-// nothing (which clears the cell) when the reading failed.
-std::wstring SlotItemText(int slot) {
-    const int type = g_run.DeviceType[slot];
-    if (g_run.DeviceCount < 1 || !g_run.ValueReady[slot] || g_run.ValueError[slot]) return {};
-    if (devices::IsInstrumentCode(type)) return platform::FormatFixed(g_run.Value[slot], 6);
-    if (devices::IsTextType(type)) return g_run.TextLast[slot].str();
-    return {};
-}
-
 }  // namespace
 
 std::wstring CellAddressFromPosition(std::int32_t column, std::int32_t row) {
@@ -183,15 +163,14 @@ void ExcelLink::CloseExcel() {
     g_run.ExcelConnected = false;
 }
 
-void ExcelLink::WriteExcelRecord(bool withTextSlots) {
+bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
     if (g_run.ExcelOpen) OpenExcel();
     if (!g_run.ExcelConnected || application_ == nullptr || worksheets_ == nullptr) {
         ReportRecordNotWritten(window_,
                                L"The workbook is not open (\"open\"): this record is not "
                                L"written.");
-        return;
+        return false;
     }
-    TakeRecordStamp();
     try {
         application_->PutUserControl(false);
         application_->PutInteractive(false);
@@ -225,7 +204,7 @@ void ExcelLink::WriteExcelRecord(bool withTextSlots) {
         if (reference == nullptr) throw AutomationError(L"The reference cell cannot be found.");
 
         g_run.RecordNumber = g_run.RecordNumber + 1;
-        WriteItems(*reference, withTextSlots);
+        WriteItems(record, *reference, withTextSlots);
         if (g_run.ExcelShiftMode != 0) Shift();
         if (g_run.ExcelSave) workbook_->Save();
         if (g_run.ExcelEdit) {
@@ -234,18 +213,19 @@ void ExcelLink::WriteExcelRecord(bool withTextSlots) {
         }
     } catch (const AutomationError& error) {
         ReportError(error);
-        return;
+        return false;
     }
-    window_.ShowRecordWritten(g_run.RecordTime.str(), ExportFolder() + g_run.XlsFileName.str());
+    window_.ShowRecordWritten(record.localTime, ExportFolder() + g_run.XlsFileName.str());
     // All is well again: the problem line shows only CSV lines still waiting.
     RetryPendingRecords(window_);
+    return true;
 }
 
-void ExcelLink::WriteItems(Range& reference, bool withTextSlots) {
+void ExcelLink::WriteItems(const Record& record, Range& reference, bool withTextSlots) {
     for (int item = 1; item <= kRecordItems; ++item) {
         if (!g_run.ExcelValueOn[item]) continue;
         const int slot = item - kFirstSlotItem + 1;
-        if (item >= kFirstSlotItem && !SlotItemApplies(slot, withTextSlots)) continue;
+        if (item >= kFirstSlotItem && !WorkbookSlotApplies(record, slot, withTextSlots)) continue;
 
         std::unique_ptr<Range> target;
         if (g_run.ExcelRelative[item]) {
@@ -265,13 +245,13 @@ void ExcelLink::WriteItems(Range& reference, bool withTextSlots) {
                 target->PutValue2(g_run.RecordNumber);
                 break;
             case kDateItem:
-                target->PutValue(g_run.RecordDate.str());
+                target->PutValue(record.localDate);
                 break;
             case kTimeItem:
-                target->PutValue(g_run.RecordTime.str());
+                target->PutValue(record.localTime);
                 break;
             default:
-                target->PutValue(SlotItemText(slot));
+                target->PutValue(WorkbookSlotText(record, slot));
                 break;
         }
     }

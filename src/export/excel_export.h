@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "export/excel_automation.h"
+#include "export/record.h"
 #include "state/window_port.h"
 
 namespace karvelo::exports {
@@ -40,7 +41,8 @@ class ExcelLink {
     // "close", a set switch: lets the workbook and the application go.
     void CloseExcel();
     // One record into the cells; with text slots for type 5, without for 6.
-    void WriteExcelRecord(bool withTextSlots);
+    // Returns whether the cells hold it (false: reported to the operator).
+    bool WriteExcelRecord(const Record& record, bool withTextSlots);
     // FINISH / EXIT: save, close when configured so, and let every reference go.
     void EndSequence();
 
@@ -49,7 +51,7 @@ class ExcelLink {
   private:
     // Shows what the application said, and keeps it on the problem line.
     void ReportError(const excel::AutomationError& error);
-    void WriteItems(excel::Range& reference, bool withTextSlots);
+    void WriteItems(const Record& record, excel::Range& reference, bool withTextSlots);
     void Shift();
     void ReleaseAll();
 

@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 
 namespace karvelo::exports {
@@ -24,6 +26,25 @@ constexpr const char* kSchema =
     " PRIMARY KEY(record_id, slot));"
     // Finds what the forwarder has still to send without reading the whole journal.
     "CREATE INDEX IF NOT EXISTS records_unsent ON records(sent) WHERE sent = 0;";
+
+// The export file's columns, added to journals that were made without them.
+struct AddedColumn {
+    const char* name;
+    const char* sql;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {"export_type", "ALTER TABLE records ADD COLUMN export_type INTEGER DEFAULT 0"},
+    {"target", "ALTER TABLE records ADD COLUMN target TEXT DEFAULT ''"},
+    // Records from before the column were exported the old way: done.
+    {"written", "ALTER TABLE records ADD COLUMN written INTEGER DEFAULT 1"},
+    {"payload", "ALTER TABLE records ADD COLUMN payload TEXT"},
+};
+constexpr const char* kUnwrittenIndex =
+    "CREATE INDEX IF NOT EXISTS records_unwritten ON records(written) WHERE written = 0";
+
+constexpr const char* kHeadColumns =
+    "id, station, config_set, utc, local_date, local_time, id_text, export_type, target,"
+    " written, payload";
 
 std::string Message(sqlite3* db) {
     return db != nullptr ? sqlite3_errmsg(db) : "out of memory";
@@ -93,16 +114,22 @@ std::string NewRecordId() {
     std::array<std::uint8_t, 16> b{};
     if (!RandomBytes(b.data(), b.size())) {
         // Without the kernel's source the id still has to be unique enough:
-        // time and address bits, never a fixed value.
-        const auto t = static_cast<std::uint64_t>(std::time(nullptr));
+        // clock and address bits, never a fixed value.
+        const auto t = static_cast<std::uint64_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
         const auto a = reinterpret_cast<std::uintptr_t>(&b);
         for (std::size_t i = 0; i < 8; ++i) {
             b[i] = static_cast<std::uint8_t>(t >> (8 * i));
             b[i + 8] = static_cast<std::uint8_t>(a >> (8 * i));
         }
     }
-    b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
-    b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    const auto ms = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch())
+            .count());
+    for (std::size_t i = 0; i < 6; ++i) b[i] = static_cast<std::uint8_t>(ms >> (8 * (5 - i)));
+    b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x70);  // version 7
+    b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 9562 variant
     static constexpr char kHex[] = "0123456789abcdef";
     std::string id;
     id.reserve(36);
@@ -139,91 +166,226 @@ std::string UtcText(std::time_t when) {
     return text;
 }
 
-std::unique_ptr<RecordJournal> RecordJournal::Open(const std::string& path, bool readOnly,
-                                                   std::string& problem) {
+bool IsCorruptionCode(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+namespace {
+
+// Gives journals made before the export file's columns those columns.
+bool AddMissingColumns(sqlite3* db, std::string& problem) {
+    Statement info(db, "PRAGMA table_info(records)");
+    if (!info.ok()) {
+        problem = Message(db);
+        return false;
+    }
+    std::vector<std::string> have;
+    int rc;
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) have.push_back(info.Column(1));
+    if (rc != SQLITE_DONE) {
+        problem = Message(db);
+        return false;
+    }
+    for (const AddedColumn& column : kAddedColumns) {
+        if (std::find(have.begin(), have.end(), column.name) != have.end()) continue;
+        if (!Exec(db, column.sql, problem)) return false;
+    }
+    return Exec(db, kUnwrittenIndex, problem);
+}
+
+}  // namespace
+
+std::unique_ptr<RecordJournal> RecordJournal::Open(const std::string& path, Access access,
+                                                   std::string& problem, bool* corrupt) {
+    if (corrupt != nullptr) *corrupt = false;
+    const bool reader = access == Access::Reader;
     sqlite3* db = nullptr;
     // A reader opens the journal for writing too where it may, without
     // creating it: the write-ahead log a killed station left behind is only
     // recovered by a connection that can write.
-    const int flags = SQLITE_OPEN_READWRITE | (readOnly ? 0 : SQLITE_OPEN_CREATE);
+    const int flags = SQLITE_OPEN_READWRITE | (reader ? 0 : SQLITE_OPEN_CREATE);
     int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK && readOnly) {
+    if (rc != SQLITE_OK && reader) {
         sqlite3_close(db);
         db = nullptr;
         rc =
             sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     }
-    if (rc != SQLITE_OK) {
+    const auto failed = [&]() -> std::unique_ptr<RecordJournal> {
         problem = Message(db);
-        sqlite3_close(db);
+        if (corrupt != nullptr && db != nullptr) {
+            *corrupt = IsCorruptionCode(sqlite3_extended_errcode(db));
+        }
         return nullptr;
+    };
+    if (rc != SQLITE_OK) {
+        auto none = failed();
+        sqlite3_close(db);
+        return none;
     }
     std::unique_ptr<RecordJournal> journal(new RecordJournal(db));
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    if (readOnly) {
+    if (access != Access::Writer) {
+        // Closing the last connection would checkpoint the write-ahead log
+        // and delete it. Another connection may only take itself for the
+        // last one (its locks were lost), and the station would go on
+        // writing into a log nobody reads: only the writer ever does this.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    if (reader) {
         // A file that is not a journal is told now, not at the first query.
-        if (!Exec(db, "SELECT count(*) FROM records", problem)) return nullptr;
+        if (!Exec(db, "SELECT count(*) FROM records", problem)) return failed();
         return journal;
     }
     // WAL with a full sync: a committed record is on the disk before Append
     // returns, so a power cut right after it cannot take it away.
     if (!Exec(db, "PRAGMA journal_mode=WAL", problem) ||
-        !Exec(db, "PRAGMA synchronous=FULL", problem) || !Exec(db, kSchema, problem)) {
-        return nullptr;
+        !Exec(db, "PRAGMA synchronous=FULL", problem) || !Exec(db, kSchema, problem) ||
+        !AddMissingColumns(db, problem)) {
+        return failed();
     }
     return journal;
 }
 
+RecordJournal::RecordJournal(sqlite3* db) : db_(db) {}
+
+bool RecordJournal::LastFailureCorrupt() const {
+    return IsCorruptionCode(lastCode_);
+}
+
 RecordJournal::~RecordJournal() {
+    insertHead_.reset();
+    insertSlot_.reset();
     sqlite3_close(db_);
 }
 
+bool RecordJournal::AppendOne(const JournalRecord& record) {
+    if (insertHead_ == nullptr) {
+        insertHead_ = std::make_unique<Statement>(
+            db_,
+            "INSERT OR IGNORE INTO records(id, station, config_set, utc, local_date, local_time, id_text,"
+            " export_type, target, written, payload)"
+            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+        insertSlot_ = std::make_unique<Statement>(
+            db_,
+            "INSERT OR IGNORE INTO slots(record_id, slot, type_name, title, value, text,"
+            " status) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    }
+    Statement& head = *insertHead_;
+    Statement& slot = *insertSlot_;
+    if (!head.ok() || !slot.ok()) {
+        insertHead_.reset();
+        insertSlot_.reset();
+        return false;
+    }
+    head.Text(1, record.id);
+    head.Text(2, record.station);
+    head.Int(3, record.configSet);
+    head.Text(4, record.utc);
+    head.Text(5, record.localDate);
+    head.Text(6, record.localTime);
+    head.Text(7, record.idText);
+    head.Int(8, record.exportType);
+    head.Text(9, record.target);
+    head.Int(10, record.written ? 1 : 0);
+    head.Text(11, record.payload);
+    if (!head.Run()) return false;
+    for (const JournalSlot& s : record.slots) {
+        slot.Text(1, record.id);
+        slot.Int(2, s.slot);
+        slot.Text(3, s.typeName);
+        slot.Text(4, s.title);
+        slot.Real(5, s.value);
+        slot.Text(6, s.text);
+        slot.Text(7, s.status);
+        if (!slot.Run()) return false;
+    }
+    return true;
+}
+
 bool RecordJournal::Append(const JournalRecord& record, std::string& problem) {
-    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
+    return AppendAll({record}, problem);
+}
+
+bool RecordJournal::AppendAll(const std::vector<JournalRecord>& records, std::string& problem) {
+    lastCode_ = SQLITE_OK;
     const auto fail = [&] {
         problem = Message(db_);
+        // Kept before the rollback, which would answer for itself.
+        lastCode_ = sqlite3_extended_errcode(db_);
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
-    {
-        Statement head(db_,
-                       "INSERT INTO records(id, station, config_set, utc, local_date,"
-                       " local_time, id_text) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-        if (!head.ok()) return fail();
-        head.Text(1, record.id);
-        head.Text(2, record.station);
-        head.Int(3, record.configSet);
-        head.Text(4, record.utc);
-        head.Text(5, record.localDate);
-        head.Text(6, record.localTime);
-        head.Text(7, record.idText);
-        if (!head.Run()) return fail();
-
-        Statement slot(db_,
-                       "INSERT INTO slots(record_id, slot, type_name, title, value, text,"
-                       " status) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-        if (!slot.ok()) return fail();
-        for (const JournalSlot& s : record.slots) {
-            slot.Text(1, record.id);
-            slot.Int(2, s.slot);
-            slot.Text(3, s.typeName);
-            slot.Text(4, s.title);
-            slot.Real(5, s.value);
-            slot.Text(6, s.text);
-            slot.Text(7, s.status);
-            if (!slot.Run()) return fail();
-        }
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return fail();
+    }
+    for (const JournalRecord& record : records) {
+        if (!AppendOne(record)) return fail();
     }
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return fail();
     return true;
 }
 
+bool RecordJournal::Unwritten(int limit, std::vector<JournalRecord>& records,
+                              std::string& problem) {
+    const std::string sql = std::string("SELECT ") + kHeadColumns +
+                            " FROM records WHERE written = 0 ORDER BY rowid LIMIT ?1";
+    Statement head(db_, sql.c_str());
+    if (!head.ok()) {
+        problem = Message(db_);
+        return false;
+    }
+    head.Int(1, limit);
+    return ReadRecords(head, records, problem);
+}
+
+bool RecordJournal::MarkWritten(const std::vector<std::string>& ids, std::string& problem) {
+    if (ids.empty()) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
+    {
+        Statement mark(db_, "UPDATE records SET written = 1 WHERE id = ?1");
+        bool ok = mark.ok();
+        for (std::size_t i = 0; ok && i < ids.size(); ++i) {
+            mark.Text(1, ids[i]);
+            ok = mark.Run();
+        }
+        if (!ok) {
+            problem = Message(db_);
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    return Exec(db_, "COMMIT", problem);
+}
+
+bool RecordJournal::AssignTarget(const std::string& id, int exportType, const std::string& target,
+                                 const std::string& payload, std::string& problem) {
+    Statement update(db_,
+                     "UPDATE records SET export_type = ?2, target = ?3, written = ?4,"
+                     " payload = ?5 WHERE id = ?1");
+    if (!update.ok()) {
+        problem = Message(db_);
+        return false;
+    }
+    update.Text(1, id);
+    update.Int(2, exportType);
+    update.Text(3, target);
+    update.Int(4, target.empty() ? 1 : 0);
+    update.Text(5, payload);
+    if (!update.Run()) {
+        problem = Message(db_);
+        return false;
+    }
+    return true;
+}
+
 bool RecordJournal::Read(std::string_view fromDate, std::string_view toDate,
                          std::vector<JournalRecord>& records, std::string& problem) {
-    Statement head(db_,
-                   "SELECT id, station, config_set, utc, local_date, local_time, id_text"
-                   " FROM records WHERE (?1 = '' OR substr(utc, 1, 10) >= ?1)"
-                   " AND (?2 = '' OR substr(utc, 1, 10) <= ?2) ORDER BY rowid");
+    const std::string sql = std::string("SELECT ") + kHeadColumns +
+                            " FROM records WHERE (?1 = '' OR substr(utc, 1, 10) >= ?1)"
+                            " AND (?2 = '' OR substr(utc, 1, 10) <= ?2) ORDER BY rowid";
+    Statement head(db_, sql.c_str());
     if (!head.ok()) {
         problem = Message(db_);
         return false;
@@ -238,9 +400,9 @@ bool RecordJournal::UseLightCommits(std::string& problem) {
 }
 
 bool RecordJournal::Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem) {
-    Statement head(db_,
-                   "SELECT id, station, config_set, utc, local_date, local_time, id_text"
-                   " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1");
+    const std::string sql =
+        std::string("SELECT ") + kHeadColumns + " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1";
+    Statement head(db_, sql.c_str());
     if (!head.ok()) {
         problem = Message(db_);
         return false;
@@ -296,6 +458,10 @@ bool RecordJournal::ReadRecords(Statement& head, std::vector<JournalRecord>& rec
         r.localDate = head.Column(4);
         r.localTime = head.Column(5);
         r.idText = head.Column(6);
+        r.exportType = sqlite3_column_int(head.get(), 7);
+        r.target = head.Column(8);
+        r.written = sqlite3_column_int(head.get(), 9) != 0;
+        r.payload = head.Column(10);
         slot.Text(1, r.id);
         int src;
         while ((src = sqlite3_step(slot.get())) == SQLITE_ROW) {

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/durable_file.h"
 #include "platform/program_path.h"
 #include "state/run_state.h"
 
@@ -29,9 +30,7 @@ constexpr std::string_view kCheckKey = "check ";
 constexpr std::size_t kNameChars = 64;  // of the target's file name, to stay within NAME_MAX
 constexpr std::string_view kUnnamedSpoolName = "no-file-chosen";
 
-std::string ErrnoText(int error) {
-    return std::error_code(error, std::generic_category()).message();
-}
+using platform::ErrnoText;
 
 std::uint64_t Fnv1a(std::string_view text) {
     std::uint64_t h = 14695981039346656037ull;
@@ -72,19 +71,6 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
     return true;
 }
 
-bool WriteAll(int fd, std::string_view data, int& error) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 bool ReadWholeFile(const std::string& path, std::string& out) {
     // O_NONBLOCK: a named pipe under a spool file's name must not hold the start.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -107,41 +93,12 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
-void SyncFolder(const std::string& folder) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-}
+using platform::SyncFolder;
 
-// Replaces `path` with `data` in one step: a temporary file beside it, synced,
-// then renamed over it. Empty on success, else what went wrong.
-std::string ReplaceFileAtomically(const std::string& folder, const std::string& path,
+// The spool is replaced in one step; `folder` is where it lives.
+std::string ReplaceFileAtomically(const std::string& /*folder*/, const std::string& path,
                                   std::string_view data) {
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return ErrnoText(errno);
-    int error = 0;
-    bool ok = WriteAll(fd, data, error);
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return ErrnoText(error);
-    }
-    SyncFolder(folder);  // the rename is done; this only makes it durable sooner
-    return {};
+    return platform::ReplaceFileAtomically(path, data);
 }
 
 // A spool's temporary file that a killed write left behind: "<spool>.tmp-XXXXXX",

@@ -1,14 +1,20 @@
 #include "export/record_journal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
-#include "devices/catalogue.h"
 #include "export/csv_export.h"
+#include "platform/durable_file.h"
+#include "platform/numbers.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
@@ -17,24 +23,238 @@ namespace karvelo::exports {
 namespace {
 
 constexpr std::wstring_view kJournalFileName = L"records.sqlite";
+constexpr std::string_view kSpoolSuffix = ".pending";
+constexpr std::string_view kSpoolMagic = "karvelo journal backlog\n";
+constexpr std::string_view kCorruptMark = ".corrupt-";
 
-struct OpenJournal {
-    std::mutex lock;
-    std::string path;  // of `journal`
-    std::unique_ptr<RecordJournal> journal;
-    std::wstring problem;
+// A record the journal could not take yet, and whether its file holds it.
+struct Kept {
+    Record record;
+    bool written = false;
 };
-OpenJournal g_journal;
+
+struct StationJournal {
+    std::mutex lock;
+    std::string path;  // of `journal`, and of the backlog read for it
+    std::unique_ptr<RecordJournal> journal;
+    bool backlogLoaded = false;
+    std::vector<Kept> backlog;           // oldest first
+    std::vector<std::string> marks;      // written marks the journal has yet to take
+    std::wstring problem;                // why records are kept
+    std::wstring notice;                 // a damaged journal was replaced
+    std::string told;                    // the last line told on standard error
+};
+StationJournal g_journal;
 
 std::string Utf8(const std::wstring& text) {
     return platform::WideToUtf8(text);
 }
 
-// A measuring slot without a valid reading has no value; a text slot never has one.
-std::optional<double> SlotValue(int s) {
-    if (devices::IsTextType(g_run.DeviceType[s])) return std::nullopt;
-    if (!g_run.ValueReady[s] || g_run.ValueError[s]) return std::nullopt;
-    return g_run.Value[s].load();
+std::wstring Wide(const std::string& text) {
+    return platform::Utf8ToWide(text);
+}
+
+void Tell(StationJournal& j, const std::string& line) {
+    if (line == j.told) return;
+    j.told = line;
+    if (!line.empty()) std::fprintf(stderr, "karvelo: %s\n", line.c_str());
+}
+
+std::string SpoolPath(const std::string& journalPath) {
+    return journalPath + std::string(kSpoolSuffix);
+}
+
+// "20261209-080503" for now, local time.
+std::string FileStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    if (::localtime_r(&now, &t) == nullptr) return std::to_string(now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+// ---- the backlog's spool -----------------------------------------------------
+
+std::string SpoolText(const std::vector<Kept>& backlog) {
+    std::string text(kSpoolMagic);
+    for (const Kept& k : backlog) {
+        text += k.written ? '1' : '0';
+        text += '\t';
+        text += EncodeRecord(k.record);
+        text += '\n';
+    }
+    return text;
+}
+
+// Writes (or, when nothing is kept, removes) the spool; empty or why not.
+std::string SaveBacklog(const StationJournal& j) {
+    const std::string spool = SpoolPath(j.path);
+    if (j.backlog.empty()) {
+        if (::unlink(spool.c_str()) != 0 && errno != ENOENT) return platform::ErrnoText(errno);
+        return {};
+    }
+    return platform::ReplaceFileAtomically(spool, SpoolText(j.backlog));
+}
+
+void LoadBacklog(StationJournal& j) {
+    j.backlogLoaded = true;
+    const std::string spool = SpoolPath(j.path);
+    const int fd = ::open(spool.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return;
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buf[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!std::string_view(text).starts_with(kSpoolMagic)) {
+        std::fprintf(stderr, "karvelo: ignoring unreadable journal spool %s\n", spool.c_str());
+        return;
+    }
+    std::string_view rest = std::string_view(text).substr(kSpoolMagic.size());
+    int unreadable = 0;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        // A line without its end was cut by a crash while the spool was new:
+        // the rename never happened, so it cannot be; skip it all the same.
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        Kept k;
+        if (line.size() < 2 || line[1] != '\t' || !DecodeRecord(line.substr(2), k.record)) {
+            ++unreadable;
+            continue;
+        }
+        k.written = line[0] == '1';
+        j.backlog.push_back(std::move(k));
+    }
+    if (unreadable > 0) {
+        std::fprintf(stderr, "karvelo: %d unreadable line(s) in the journal spool %s\n",
+                     unreadable, spool.c_str());
+    }
+}
+
+// ---- opening, and a damaged journal moved aside ---------------------------------
+
+bool MoveAside(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 || errno == ENOENT;
+}
+
+// Moves the damaged journal (with its write-ahead log) aside, starts a new
+// one and copies into it what can still be read of the old one.
+void ReplaceDamagedJournal(StationJournal& j) {
+    j.journal.reset();
+    const std::string aside = j.path + std::string(kCorruptMark) + FileStamp();
+    if (!MoveAside(j.path, aside)) {
+        j.notice = L"The record journal " + Wide(j.path) + L" is damaged and cannot be moved (" +
+                   Wide(platform::ErrnoText(errno)) + L").";
+        return;
+    }
+    MoveAside(j.path + "-wal", aside + "-wal");
+    MoveAside(j.path + "-shm", aside + "-shm");
+    platform::SyncFolder(platform::FolderOf(j.path));
+
+    std::string problem;
+    j.journal = RecordJournal::Open(j.path, RecordJournal::Access::Writer, problem);
+    std::vector<JournalRecord> saved;
+    if (auto old = RecordJournal::Open(aside, RecordJournal::Access::Reader, problem)) {
+        // Read up to the first damaged page; what came before it is kept.
+        old->Read("", "", saved, problem);
+    }
+    bool copied = false;
+    if (j.journal != nullptr && !saved.empty()) copied = j.journal->AppendAll(saved, problem);
+    j.notice = L"The record journal was damaged: it is now " + Wide(aside) +
+               L", and a new journal is written";
+    if (copied) {
+        j.notice += L" (" + platform::FormatInt(static_cast<std::int64_t>(saved.size())) +
+                    L" records saved from it)";
+    }
+    j.notice += L".";
+    std::fprintf(stderr, "karvelo: %s\n", Utf8(j.notice).c_str());
+}
+
+// Opens the journal for `path` as needed; false with `problem` when it cannot.
+bool EnsureOpen(StationJournal& j, const std::string& path, std::string& problem) {
+    if (j.path != path) {
+        j.journal.reset();
+        j.path = path;
+        j.backlog.clear();
+        j.marks.clear();
+        j.backlogLoaded = false;
+    }
+    if (!j.backlogLoaded) LoadBacklog(j);
+    if (j.journal != nullptr) return true;
+    bool corrupt = false;
+    j.journal = RecordJournal::Open(path, RecordJournal::Access::Writer, problem, &corrupt);
+    if (j.journal == nullptr && corrupt) ReplaceDamagedJournal(j);
+    return j.journal != nullptr;
+}
+
+std::vector<JournalRecord> BacklogRows(const StationJournal& j) {
+    std::vector<JournalRecord> rows;
+    rows.reserve(j.backlog.size());
+    for (const Kept& k : j.backlog) {
+        JournalRecord row = JournalRowOf(k.record);
+        row.written = row.written || k.written;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// Commits what is kept, then `record` (if any), in one transaction. A
+// damaged journal is replaced and tried once more.
+bool CommitKept(StationJournal& j, const Record* record, std::string& problem) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!EnsureOpen(j, j.path, problem)) return false;
+        std::vector<JournalRecord> rows = BacklogRows(j);
+        if (record != nullptr) rows.push_back(JournalRowOf(*record));
+        if (rows.empty()) return true;
+        if (j.journal->AppendAll(rows, problem)) return true;
+        if (!j.journal->LastFailureCorrupt()) {
+            // The disk may have room again, the folder may be writable again:
+            // the next attempt opens it afresh.
+            j.journal.reset();
+            return false;
+        }
+        ReplaceDamagedJournal(j);
+    }
+    return false;
+}
+
+void ApplyMarks(StationJournal& j) {
+    if (j.marks.empty() || j.journal == nullptr) return;
+    std::string problem;
+    if (j.journal->MarkWritten(j.marks, problem)) j.marks.clear();
+}
+
+void UpdateProblem(StationJournal& j, bool kept, const std::string& why,
+                   const std::string& spoolProblem) {
+    std::wstring text;
+    if (!kept) {
+        const auto n = static_cast<std::int64_t>(j.backlog.size());
+        text = L"Cannot write to the record journal " + Wide(j.path) + L" (" + Wide(why) +
+               L"): " + platform::FormatInt(n) + (n == 1 ? L" record" : L" records") +
+               L" kept";
+        text += spoolProblem.empty()
+                    ? L" in " + Wide(SpoolPath(j.path)) + L" until it can be written."
+                    : L" in memory only (" + Wide(spoolProblem) + L") until it can be written.";
+    }
+    if (text == j.problem) return;
+    const bool wasKept = !j.problem.empty();
+    j.problem = text;
+    if (!kept) {
+        // Told when it begins and as it changes, once per distinct reason.
+        Tell(j, "Cannot write to the record journal " + j.path + " (" + why + ")");
+    } else if (wasKept) {
+        Tell(j, "the record journal " + j.path + " is written again; every kept record is in it");
+    }
 }
 
 }  // namespace
@@ -45,82 +265,123 @@ std::string JournalFilePath() {
     return platform::FsPath(folder + std::wstring(kJournalFileName));
 }
 
-JournalRecord CurrentJournalRecord() {
-    JournalRecord r;
-    r.id = NewRecordId();
-    r.station = Utf8(g_run.StationName.str());
-    r.configSet = g_run.ConfigSet;
-    r.utc = UtcText(RecordStampTime());
-    r.localDate = Utf8(g_run.RecordDate.str());
-    r.localTime = Utf8(g_run.RecordTime.str());
-    r.idText = Utf8(g_run.TextLast[kIdEntry].str());
-    const int inUse = std::clamp(g_run.DeviceCount.load(), 0, kMaxSlots);
-    for (int s = 1; s <= inUse; ++s) {
-        JournalSlot slot;
-        slot.slot = s;
-        slot.typeName = std::string(devices::DeviceTypeName(g_run.DeviceType[s]));
-        slot.title = Utf8(g_run.Title[s].str());
-        slot.value = SlotValue(s);
-        // The field exactly as the CSV line has it, so the file can be rebuilt.
-        slot.text = slot.value || devices::IsTextType(g_run.DeviceType[s])
-                        ? Utf8(g_run.TextLast[s].str())
-                        : std::string();
-        slot.status = Utf8(g_run.StatusText[s].str());
-        r.slots.push_back(std::move(slot));
-    }
-    return r;
-}
-
-bool JournalCompletedRecord() {
-    StampCompletedRecord();
+bool CommitRecord(const Record& record) {
     const std::string path = JournalFilePath();
     if (path.empty()) return true;
-    const JournalRecord record = CurrentJournalRecord();
-
     std::lock_guard<std::mutex> hold(g_journal.lock);
+    StationJournal& j = g_journal;
+    std::string why;
+    EnsureOpen(j, path, why);
+    const bool hadBacklog = !j.backlog.empty();
+    if (CommitKept(j, &record, why)) {
+        j.backlog.clear();
+        if (hadBacklog) SaveBacklog(j);
+        ApplyMarks(j);
+        UpdateProblem(j, true, {}, {});
+        return true;
+    }
+    j.backlog.push_back({record, false});
+    UpdateProblem(j, false, why, SaveBacklog(j));
+    return false;
+}
+
+void AssignRecordTarget(const Record& record) {
+    const std::string path = JournalFilePath();
+    if (path.empty()) return;
+    std::lock_guard<std::mutex> hold(g_journal.lock);
+    StationJournal& j = g_journal;
+    for (Kept& k : j.backlog) {
+        if (k.record.id != record.id) continue;
+        k.record = record;
+        SaveBacklog(j);
+        return;
+    }
     std::string problem;
-    if (g_journal.journal == nullptr || g_journal.path != path) {
-        g_journal.journal.reset();
-        g_journal.path = path;
-        g_journal.journal = RecordJournal::Open(path, false, problem);
+    if (!EnsureOpen(j, path, problem) ||
+        !j.journal->AssignTarget(record.id, static_cast<int>(record.exportType),
+                                 Utf8(record.target), EncodeRecord(record), problem)) {
+        std::fprintf(stderr, "karvelo: cannot note the export file of record %s in %s (%s)\n",
+                     record.id.c_str(), path.c_str(), problem.c_str());
     }
-    const bool kept = g_journal.journal != nullptr && g_journal.journal->Append(record, problem);
-    std::wstring text;
-    if (!kept) {
-        text = L"Cannot write to the record journal " + platform::Utf8ToWide(path) + L" (" +
-               platform::Utf8ToWide(problem) + L"): this record is not in the journal.";
-        // A journal that failed is opened afresh for the next record: the
-        // disk may have room again, the folder may be writable again.
-        g_journal.journal.reset();
+}
+
+void MarkRecordWritten(const std::string& id) {
+    const std::string path = JournalFilePath();
+    if (path.empty()) return;
+    std::lock_guard<std::mutex> hold(g_journal.lock);
+    StationJournal& j = g_journal;
+    for (Kept& k : j.backlog) {
+        if (k.record.id != id) continue;
+        k.written = true;
+        SaveBacklog(j);
+        return;
     }
-    if (text != g_journal.problem) {
-        const std::string told =
-            kept ? "the record journal " + path + " is written again" : Utf8(text);
-        std::fprintf(stderr, "karvelo: %s\n", told.c_str());
+    j.marks.push_back(id);
+    std::string problem;
+    if (EnsureOpen(j, path, problem)) ApplyMarks(j);
+}
+
+std::vector<Record> UnwrittenRecords() {
+    std::vector<Record> records;
+    const std::string path = JournalFilePath();
+    if (path.empty()) return records;
+    std::lock_guard<std::mutex> hold(g_journal.lock);
+    StationJournal& j = g_journal;
+    std::string problem;
+    if (!EnsureOpen(j, path, problem)) {
+        std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n", path.c_str(),
+                     problem.c_str());
+    } else {
+        // Records kept by an earlier run go in first, where they belong.
+        if (!j.backlog.empty() && CommitKept(j, nullptr, problem)) {
+            j.backlog.clear();
+            SaveBacklog(j);
+        }
+        ApplyMarks(j);
+        std::vector<JournalRecord> rows;
+        if (!j.journal->Unwritten(-1, rows, problem)) {
+            std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n",
+                         path.c_str(), problem.c_str());
+        }
+        for (const JournalRecord& row : rows) {
+            Record r;
+            if (DecodeRecord(row.payload, r)) records.push_back(std::move(r));
+        }
     }
-    g_journal.problem = std::move(text);
-    return kept;
+    for (const Kept& k : j.backlog) {
+        if (!k.written) records.push_back(k.record);
+    }
+    return records;
 }
 
 std::wstring JournalProblem() {
     std::lock_guard<std::mutex> hold(g_journal.lock);
-    return g_journal.problem;
+    if (g_journal.notice.empty()) return g_journal.problem;
+    if (g_journal.problem.empty()) return g_journal.notice;
+    return g_journal.problem + L"\n" + g_journal.notice;
 }
 
 void CloseJournal() {
     std::lock_guard<std::mutex> hold(g_journal.lock);
     g_journal.journal.reset();
     g_journal.path.clear();
+    g_journal.backlog.clear();
+    g_journal.marks.clear();
+    g_journal.backlogLoaded = false;
     g_journal.problem.clear();
+    g_journal.notice.clear();
+    g_journal.told.clear();
 }
 
 std::string JournalCsvLine(const JournalRecord& record) {
+    // The whole record, unused slots included, where the journal has it.
+    Record whole;
+    if (DecodeRecord(record.payload, whole)) return CsvLineOf(whole);
     std::wstring slots[kMaxSlots];
     for (const JournalSlot& s : record.slots) {
-        if (s.slot >= 1 && s.slot <= kMaxSlots) slots[s.slot - 1] = platform::Utf8ToWide(s.text);
+        if (s.slot >= 1 && s.slot <= kMaxSlots) slots[s.slot - 1] = Wide(s.text);
     }
-    return CsvLine(platform::Utf8ToWide(record.idText), platform::Utf8ToWide(record.localDate),
-                   platform::Utf8ToWide(record.localTime), slots);
+    return CsvLine(Wide(record.idText), Wide(record.localDate), Wide(record.localTime), slots);
 }
 
 }  // namespace karvelo::exports

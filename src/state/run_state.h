@@ -160,10 +160,6 @@ struct RunState {
     Flag ExcelConnected;
     Int32 RecordNumber;
 
-    // The local date and time of the record being exported ("09.12.2026",
-    // "08:05:03"), shared by the CSV and workbook exports.
-    ShortText RecordDate;
-    ShortText RecordTime;
 };
 
 // The record itself.

@@ -61,7 +61,7 @@ class DeviceConfig : public ::testing::Test {
     bool Shows(int id) { return dialog->control(id)->isVisibleTo(dialog.get()); }
     void Pick(int id, int index) {
         List(id)->setCurrentIndex(index);
-        emit List(id)->activated(index);
+        Q_EMIT List(id)->activated(index);
     }
     std::wstring Key(const wchar_t* key) {
         return platform::ReadProfileString(L"DEVICE3", key, L"<missing>", dir.file("karvelo.cfg"));
@@ -304,7 +304,7 @@ TEST_F(SlotCommand, DialogRunsAndTheConfigurationIsReloadedWithOkOrWithout) {
         auto& d = window->deviceConfigDialog();
         auto* types = static_cast<QComboBox*>(d.control(kDevTypeList));
         types->setCurrentIndex(7);
-        emit types->activated(7);
+        Q_EMIT types->activated(7);
         d.accept();
     });
     window->ConfigureSlot(2);
@@ -318,7 +318,7 @@ TEST_F(SlotCommand, DialogRunsAndTheConfigurationIsReloadedWithOkOrWithout) {
         auto& d = window->deviceConfigDialog();
         auto* requests = static_cast<QComboBox*>(d.control(kDevRequestList));
         requests->setCurrentIndex(2);
-        emit requests->activated(2);
+        Q_EMIT requests->activated(2);
         d.reject();
     });
     window->ConfigureSlot(2);

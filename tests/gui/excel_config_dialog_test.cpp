@@ -43,7 +43,7 @@ class ExcelConfig : public StationWindowTest {
     void Choose(int id, int index) {
         auto* list = DialogControl<QComboBox>(id);
         list->setCurrentIndex(index);
-        emit list->activated(index);
+        Q_EMIT list->activated(index);
     }
     std::wstring Key(const wchar_t* key) { return ReadKey("karvelo.cfg", L"EXCEL", key); }
     bool ShowsAddress() { return DialogControl(kExcelRefAddressField)->isVisibleTo(&Dialog()); }

@@ -30,7 +30,7 @@ class IdConfig : public StationWindowTest {
     void Choose(int index) {
         auto* list = static_cast<QComboBox*>(DialogControl(exports::kIdSourceList));
         list->setCurrentIndex(index);
-        emit list->activated(index);
+        Q_EMIT list->activated(index);
     }
 };
 

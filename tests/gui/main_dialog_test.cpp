@@ -104,7 +104,7 @@ TEST_P(ExportTypeChange, ChoosingATypeRelaysTheWindowAndWritesIt) {
     auto* list = static_cast<QComboBox*>(Control(kExportTypeList));
     if (c.listIndex >= 0) {
         list->setCurrentIndex(c.listIndex);
-        emit list->activated(c.listIndex);
+        Q_EMIT list->activated(c.listIndex);
     } else {
         window->ChangeExportType(c.type);
     }
@@ -426,7 +426,7 @@ TEST_F(StationWindowTest, ExportTypeChosenWhileACommandWaitsIsNotShownAsChosen) 
     // The operator picks another type while the command still waits for the pause.
     QTimer::singleShot(0, [&] {
         list->setCurrentIndex(4);
-        emit list->activated(4);
+        Q_EMIT list->activated(4);
         g_run.AcquisitionPaused = true;
     });
     window->ChooseExportTarget();  // batch mode: the chooser is cancelled

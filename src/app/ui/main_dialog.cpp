@@ -37,6 +37,7 @@
 #include "devices/catalogue.h"
 #include "devices/ui/device_config_dialog.h"
 #include "export/csv_export.h"
+#include "export/export_record.h"
 #include "export/ui/id_config_dialog.h"
 #include "export/workbook_application.h"
 #include "platform/wait.h"
@@ -632,6 +633,9 @@ void MainDialog::StartAcquisition(platform::KeyState& keys) {
     // Records left waiting by an earlier run get their chance, and the
     // operator sees at once what still waits.
     exports::ReportPendingRecords(*port_);
+    // Records the journal has and their files do not (the station stopped
+    // between the two) are written now, each exactly once.
+    exports::CatchUpRecords(*port_);
     // The journal's records the plant server has not taken go now too.
     UpdateForwarding(*port_);
     devices_->OpenAll(*port_);
