@@ -1,7 +1,9 @@
 #pragma once
 // Unattended operation (--batch) and the dialogs that depend on it: in batch
 // mode nobody is there to answer, so message boxes go to standard error, file
-// and folder choosers are cancelled.
+// and folder choosers are cancelled. The choosers never open a file they list
+// and never list the record journal's files (records.sqlite*), whose SQLite
+// locks a close in this process would drop.
 
 #include <QString>
 #include <optional>
