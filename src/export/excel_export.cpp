@@ -1,12 +1,20 @@
 #include "export/excel_export.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <exception>
 #include <utility>
 
 #include "devices/catalogue.h"
 #include "export/csv_export.h"
 #include "export/excel_config.h"
+#include "platform/durable_file.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
@@ -53,6 +61,62 @@ std::wstring DefinedAddress() {
     return address.size() < 2 ? std::wstring(L"A1") : address;
 }
 
+void Report(const std::wstring& text) {
+    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+}
+
+// Whether the cell holds anything, a formula's result included. An application
+// that cannot read a cell back must not cost the record: a cell not known to
+// hold something does not ask for a copy.
+bool HoldsSomething(Range& cell) {
+    try {
+        return cell.GetValue2().kind != excel::Variant::Kind::Empty;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The whole file; empty with `problem` set when it cannot be read.
+std::string ReadWholeFile(const std::string& path, std::string& problem) {
+    std::string bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        problem = platform::ErrnoText(errno);
+        return {};
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            problem = platform::ErrnoText(errno);
+            bytes.clear();
+            break;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// "/x/book.xlsx" -> "/x/book.before-20261209-120000.xlsx"; "-2", "-3" ... are
+// added when that name is taken, so that an earlier copy is never replaced.
+std::string FreeCopyPath(const std::string& path, const std::string& stamp) {
+    const std::size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+    std::size_t dot = path.rfind('.');
+    // A leading dot starts the name, not an extension.
+    if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+    const std::string stem = path.substr(0, dot) + ".before-" + stamp;
+    const std::string extension = path.substr(dot);
+    std::string candidate = stem + extension;
+    struct stat st {};
+    for (int n = 2; ::lstat(candidate.c_str(), &st) == 0; ++n) {
+        candidate = stem + "-" + std::to_string(n) + extension;
+    }
+    return candidate;
+}
+
 }  // namespace
 
 std::wstring CellAddressFromPosition(std::int32_t column, std::int32_t row) {
@@ -69,8 +133,8 @@ std::wstring CellAddressFromPosition(std::int32_t column, std::int32_t row) {
     return letters + platform::FormatInt(row);
 }
 
-ExcelLink::ExcelLink(WindowPort& window, excel::ApplicationFactory factory)
-    : window_(window), factory_(std::move(factory)) {}
+ExcelLink::ExcelLink(WindowPort& window, excel::ApplicationFactory factory, LocalClock clock)
+    : window_(window), factory_(std::move(factory)), clock_(clock) {}
 
 ExcelLink::~ExcelLink() = default;
 
@@ -134,6 +198,10 @@ void ExcelLink::OpenExcel() {
         return;
     }
     g_run.ExcelConnected = true;
+    // Each attachment is a run of its own: a form filled afresh keeps what
+    // the earlier run left in it.
+    workbookPath_ = fullName;
+    copyTried_ = false;
     ShowOpenButton(window_, false);
     window_.ShowControl(kSendButton, true);
 }
@@ -171,6 +239,8 @@ bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
                                L"written.");
         return false;
     }
+    copyName_.clear();
+    copyProblem_.clear();
     try {
         application_->PutUserControl(false);
         application_->PutInteractive(false);
@@ -215,9 +285,14 @@ bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
         ReportError(error);
         return false;
     }
-    window_.ShowRecordWritten(record.localTime, ExportFolder() + g_run.XlsFileName.str());
+    std::wstring where = ExportFolder() + g_run.XlsFileName.str();
+    if (!copyName_.empty()) where += L" (the workbook as it was is kept in " + copyName_ + L")";
+    window_.ShowRecordWritten(record.localTime, where);
     // All is well again: the problem line shows only CSV lines still waiting.
     RetryPendingRecords(window_);
+    // Unless the workbook's earlier content could not be kept: that is told
+    // until the next record.
+    if (!copyProblem_.empty()) window_.ShowExportProblem(copyProblem_);
     return true;
 }
 
@@ -239,6 +314,9 @@ void ExcelLink::WriteItems(const Record& record, Range& reference, bool withText
             target = worksheet_->GetRange(address);
         }
         if (target == nullptr) throw AutomationError(L"A cell of the record cannot be found.");
+        // Nothing is saved between this and the cell's write, so the file on
+        // disk is still the workbook as it was before this record.
+        if (!copyTried_ && HoldsSomething(*target)) KeepWorkbookAsItWas();
 
         switch (item) {
             case kNumberItem:
@@ -255,6 +333,43 @@ void ExcelLink::WriteItems(const Record& record, Range& reference, bool withText
                 break;
         }
     }
+}
+
+void ExcelLink::KeepWorkbookAsItWas() {
+    copyTried_ = true;
+    std::tm local{};
+    char stamp[32] = "unknown-time";
+    if (clock_ != nullptr && clock_(local))
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+
+    const std::string path = platform::WideToUtf8(workbookPath_);
+    const std::string copy = FreeCopyPath(path, stamp);
+    std::string problem;
+    const std::string bytes = ReadWholeFile(path, problem);
+    std::wstring failure;
+    if (!problem.empty()) {
+        failure = L"reading " + workbookPath_ + L": " + platform::Utf8ToWide(problem);
+    } else {
+        problem = platform::ReplaceFileAtomically(copy, bytes);
+        if (!problem.empty()) {
+            failure =
+                L"writing " + platform::Utf8ToWide(copy) + L": " + platform::Utf8ToWide(problem);
+        }
+    }
+    const std::wstring overwrite =
+        L"This record writes over cells of " + workbookPath_ + L" that hold something";
+    if (!failure.empty()) {
+        copyProblem_ = overwrite + L", and no copy of the workbook as it was could be made (" +
+                       failure + L"); the record goes into the workbook all the same.";
+        Report(copyProblem_);
+        return;
+    }
+    // The copy is readable by whoever could read the workbook.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(copy.c_str(), st.st_mode & 07777);
+    const std::size_t slash = copy.rfind('/');
+    copyName_ = platform::Utf8ToWide(slash == std::string::npos ? copy : copy.substr(slash + 1));
+    Report(overwrite + L"; the workbook as it was is kept in " + platform::Utf8ToWide(copy) + L".");
 }
 
 void ExcelLink::Shift() {

@@ -4,6 +4,13 @@
 // (export/excel_automation.h). The station holds its link to the application
 // from "open" (or the first record) until "close", a set switch or the end.
 //
+// A workbook never loses what was in it: the first record of an attachment
+// that writes over cells holding something first keeps a copy of the file as
+// it is on disk, "NAME.before-YYYYMMDD-HHMMSS.EXT" beside it ("-2", "-3" ...
+// when that name is taken), and says so once. Later records of the same
+// attachment make none. A copy that cannot be made is reported, and the record
+// is written all the same.
+//
 // User-interface thread only.
 
 #include <cstdint>
@@ -30,7 +37,9 @@ std::wstring CellAddressFromPosition(std::int32_t column, std::int32_t row);
 
 class ExcelLink {
   public:
-    ExcelLink(WindowPort& window, excel::ApplicationFactory factory);
+    // `clock` gives the local time the name of a copy carries.
+    ExcelLink(WindowPort& window, excel::ApplicationFactory factory,
+              LocalClock clock = &SystemLocalTime);
     ~ExcelLink();
     ExcelLink(const ExcelLink&) = delete;
     ExcelLink& operator=(const ExcelLink&) = delete;
@@ -52,16 +61,26 @@ class ExcelLink {
     // Shows what the application said, and keeps it on the problem line.
     void ReportError(const excel::AutomationError& error);
     void WriteItems(const Record& record, excel::Range& reference, bool withTextSlots);
+    // Copies the workbook file as it is on disk before a record writes over it.
+    void KeepWorkbookAsItWas();
     void Shift();
     void ReleaseAll();
 
     WindowPort& window_;
     excel::ApplicationFactory factory_;
+    LocalClock clock_;
     std::shared_ptr<excel::Application> application_;
     std::shared_ptr<excel::Workbooks> workbooks_;
     std::shared_ptr<excel::Workbook> workbook_;
     std::shared_ptr<excel::Worksheets> worksheets_;
     std::shared_ptr<excel::Worksheet> worksheet_;
+
+    // The file attached, and whether this attachment has tried its copy yet.
+    std::wstring workbookPath_;
+    bool copyTried_ = false;
+    // What the current record's copy gave: its file name, or why there is none.
+    std::wstring copyName_;
+    std::wstring copyProblem_;
 };
 
 }  // namespace karvelo::exports
