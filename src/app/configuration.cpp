@@ -360,6 +360,8 @@ void LoadConfiguration(WindowPort& window) {
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
     g_run.StationName = mainDoc.ReadString(L"DATABASE", L"station", HostName());
     g_run.DatabaseUrl = mainDoc.ReadString(L"DATABASE", L"url", L"");
+    // Anything but a positive number keeps every record.
+    g_run.KeepDays = std::max(0, ParseInt(mainDoc.ReadString(L"DATABASE", L"keep_days", L"0")));
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);
 
     const bool sameFile = g_run.ActiveConfigFile == g_run.MainConfigFile.str();

@@ -47,6 +47,7 @@ std::string ConfigurationReport() {
     // The server only: a password in the connection string stays in the file.
     const std::string url = WideToUtf8(rs.DatabaseUrl.str());
     r.Line("PlantServer", url.empty() ? std::string() : exports::PlantServerName(url));
+    r.Int("KeepDays", rs.KeepDays);
     r.Int("DeviceCount", rs.DeviceCount);
     r.Int("WindowX", rs.WindowX);
     r.Int("WindowY", rs.WindowY);

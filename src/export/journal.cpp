@@ -490,4 +490,63 @@ bool RecordJournal::ReadRecords(Statement& head, std::vector<JournalRecord>& rec
     return true;
 }
 
+bool RecordJournal::DeleteDone(std::string_view beforeUtc, bool needSent, int batch, int& deleted,
+                               std::string& problem) {
+    deleted = 0;
+    // Chosen outside the transaction: in WAL mode this read holds no lock the
+    // station's writer would wait for, however much of the journal it scans.
+    std::vector<std::string> ids;
+    {
+        Statement due(db_,
+                      "SELECT id FROM records WHERE utc < ?1 AND written = 1"
+                      " AND (?2 = 0 OR sent = 1) ORDER BY rowid LIMIT ?3");
+        if (!due.ok()) {
+            problem = Message(db_);
+            return false;
+        }
+        due.Text(1, beforeUtc);
+        due.Int(2, needSent ? 1 : 0);
+        due.Int(3, std::max(batch, 1));
+        int rc;
+        while ((rc = sqlite3_step(due.get())) == SQLITE_ROW) ids.push_back(due.Column(0));
+        if (rc != SQLITE_DONE) {
+            problem = Message(db_);
+            return false;
+        }
+    }
+    if (ids.empty()) return true;
+    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
+    int gone = 0;
+    {
+        // Asked again under the lock: a record given an export file since
+        // (AssignTarget) is no longer done and stays.
+        Statement record(db_,
+                         "DELETE FROM records WHERE id = ?1 AND utc < ?2 AND written = 1"
+                         " AND (?3 = 0 OR sent = 1)");
+        Statement slots(db_, "DELETE FROM slots WHERE record_id = ?1");
+        bool ok = record.ok() && slots.ok();
+        record.Text(2, beforeUtc);
+        record.Int(3, needSent ? 1 : 0);
+        for (std::size_t i = 0; ok && i < ids.size(); ++i) {
+            record.Text(1, ids[i]);
+            ok = record.Run();
+            if (!ok || sqlite3_changes(db_) == 0) continue;
+            slots.Text(1, ids[i]);
+            ok = slots.Run();
+            ++gone;
+        }
+        if (!ok) {
+            problem = Message(db_);
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    if (!Exec(db_, "COMMIT", problem)) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    deleted = gone;
+    return true;
+}
+
 }  // namespace karvelo::exports

@@ -121,6 +121,15 @@ class RecordJournal {
     bool Read(std::string_view fromDate, std::string_view toDate,
               std::vector<JournalRecord>& records, std::string& problem);
 
+    // Deletes, with their slots, up to `batch` of the oldest records taken
+    // before `beforeUtc` (as `utc` has it) that every target is done with:
+    // written, and sent as well when `needSent`. The records are chosen
+    // without a lock and deleted in one short transaction, so the station's
+    // own writes wait for a batch at most. `deleted` tells how many went;
+    // fewer than `batch` when no more were due.
+    bool DeleteDone(std::string_view beforeUtc, bool needSent, int batch, int& deleted,
+                    std::string& problem);
+
   private:
     explicit RecordJournal(sqlite3* db);
     bool AppendOne(const JournalRecord& record);

@@ -128,6 +128,7 @@ struct RunState {
     Int32 ConfigSet;
     MediumText StationName;  // key station of section DATABASE: names the journal's records
     LongText DatabaseUrl;    // key url of section DATABASE: the plant server; empty: none
+    Int32 KeepDays;          // key keep_days of section DATABASE: journal records kept; 0: all
     Int32 DeviceCount;
     Int32 WindowX;
     Int32 WindowY;

@@ -28,6 +28,7 @@
 #include "app/configuration.h"
 #include "app/forwarding.h"
 #include "app/key_poll_thread.h"
+#include "app/retention.h"
 #include "app/station_devices.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
@@ -638,6 +639,8 @@ void MainDialog::StartAcquisition(platform::KeyState& keys) {
     exports::CatchUpRecords(*port_);
     // The journal's records the plant server has not taken go now too.
     UpdateForwarding(*port_);
+    // Old records every target is done with go, now and once a day.
+    StartJournalRetention();
     devices_->OpenAll(*port_);
     StartKeyPollThread(keys);
     StartAcquisitionThread(*port_, *devices_);

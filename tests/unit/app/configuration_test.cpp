@@ -281,6 +281,26 @@ TEST_F(ConfigurationTest, DuplicatesAndOutOfRangeNumbers) {
     EXPECT_EQ(g_run.ConfigSet, -7);
 }
 
+TEST_F(ConfigurationTest, KeepDaysIsAPositiveNumberOfDaysElseKeepsEverything) {
+    struct Case {
+        const char* file;
+        int keepDays;
+    };
+    const Case cases[] = {
+        {"[DATABASE]\nurl=host=plant\n", 0},  {"[DATABASE]\nkeep_days=90\n", 90},
+        {"[DATABASE]\nkeep_days= 7\n", 7},    {"[DATABASE]\nkeep_days=-3\n", 0},
+        {"[DATABASE]\nkeep_days=never\n", 0}, {"[DATABASE]\nkeep_days=\n", 0},
+        {"[MAIN]\nkeep_days=30\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        dir.Write("karvelo.cfg", c.file);
+        g_run.KeepDays = 55;
+        Load();
+        EXPECT_EQ(g_run.KeepDays, c.keepDays);
+    }
+}
+
 TEST_F(ConfigurationTest, ConfigurationFileThatIsADirectory) {
     std::filesystem::create_directory(dir.path() / "karvelo.cfg");
     Load();
