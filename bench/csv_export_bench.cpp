@@ -19,6 +19,7 @@
 #include "bench_folder.h"
 #include "export/csv_export.h"
 #include "export/pending_records.h"
+#include "export/record.h"
 #include "state/run_state.h"
 
 namespace {
@@ -59,8 +60,10 @@ void BM_CsvRecord(benchmark::State& state) {
     app::NullWindow window;
     const bool multi = g_run.ExportType == ExportKind::CsvMulti;
     for (auto _ : state) {
-        const bool written =
-            multi ? exports::WriteCsvMulti(window) : exports::WriteCsvSingle(window);
+        const exports::Record record =
+            exports::CaptureRecord(g_run, exports::StampNow(), exports::NewRecordId());
+        const bool written = multi ? exports::WriteCsvMulti(record, window)
+                                   : exports::WriteCsvSingle(record, window);
         if (!written) {
             state.SkipWithError("record not written");
             break;

@@ -21,6 +21,7 @@
 #include "app/null_window.h"
 #include "bench_folder.h"
 #include "export/excel_export.h"
+#include "export/record.h"
 #include "export/workbook_application.h"
 #include "platform/xlsx/workbook.h"
 #include "state/run_state.h"
@@ -85,8 +86,10 @@ void Record(benchmark::State& state, bool save) {
     app::NullWindow window;
     exports::ExcelLink link(window, exports::WorkbookEngineFactory());
     link.OpenExcel();
-    link.WriteExcelRecord(true);  // the sheet is parsed with the first record
-    for (auto _ : state) link.WriteExcelRecord(true);
+    const exports::Record record =
+        exports::CaptureRecord(g_run, exports::StampNow(), exports::NewRecordId());
+    link.WriteExcelRecord(record, true);  // the sheet is parsed with the first record
+    for (auto _ : state) link.WriteExcelRecord(record, true);
     state.counters["rows_at_end"] = static_cast<double>(g_run.RecordNumber) + state.range(0);
     link.EndSequence();
     ResetRunState();

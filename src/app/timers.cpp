@@ -59,8 +59,8 @@ void WriteRecord(WindowPort& window, exports::ExcelLink* excel) {
 void ReportWaiting(WindowPort& window) {
     const auto count = static_cast<std::int64_t>(exports::QueuedRecordCount());
     if (count == 0) return;
-    const std::wstring text = platform::FormatInt(count) +
-                              L" record(s) waiting: an earlier export was still open";
+    const std::wstring text =
+        platform::FormatInt(count) + L" record(s) waiting: an earlier export was still open";
     std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
     window.ShowExportProblem(text);
 }

@@ -83,8 +83,8 @@ bool WriteOne(const Record& record, WindowPort& window, ExcelLink* excel) {
                                        L"here: this record is not written.");
                 return false;
             }
-            return excel->WriteExcelRecord(record,
-                                           TargetOf(record.exportType) == Target::WorkbookWithTexts);
+            return excel->WriteExcelRecord(
+                record, TargetOf(record.exportType) == Target::WorkbookWithTexts);
         case Target::Unknown: {
             const int type = static_cast<int>(record.exportType);
             ReportRecordNotWritten(window, L"Export type " + platform::FormatInt(type) +

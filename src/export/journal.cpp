@@ -115,18 +115,18 @@ std::string NewRecordId() {
     if (!RandomBytes(b.data(), b.size())) {
         // Without the kernel's source the id still has to be unique enough:
         // clock and address bits, never a fixed value.
-        const auto t = static_cast<std::uint64_t>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
+        const auto t =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         const auto a = reinterpret_cast<std::uintptr_t>(&b);
         for (std::size_t i = 0; i < 8; ++i) {
             b[i] = static_cast<std::uint8_t>(t >> (8 * i));
             b[i + 8] = static_cast<std::uint8_t>(a >> (8 * i));
         }
     }
-    const auto ms = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::system_clock::now().time_since_epoch())
-            .count());
+    const auto ms =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count());
     for (std::size_t i = 0; i < 6; ++i) b[i] = static_cast<std::uint8_t>(ms >> (8 * (5 - i)));
     b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x70);  // version 7
     b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 9562 variant
@@ -262,11 +262,12 @@ RecordJournal::~RecordJournal() {
 
 bool RecordJournal::AppendOne(const JournalRecord& record) {
     if (insertHead_ == nullptr) {
-        insertHead_ = std::make_unique<Statement>(
-            db_,
-            "INSERT OR IGNORE INTO records(id, station, config_set, utc, local_date, local_time, id_text,"
-            " export_type, target, written, payload)"
-            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+        insertHead_ =
+            std::make_unique<Statement>(db_,
+                                        "INSERT OR IGNORE INTO records(id, station, config_set, "
+                                        "utc, local_date, local_time, id_text,"
+                                        " export_type, target, written, payload)"
+                                        " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
         insertSlot_ = std::make_unique<Statement>(
             db_,
             "INSERT OR IGNORE INTO slots(record_id, slot, type_name, title, value, text,"
@@ -400,8 +401,8 @@ bool RecordJournal::UseLightCommits(std::string& problem) {
 }
 
 bool RecordJournal::Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem) {
-    const std::string sql =
-        std::string("SELECT ") + kHeadColumns + " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1";
+    const std::string sql = std::string("SELECT ") + kHeadColumns +
+                            " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1";
     Statement head(db_, sql.c_str());
     if (!head.ok()) {
         problem = Message(db_);

@@ -272,8 +272,11 @@ bool WorkbookSlotApplies(const Record& record, int slot, bool withTextSlots) {
 
 std::wstring WorkbookSlotText(const Record& record, int slot) {
     if (slot < 1 || slot > kMaxSlots) return {};
+    // Without any slot in use nothing was measured; otherwise a slot beyond
+    // the count keeps its last reading (the workbook without text slots
+    // writes every measuring slot).
+    if (!record.slots[0].inUse) return {};
     const RecordSlot& s = record.slots[static_cast<std::size_t>(slot - 1)];
-    if (!s.inUse) return {};
     if (s.kind == SlotKind::Instrument) {
         return s.value ? platform::FormatFixed(*s.value, 6) : std::wstring();
     }
@@ -327,8 +330,8 @@ bool DecodeRecord(std::string_view text, Record& record) {
         const std::size_t at = kHeadFields + kSlotFields * s;
         RecordSlot& slot = r.slots[s];
         long long kind = 0, inUse = 0;
-        if (!ParseInteger(f[at], kind) || kind < 0 || kind > 2 ||
-            !ParseInteger(f[at + 1], inUse) || !ParseReal(f[at + 4], slot.value)) {
+        if (!ParseInteger(f[at], kind) || kind < 0 || kind > 2 || !ParseInteger(f[at + 1], inUse) ||
+            !ParseReal(f[at + 4], slot.value)) {
             return false;
         }
         slot.kind = static_cast<SlotKind>(kind);

@@ -39,15 +39,15 @@ struct RecordSlot {
 };
 
 struct Record {
-    std::string id;            // time-ordered UUID, unique across stations
-    std::time_t utc = 0;       // the moment the record was taken
-    std::wstring localDate;    // "09.12.2026"; empty when the local time was unknown
-    std::wstring localTime;    // "08:05:03"
-    std::wstring station;      // the station's name
-    int configSet = 0;         // the configuration set it was taken with
-    std::wstring idText;       // the record's ID
+    std::string id;          // time-ordered UUID, unique across stations
+    std::time_t utc = 0;     // the moment the record was taken
+    std::wstring localDate;  // "09.12.2026"; empty when the local time was unknown
+    std::wstring localTime;  // "08:05:03"
+    std::wstring station;    // the station's name
+    int configSet = 0;       // the configuration set it was taken with
+    std::wstring idText;     // the record's ID
     ExportKind exportType = ExportKind::None;  // where it goes
-    std::wstring target;       // the full path of its file; empty: no file
+    std::wstring target;                       // the full path of its file; empty: no file
     std::array<RecordSlot, kMaxSlots> slots;   // slot s is slots[s - 1]
     bool operator==(const Record&) const = default;
 };
@@ -82,8 +82,7 @@ Record CaptureRecord(const RunState& run, const RecordStamp& stamp, std::string 
 // IdFileName) or with XlsFileName (types 5, 6). A relative path is taken from
 // the configuration folder. Empty when the type writes no file or no file
 // name has been chosen.
-std::wstring RecordTargetPath(const RunState& run, ExportKind exportType,
-                              std::wstring_view idText);
+std::wstring RecordTargetPath(const RunState& run, ExportKind exportType, std::wstring_view idText);
 
 // The CSV line: ID;date;time;slot 1;...;slot 10; and CR LF, in ISO 8859-1.
 std::string CsvLineOf(const Record& record);

@@ -38,11 +38,11 @@ struct StationJournal {
     std::string path;  // of `journal`, and of the backlog read for it
     std::unique_ptr<RecordJournal> journal;
     bool backlogLoaded = false;
-    std::vector<Kept> backlog;           // oldest first
-    std::vector<std::string> marks;      // written marks the journal has yet to take
-    std::wstring problem;                // why records are kept
-    std::wstring notice;                 // a damaged journal was replaced
-    std::string told;                    // the last line told on standard error
+    std::vector<Kept> backlog;       // oldest first
+    std::vector<std::string> marks;  // written marks the journal has yet to take
+    std::wstring problem;            // why records are kept
+    std::wstring notice;             // a damaged journal was replaced
+    std::string told;                // the last line told on standard error
 };
 StationJournal g_journal;
 
@@ -136,8 +136,8 @@ void LoadBacklog(StationJournal& j) {
         j.backlog.push_back(std::move(k));
     }
     if (unreadable > 0) {
-        std::fprintf(stderr, "karvelo: %d unreadable line(s) in the journal spool %s\n",
-                     unreadable, spool.c_str());
+        std::fprintf(stderr, "karvelo: %d unreadable line(s) in the journal spool %s\n", unreadable,
+                     spool.c_str());
     }
 }
 
@@ -239,9 +239,8 @@ void UpdateProblem(StationJournal& j, bool kept, const std::string& why,
     std::wstring text;
     if (!kept) {
         const auto n = static_cast<std::int64_t>(j.backlog.size());
-        text = L"Cannot write to the record journal " + Wide(j.path) + L" (" + Wide(why) +
-               L"): " + platform::FormatInt(n) + (n == 1 ? L" record" : L" records") +
-               L" kept";
+        text = L"Cannot write to the record journal " + Wide(j.path) + L" (" + Wide(why) + L"): " +
+               platform::FormatInt(n) + (n == 1 ? L" record" : L" records") + L" kept";
         text += spoolProblem.empty()
                     ? L" in " + Wide(SpoolPath(j.path)) + L" until it can be written."
                     : L" in memory only (" + Wide(spoolProblem) + L") until it can be written.";
@@ -340,8 +339,8 @@ std::vector<Record> UnwrittenRecords() {
         ApplyMarks(j);
         std::vector<JournalRecord> rows;
         if (!j.journal->Unwritten(-1, rows, problem)) {
-            std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n",
-                         path.c_str(), problem.c_str());
+            std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n", path.c_str(),
+                         problem.c_str());
         }
         for (const JournalRecord& row : rows) {
             Record r;

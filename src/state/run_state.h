@@ -160,7 +160,6 @@ struct RunState {
     Int32 ExcelAutoShiftRow;
     Flag ExcelConnected;
     Int32 RecordNumber;
-
 };
 
 // The record itself.

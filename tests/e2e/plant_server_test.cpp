@@ -130,7 +130,11 @@ class PlantServerTest : public ::testing::Test {
         for (const std::string& row :
              server->Query("SELECT id, id_text, local_date, local_time FROM karvelo_records")) {
             const auto f = Fields(row);
-            records[f.at(0)] = {f.at(0), "", 0, "", f.at(2), f.at(3), f.at(1), {}};
+            exports::JournalRecord& r = records[f.at(0)];
+            r.id = f.at(0);
+            r.localDate = f.at(2);
+            r.localTime = f.at(3);
+            r.idText = f.at(1);
         }
         for (const std::string& row :
              server->Query("SELECT record_id, slot, text FROM karvelo_slots ORDER BY slot")) {

@@ -22,6 +22,7 @@
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "support/export_now.h"
 #include "support/workbook_tool.h"
 
 namespace karvelo::testing {
@@ -302,6 +303,7 @@ TEST_F(ExcelConfig, OpenAndCloseButtonsAttachAndReleaseTheWorkbook) {
     g_run.Value[1] = 2.5;
     g_run.AcquisitionPaused = true;
     g_run.ExportStarted = true;
+    exports::QueueRecordForExport(RecordNow());
     OnTimerEvent(kExportTimer, window->port(), &window->excel());
     EXPECT_EQ(wb::ReadCells(book, "Tabelle1").count("A1"), 0u) << "save is off: not yet saved";
 

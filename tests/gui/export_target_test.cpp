@@ -19,6 +19,7 @@
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "support/export_now.h"
 #include "support/noon_clock.h"
 
 namespace karvelo::testing {
@@ -65,7 +66,7 @@ class ExportTargetWindow : public StationWindowTest {
     }
     void Export(const std::string& id) {
         g_run.TextLast[kIdEntry] = QString::fromStdString(id).toStdWString();
-        exports::ExportRecord(window->port());
+        karvelo::testing::ExportNow(window->port());
     }
     QString Tip() const { return Control(kFileNameField)->toolTip(); }
 };

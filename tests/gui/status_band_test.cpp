@@ -23,6 +23,7 @@
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "support/export_now.h"
 #include "support/noon_clock.h"
 
 namespace karvelo::testing {
@@ -72,7 +73,7 @@ TEST_F(StatusBandTest, ShowsTheLastRecordUnlessAProblemIsThere) {
         g_run.Value[s] = s == 1 ? 12.346 : 25.014;
         g_run.TextLast[s] = s == 1 ? L"12.346" : L"25.014";
     }
-    exports::ExportRecord(window->port());
+    karvelo::testing::ExportNow(window->port());
     const QString file = QString::fromStdString(dir.file("demo.csv"));
     ASSERT_EQ(QString::fromStdString(dir.Read("demo.csv")).left(9), QStringLiteral("LOT-0001;"));
     EXPECT_TRUE(Band().isVisible());

@@ -13,6 +13,7 @@
 #include "state/marposs_handover.h"
 #include "state/run_state.h"
 #include "station_fixture.h"
+#include "support/export_now.h"
 
 namespace karvelo::app::test {
 namespace {
@@ -48,6 +49,7 @@ class TimersTest : public StationTest {
 
     // The state the acquisition thread leaves at the hand-over.
     void HandOver() {
+        exports::QueueRecordForExport(karvelo::testing::RecordNow());
         g_run.RecordReady = true;
         g_run.ExportStarted = true;
         g_run.AcquisitionPaused = true;

@@ -14,6 +14,7 @@
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
+#include "support/export_now.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 
@@ -72,11 +73,13 @@ class CsvExportTest : public ::testing::Test {
         ReloadPendingRecords();
     }
 
-    static void Record(const std::wstring& id, const std::wstring& slot1) {
+    static void SetRecord(const std::wstring& id, const std::wstring& slot1) {
         g_run.TextLast[kIdEntry] = id;
         g_run.TextLast[1] = slot1;
     }
     std::string Out(const std::string& name) const { return dir.Read("out/" + name); }
+    // The record of this moment, as the acquisition thread takes it.
+    static exports::Record Now() { return CaptureRecord(g_run, StampNow(), NewRecordId()); }
 
     TempDir dir;
     FakeWindow window;
@@ -85,12 +88,12 @@ class CsvExportTest : public ::testing::Test {
 TEST_F(CsvExportTest, FileGetsTheStampOfTheCompletedRecordOnce) {
     g_run.ExportType = ExportKind::CsvMulti;
     g_readings = {At(2026, 12, 9, 8, 5, 3), At(2026, 12, 9, 8, 5, 9)};
-    Record(L"P-1", L"1.000");
-    ASSERT_TRUE(JournalCompletedRecord());
+    SetRecord(L"P-1", L"1.000");
+    const exports::Record record = Now();
+    ASSERT_TRUE(CommitRecord(record));
     // The export runs later, but the line has the moment the record was complete.
-    ASSERT_TRUE(WriteCsvMulti(window));
-    // A record written without a completion before it reads the clock again.
-    ASSERT_TRUE(WriteCsvMulti(window));
+    ASSERT_TRUE(WriteCsvMulti(record, window));
+    ASSERT_TRUE(WriteCsvMulti(Now(), window));
     EXPECT_EQ(Out("data.csv"),
               "P-1;09.12.2026;08:05:03;1.000;;;;;;;;;;\r\n"
               "P-1;09.12.2026;08:05:09;1.000;;;;;;;;;;\r\n");
@@ -99,25 +102,29 @@ TEST_F(CsvExportTest, FileGetsTheStampOfTheCompletedRecordOnce) {
 
 TEST_F(CsvExportTest, JournalThatCannotBeWrittenIsShownWithTheFiles) {
     g_run.ExportType = ExportKind::CsvMulti;
-    Record(L"P-2", L"2.000");
+    SetRecord(L"P-2", L"2.000");
     // A folder where the journal's file should be.
     std::filesystem::create_directory(dir.path() / "cfg" / "records.sqlite");
-    ASSERT_FALSE(JournalCompletedRecord());
-    ASSERT_TRUE(WriteCsvMulti(window));
-    EXPECT_NE(window.exportProblem.find(L"this record is not in the journal"), std::wstring::npos)
+    exports::Record record = Now();
+    ASSERT_FALSE(CommitRecord(record));
+    ASSERT_TRUE(WriteCsvMulti(record, window));
+    EXPECT_NE(window.exportProblem.find(L"1 record kept"), std::wstring::npos)
         << platform::WideToUtf8(window.exportProblem);
 
     // Both told when the file cannot be written either.
     g_run.CsvFileName = L"no-such-folder/data.csv";
-    ASSERT_FALSE(JournalCompletedRecord());
-    ASSERT_FALSE(WriteCsvMulti(window));
+    record = Now();
+    ASSERT_FALSE(CommitRecord(record));
+    // Kept in the CSV spool: safe, though not in the file.
+    ASSERT_TRUE(WriteCsvMulti(record, window));
     EXPECT_NE(window.exportProblem.find(L"record journal"), std::wstring::npos);
     EXPECT_NE(window.exportProblem.find(L"no-such-folder"), std::wstring::npos);
 
     g_run.CsvFileName = L"data.csv";
     std::filesystem::remove(dir.path() / "cfg" / "records.sqlite");
-    ASSERT_TRUE(JournalCompletedRecord());
-    ASSERT_TRUE(WriteCsvMulti(window));
+    record = Now();
+    ASSERT_TRUE(CommitRecord(record));
+    ASSERT_TRUE(WriteCsvMulti(record, window));
     // What still shows is the line kept for the other file, no longer the journal.
     EXPECT_EQ(window.exportProblem.find(L"journal"), std::wstring::npos)
         << platform::WideToUtf8(window.exportProblem);
@@ -126,8 +133,8 @@ TEST_F(CsvExportTest, JournalThatCannotBeWrittenIsShownWithTheFiles) {
 
 TEST_F(CsvExportTest, RecordLineHasThirteenSeparatorsAndCrLf) {
     g_run.ExportType = ExportKind::CsvMulti;
-    Record(L"P-17", L"12.345");
-    ASSERT_TRUE(WriteCsvMulti(window));
+    SetRecord(L"P-17", L"12.345");
+    ASSERT_TRUE(WriteCsvMulti(Now(), window));
     EXPECT_EQ(Out("data.csv"), "P-17;09.12.2026;08:05:03;12.345;;;;;;;;;;\r\n");
 }
 
@@ -155,9 +162,10 @@ TEST_F(CsvExportTest, MeasuringSlotsWriteOnlyValidReadings) {
         g_run.ValueReady[s] = slot.ready;
         g_run.ValueError[s] = slot.error;
     }
+    g_run.DeviceCount = 6;
     g_run.TextLast[kIdEntry] = L"P-17";
-    StampRecordTime();
-    EXPECT_EQ(CsvRecordLine(), "P-17;09.12.2026;08:05:03;Lot 5;0.000;;;12.345;;;;;;\r\n");
+    const exports::Record record = Now();
+    EXPECT_EQ(CsvLineOf(record), "P-17;09.12.2026;08:05:03;Lot 5;0.000;;;12.345;;;;;;\r\n");
     EXPECT_EQ(g_run.TextLast[3].str(), L"0.000")
         << "the screen and the saved text stay as they are";
 }
@@ -179,10 +187,12 @@ class RecordLineTest : public CsvExportTest, public ::testing::WithParamInterfac
 
 TEST_P(RecordLineTest, Line) {
     const LineCase& c = GetParam();
-    Record(c.id, c.slot1);
+    SetRecord(c.id, c.slot1);
     g_run.TextLast[10] = c.slot10;
-    StampRecordTime();
-    EXPECT_EQ(CsvRecordLine(), c.expected);
+    // Slot texts of a plain record (no device in use) are written as they are.
+    g_run.DeviceType[1] = 0;
+    g_run.DeviceType[10] = 0;
+    EXPECT_EQ(CsvLineOf(Now()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,9 +223,9 @@ class StampTest : public CsvExportTest, public ::testing::WithParamInterface<Sta
 
 TEST_P(StampTest, DateAndTimeFromOneReading) {
     g_readings = GetParam().readings;
-    StampRecordTime();
-    EXPECT_EQ(g_run.RecordDate.str(), GetParam().date);
-    EXPECT_EQ(g_run.RecordTime.str(), GetParam().time);
+    const RecordStamp stamp = StampNow();
+    EXPECT_EQ(stamp.date, GetParam().date);
+    EXPECT_EQ(stamp.time, GetParam().time);
     EXPECT_EQ(g_reads, 1u);
 }
 
@@ -233,8 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CsvExportTest, WithoutLocalTimeTheRecordIsWrittenUndated) {
     g_clockWorks = false;
     g_run.ExportType = ExportKind::CsvSingle;
-    Record(L"P-17", L"1");
-    ASSERT_TRUE(WriteCsvSingle(window));
+    SetRecord(L"P-17", L"1");
+    ASSERT_TRUE(WriteCsvSingle(Now(), window));
     EXPECT_EQ(Out("data.csv"), "P-17;;;1;;;;;;;;;;\r\n");
 }
 
@@ -283,8 +293,8 @@ TEST_P(ExportTypeTest, ThreeRecords) {
     window.texts[kFileNameField] = L"AB_12_3.csv";
     ::testing::internal::CaptureStderr();
     for (const wchar_t* value : {L"1", L"2", L"3"}) {
-        Record(L"AB 12/3", value);
-        ExportRecord(window);
+        SetRecord(L"AB 12/3", value);
+        karvelo::testing::ExportNow(window);
     }
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
     if (c.file == nullptr) {
@@ -361,9 +371,9 @@ TEST_F(CsvExportTest, WrittenRecordsAreReportedWithTheirFile) {
         g_run.ExportPath = folder.rfind("rel/", 0) == 0 ? W(folder) : W(dir.file(folder));
         g_run.CsvFileName = W(c.csvFileName);
         g_clockWorks = c.clockWorks;
-        Record(L"P-17", L"1.5");
+        SetRecord(L"P-17", L"1.5");
         ::testing::internal::CaptureStderr();
-        ExportRecord(fresh);
+        karvelo::testing::ExportNow(fresh);
         ::testing::internal::GetCapturedStderr();
         if (c.expectedFile == nullptr) {
             EXPECT_TRUE(fresh.recordsWritten.empty());
@@ -380,13 +390,13 @@ TEST_F(CsvExportTest, WrittenRecordsAreReportedWithTheirFile) {
 TEST_F(CsvExportTest, SingleReplacesAnExistingFileAndMultiAppendsToIt) {
     dir.Write("out/single.csv", "an older and much longer line\r\n");
     dir.Write("out/multi.csv", "kept\r\n");
-    Record(L"X", L"1");
+    SetRecord(L"X", L"1");
     g_run.ExportType = ExportKind::CsvSingle;
     g_run.CsvFileName = L"single.csv";
-    ExportRecord(window);
+    karvelo::testing::ExportNow(window);
     g_run.ExportType = ExportKind::CsvMulti;
     g_run.CsvFileName = L"multi.csv";
-    ExportRecord(window);
+    karvelo::testing::ExportNow(window);
     EXPECT_EQ(Out("single.csv"), "X;09.12.2026;08:05:03;1;;;;;;;;;;\r\n");
     EXPECT_EQ(Out("multi.csv"), "kept\r\nX;09.12.2026;08:05:03;1;;;;;;;;;;\r\n");
 }

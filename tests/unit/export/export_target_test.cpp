@@ -20,6 +20,7 @@
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
+#include "support/export_now.h"
 #include "support/fake_window.h"
 #include "support/noon_clock.h"
 #include "support/temp_dir.h"
@@ -85,7 +86,7 @@ class ExportTargetTest : public ::testing::Test {
     }
     void Export(const std::string& id) {
         g_run.TextLast[kIdEntry] = W(id);
-        ExportRecord(window);
+        karvelo::testing::ExportNow(window);
     }
     // Exports and returns what went to standard error.
     std::string ExportQuoting(const std::string& id) {

@@ -22,6 +22,7 @@
 #include "export/csv_export.h"
 #include "export/export_record.h"
 #include "state/run_state.h"
+#include "support/export_now.h"
 #include "support/fake_window.h"
 #include "support/noon_clock.h"
 #include "support/temp_dir.h"
@@ -76,7 +77,7 @@ class PendingTest : public ::testing::Test {
     }
     void Export(const std::string& id) {
         g_run.TextLast[kIdEntry] = W(id);
-        ExportRecord(window);
+        karvelo::testing::ExportNow(window);
     }
 
     TempDir dir;
