@@ -396,6 +396,10 @@ bool RecordJournal::Read(std::string_view fromDate, std::string_view toDate,
     return ReadRecords(head, records, problem);
 }
 
+bool RecordJournal::UseFullCommits(std::string& problem) {
+    return Exec(db_, "PRAGMA synchronous=FULL", problem);
+}
+
 bool RecordJournal::UseLightCommits(std::string& problem) {
     return Exec(db_, "PRAGMA synchronous=NORMAL", problem);
 }

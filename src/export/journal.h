@@ -108,6 +108,8 @@ class RecordJournal {
     // they skip the sync to the disk. A mark lost in a power cut only sends
     // the record again, which the server ignores.
     bool UseLightCommits(std::string& problem);
+    // Back to commits that sync to the disk before they return.
+    bool UseFullCommits(std::string& problem);
 
     // Up to `limit` records the server has not committed yet, oldest first.
     bool Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem);

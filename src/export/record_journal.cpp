@@ -231,7 +231,12 @@ bool CommitKept(StationJournal& j, const Record* record, std::string& problem) {
 void ApplyMarks(StationJournal& j) {
     if (j.marks.empty() || j.journal == nullptr) return;
     std::string problem;
+    // A mark skips the sync: a kill cannot take it (the system has the
+    // write), only a power cut can, and then the start finds the CSV line in
+    // its file and marks it again. Records themselves stay fully synced.
+    j.journal->UseLightCommits(problem);
     if (j.journal->MarkWritten(j.marks, problem)) j.marks.clear();
+    j.journal->UseFullCommits(problem);
 }
 
 void UpdateProblem(StationJournal& j, bool kept, const std::string& why,
