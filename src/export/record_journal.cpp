@@ -210,9 +210,10 @@ std::vector<JournalRecord> BacklogRows(const StationJournal& j) {
 
 // Commits what is kept, then `record` (if any), in one transaction. A
 // damaged journal is replaced and tried once more.
-bool CommitKept(StationJournal& j, const Record* record, std::string& problem) {
+bool CommitKept(StationJournal& j, const std::string& path, const Record* record,
+                std::string& problem) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!EnsureOpen(j, j.path, problem)) return false;
+        if (!EnsureOpen(j, path, problem)) return false;
         std::vector<JournalRecord> rows = BacklogRows(j);
         if (record != nullptr) rows.push_back(JournalRowOf(*record));
         if (rows.empty()) return true;
@@ -275,9 +276,10 @@ bool CommitRecord(const Record& record) {
     std::lock_guard<std::mutex> hold(g_journal.lock);
     StationJournal& j = g_journal;
     std::string why;
-    EnsureOpen(j, path, why);
+    // The spool of an earlier run counts as kept before this record.
+    if (j.path != path || !j.backlogLoaded) EnsureOpen(j, path, why);
     const bool hadBacklog = !j.backlog.empty();
-    if (CommitKept(j, &record, why)) {
+    if (CommitKept(j, path, &record, why)) {
         j.backlog.clear();
         if (hadBacklog) SaveBacklog(j);
         ApplyMarks(j);
@@ -337,7 +339,7 @@ std::vector<Record> UnwrittenRecords() {
                      problem.c_str());
     } else {
         // Records kept by an earlier run go in first, where they belong.
-        if (!j.backlog.empty() && CommitKept(j, nullptr, problem)) {
+        if (!j.backlog.empty() && CommitKept(j, path, nullptr, problem)) {
             j.backlog.clear();
             SaveBacklog(j);
         }
