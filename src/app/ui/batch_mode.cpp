@@ -87,6 +87,9 @@ class FileChooser final : private NameOnlyIcons, public QFileDialog {
   public:
     explicit FileChooser(QWidget* parent, const QString& caption = {}, const QString& folder = {})
         : QFileDialog(parent, caption, folder) {
+        // A desktop's own chooser (GTK's, loaded into this process by a
+        // platform theme) would look into the files again, journal included.
+        setOption(QFileDialog::DontUseNativeDialog);
         // Before the event loop runs, so no listing reaches Qt's own provider.
         setIconProvider(&provider);
         setProxyModel(new JournalHidingProxy(this));
