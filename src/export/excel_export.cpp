@@ -231,14 +231,17 @@ void ExcelLink::CloseExcel() {
     g_run.ExcelConnected = false;
 }
 
-bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
+WorkbookWrite ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
     if (g_run.ExcelOpen) OpenExcel();
     if (!g_run.ExcelConnected || application_ == nullptr || worksheets_ == nullptr) {
         ReportRecordNotWritten(window_,
                                L"The workbook is not open (\"open\"): this record is not "
                                L"written.");
-        return false;
+        return WorkbookWrite::NotWritten;
     }
+    // Once the cells hold the record and the reference has moved on, writing
+    // it again would give it a second row: a save that fails leaves it there.
+    bool inCells = false;
     copyName_.clear();
     copyProblem_.clear();
     try {
@@ -276,6 +279,7 @@ bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
         g_run.RecordNumber = g_run.RecordNumber + 1;
         WriteItems(record, *reference, withTextSlots);
         if (g_run.ExcelShiftMode != 0) Shift();
+        inCells = true;
         if (g_run.ExcelSave) workbook_->Save();
         if (g_run.ExcelEdit) {
             application_->PutInteractive(true);
@@ -283,7 +287,7 @@ bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
         }
     } catch (const AutomationError& error) {
         ReportError(error);
-        return false;
+        return inCells ? WorkbookWrite::NotSaved : WorkbookWrite::NotWritten;
     }
     std::wstring where = ExportFolder() + g_run.XlsFileName.str();
     if (!copyName_.empty()) where += L" (the workbook as it was is kept in " + copyName_ + L")";
@@ -293,7 +297,7 @@ bool ExcelLink::WriteExcelRecord(const Record& record, bool withTextSlots) {
     // Unless the workbook's earlier content could not be kept: that is told
     // until the next record.
     if (!copyProblem_.empty()) window_.ShowExportProblem(copyProblem_);
-    return true;
+    return WorkbookWrite::Written;
 }
 
 void ExcelLink::WriteItems(const Record& record, Range& reference, bool withTextSlots) {

@@ -35,6 +35,13 @@ inline constexpr std::wstring_view kExcelProgIds[] = {
 // row in decimal; (2, 7) gives "B7". A column outside 1..16384 gives "A".
 std::wstring CellAddressFromPosition(std::int32_t column, std::int32_t row);
 
+// What became of a record written into the workbook.
+enum class WorkbookWrite {
+    Written,     // in the cells, and saved when saving after each record is on
+    NotSaved,    // in the cells, but the save failed: it goes with the next save
+    NotWritten,  // not in the cells: to be written again
+};
+
 class ExcelLink {
   public:
     // `clock` gives the local time the name of a copy carries.
@@ -50,8 +57,8 @@ class ExcelLink {
     // "close", a set switch: lets the workbook and the application go.
     void CloseExcel();
     // One record into the cells; with text slots for type 5, without for 6.
-    // Returns whether the cells hold it (false: reported to the operator).
-    bool WriteExcelRecord(const Record& record, bool withTextSlots);
+    // Failures are reported to the operator.
+    WorkbookWrite WriteExcelRecord(const Record& record, bool withTextSlots);
     // FINISH / EXIT: save, close when configured so, and let every reference go.
     void EndSequence();
 

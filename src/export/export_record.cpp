@@ -49,6 +49,9 @@ bool IsWorkbook(Target t) {
 struct ExportQueue {
     std::mutex lock;
     std::deque<Record> records;
+    // In the workbook's cells, not yet in its file (a save failed): marked
+    // written with the next save that succeeds.
+    std::vector<std::string> unsaved;
 };
 ExportQueue g_queue;
 
@@ -65,39 +68,60 @@ void Requeue(std::deque<Record> kept) {
     g_queue.records = std::move(kept);
 }
 
-// Writes one record; true once its file holds it (or it needs no file).
-bool WriteOne(const Record& record, WindowPort& window, ExcelLink* excel) {
+// What became of a record handed to its target.
+enum class Outcome {
+    Done,     // its file holds it, or it needs none
+    Pending,  // on its way into its file by itself: not to be written again
+    Again,    // to be written again
+};
+
+Outcome FromWorkbook(WorkbookWrite w) {
+    switch (w) {
+        case WorkbookWrite::Written:
+            return Outcome::Done;
+        case WorkbookWrite::NotSaved:
+            return Outcome::Pending;
+        case WorkbookWrite::NotWritten:
+            break;
+    }
+    return Outcome::Again;
+}
+
+Outcome WriteOne(const Record& record, WindowPort& window, ExcelLink* excel) {
     switch (TargetOf(record.exportType)) {
         case Target::CsvSingle:
             // Only the newest record counts in such a file: one that cannot
             // be written is not tried again.
             WriteCsvSingle(record, window);
-            return true;
+            return Outcome::Done;
         case Target::CsvMulti:
-            return WriteCsvMulti(record, window);
+            // A line that is not safe yet is in the CSV spool in memory and
+            // goes out with its file's next write; at the next start the
+            // journal's catch-up finds it there or writes it.
+            return WriteCsvMulti(record, window) ? Outcome::Done : Outcome::Pending;
         case Target::WorkbookWithTexts:
         case Target::WorkbookWithoutTexts:
             if (excel == nullptr) {
                 ReportRecordNotWritten(window,
                                        L"The workbook export (\"EXCEL-cells\") is not available "
                                        L"here: this record is not written.");
-                return false;
+                return Outcome::Again;
             }
-            return excel->WriteExcelRecord(
-                record, TargetOf(record.exportType) == Target::WorkbookWithTexts);
+            return FromWorkbook(excel->WriteExcelRecord(
+                record, TargetOf(record.exportType) == Target::WorkbookWithTexts));
         case Target::Unknown: {
             const int type = static_cast<int>(record.exportType);
             ReportRecordNotWritten(window, L"Export type " + platform::FormatInt(type) +
                                                L" is not known (key exporttype): this record is "
                                                L"not written.");
-            return true;
+            return Outcome::Done;
         }
         case Target::None:
             break;
     }
     // Records still waiting for a CSV file get their chance with every export.
     RetryPendingRecords(window);
-    return true;
+    return Outcome::Done;
 }
 
 // Whether the lines waiting for `target` in the CSV spool hold `line`.
@@ -134,10 +158,22 @@ void ExportRecord(WindowPort& window, ExcelLink* excel) {
             kept.push_back(std::move(record));
             continue;
         }
-        if (WriteOne(record, window, excel)) {
-            if (!record.target.empty()) MarkRecordWritten(record.id);
-        } else if (workbook) {
-            kept.push_back(std::move(record));
+        switch (WriteOne(record, window, excel)) {
+            case Outcome::Done:
+                if (workbook) {
+                    // This save took the cells of earlier records with it.
+                    for (const std::string& id : std::exchange(g_queue.unsaved, {})) {
+                        MarkRecordWritten(id);
+                    }
+                }
+                if (!record.target.empty()) MarkRecordWritten(record.id);
+                break;
+            case Outcome::Pending:
+                if (workbook) g_queue.unsaved.push_back(record.id);
+                break;
+            case Outcome::Again:
+                if (workbook) kept.push_back(std::move(record));
+                break;
         }
     }
     Requeue(std::move(kept));
@@ -218,6 +254,7 @@ void CatchUpRecords(WindowPort& window) {
 void ForgetQueuedRecords() {
     std::lock_guard<std::mutex> hold(g_queue.lock);
     g_queue.records.clear();
+    g_queue.unsaved.clear();
 }
 
 }  // namespace karvelo::exports

@@ -123,10 +123,14 @@ void LoadBacklog(StationJournal& j) {
     int unreadable = 0;
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        // A line without its end was cut by a crash while the spool was new:
-        // the rename never happened, so it cannot be; skip it all the same.
+        // Every line is written with its end, and the spool replaced in one
+        // step: a line without one is not a line of ours.
+        if (end == std::string_view::npos) {
+            ++unreadable;
+            break;
+        }
         const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        rest.remove_prefix(end + 1);
         Kept k;
         if (line.size() < 2 || line[1] != '\t' || !DecodeRecord(line.substr(2), k.record)) {
             ++unreadable;

@@ -406,7 +406,7 @@ TEST_F(ExcelExportTest, FirstRecordOverFilledCellsKeepsTheWorkbookAsItWas) {
     state_->sheets[L"Tabelle1"].cells[{1, 4}] = L"7.250000";
     SetSlots(1);
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(link_.WriteExcelRecord(Now(), true));
+    ASSERT_EQ(link_.WriteExcelRecord(Now(), true), WorkbookWrite::Written);
     const std::string told = ::testing::internal::GetCapturedStderr();
 
     ASSERT_EQ(Copies(dir_), std::vector<std::string>{kNoonCopy});
@@ -426,7 +426,7 @@ TEST_F(ExcelExportTest, FirstRecordOverFilledCellsKeepsTheWorkbookAsItWas) {
     dir_.Write("book.xlsx", "saved with the first record");
     state_->sheets[L"Tabelle1"].cells[{2, 4}] = L"8.000000";
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(link_.WriteExcelRecord(Now(), true));
+    ASSERT_EQ(link_.WriteExcelRecord(Now(), true), WorkbookWrite::Written);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(Copies(dir_), std::vector<std::string>{kNoonCopy});
     EXPECT_EQ(dir_.Read(kNoonCopy), "the earlier run's workbook");
@@ -492,7 +492,7 @@ TEST_F(ExcelExportTest, OnlyTheCellsTheRecordWritesCount) {
         c.setup(state->sheets[L"Tabelle1"]);
         ExcelLink link(window, FakeExcel::Factory(state), &karvelo::testing::NoonClock);
         ::testing::internal::CaptureStderr();
-        EXPECT_TRUE(link.WriteExcelRecord(Now(), true)) << c.name;
+        EXPECT_EQ(link.WriteExcelRecord(Now(), true), WorkbookWrite::Written) << c.name;
         const std::string told = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(Copies(dir).size(), c.copied ? 1u : 0u) << c.name;
         EXPECT_EQ(told.empty(), !c.copied) << c.name << ": " << told;
@@ -561,7 +561,7 @@ TEST_F(ExcelExportTest, ACopyThatCannotBeMadeIsToldAndTheRecordStillWritten) {
     state_->sheets[L"Tabelle1"].cells[{1, 4}] = L"7.250000";
     SetSlots(1);
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(link_.WriteExcelRecord(Now(), true));
+    EXPECT_EQ(link_.WriteExcelRecord(Now(), true), WorkbookWrite::Written);
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(Cell(L"D1"), L"1.500000");
     EXPECT_TRUE(Copies(dir_).empty());
@@ -665,7 +665,7 @@ TEST_F(ExcelExportTest, CellsThatCannotBeReadBackDoNotCostTheRecord) {
                        if (application == nullptr) return nullptr;
                        return std::make_shared<WriteOnlyApplication>(std::move(application));
                    });
-    EXPECT_TRUE(link.WriteExcelRecord(Now(), true));
+    EXPECT_EQ(link.WriteExcelRecord(Now(), true), WorkbookWrite::Written);
     EXPECT_EQ(Cell(L"D1"), L"1.500000");
     EXPECT_EQ(window_.exportProblem, L"");
     EXPECT_TRUE(Copies(dir_).empty());
@@ -695,9 +695,9 @@ TEST_F(ExcelExportTest, WorkbookEngineKeepsTheFileAsItWas) {
         {
             ExcelLink link(window, WorkbookEngineFactory(), &karvelo::testing::NoonClock);
             ::testing::internal::CaptureStderr();
-            ASSERT_TRUE(link.WriteExcelRecord(Now(), true)) << c.name;
+            ASSERT_EQ(link.WriteExcelRecord(Now(), true), WorkbookWrite::Written) << c.name;
             // The second record writes D2, which holds 2 in the filled sheet.
-            ASSERT_TRUE(link.WriteExcelRecord(Now(), true)) << c.name;
+            ASSERT_EQ(link.WriteExcelRecord(Now(), true), WorkbookWrite::Written) << c.name;
             ::testing::internal::GetCapturedStderr();
             link.EndSequence();
         }
