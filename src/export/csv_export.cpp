@@ -508,6 +508,30 @@ bool WriteCsvMulti(const Record& record, WindowPort& window) {
     return safe;
 }
 
+std::string FileTail(const std::string& path, std::size_t bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::int64_t size = 0;
+    std::string tail;
+    if (SizeOf(fd, size)) {
+        const auto take = static_cast<std::size_t>(
+            std::min<std::int64_t>(size, static_cast<std::int64_t>(bytes)));
+        tail.resize(take);
+        std::size_t done = 0;
+        while (done < take) {
+            const ssize_t n = ::pread(fd, tail.data() + done, take - done,
+                                      static_cast<off_t>(size - static_cast<std::int64_t>(take) +
+                                                         static_cast<std::int64_t>(done)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        tail.resize(done);
+    }
+    ::close(fd);
+    return tail;
+}
+
 bool FileEndsWith(const std::string& path, std::string_view lines) {
     if (lines.empty()) return true;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

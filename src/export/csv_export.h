@@ -63,6 +63,10 @@ bool WriteCsvMulti(const Record& record, WindowPort& window);
 // Whether the file `path` ends with `lines`, a run of whole CSV lines.
 bool FileEndsWith(const std::string& path, std::string_view lines);
 
+// The last `bytes` bytes of the file `path` (all of a shorter one; empty when
+// it cannot be read).
+std::string FileTail(const std::string& path, std::size_t bytes);
+
 // Tries again to write the lines waiting for any file and shows the operator
 // what still waits (an empty text when nothing does). The writers do this after
 // every record.

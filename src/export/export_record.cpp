@@ -225,17 +225,30 @@ void CatchUpRecords(WindowPort& window) {
     }
     for (const auto& [path, records] : multi) {
         const std::string fsPath = platform::FsPath(path);
-        // The lines that reached the file before the station stopped are its
-        // last ones, in record order: the longest such run is only marked.
+        std::vector<std::string> lines;
+        std::size_t total = 0;
+        for (const Record* r : records) {
+            lines.push_back(CsvLineOf(*r));
+            total += lines.back().size();
+        }
+        const std::string tail = FileTail(fsPath, total);
+        const auto endsWith = [&tail](std::string_view text) {
+            return tail.size() >= text.size() &&
+                   std::string_view(tail).substr(tail.size() - text.size()) == text;
+        };
+        // Records reach the file in order, and their marks are kept (in the
+        // spool when the journal cannot take them): the unmarked records that
+        // got there before the station stopped are the oldest ones, and their
+        // lines the file's last. The longest such run is only marked.
         std::size_t inFile = 0;
         std::string run;
         for (std::size_t k = 0; k < records.size(); ++k) {
-            run += CsvLineOf(*records[k]);
-            if (FileEndsWith(fsPath, run)) inFile = k + 1;
+            run += lines[k];
+            if (endsWith(run)) inFile = k + 1;
         }
         for (std::size_t k = 0; k < records.size(); ++k) {
             const Record& r = *records[k];
-            if (k < inFile || KeptForFile(fsPath, CsvLineOf(r))) {
+            if (k < inFile || KeptForFile(fsPath, lines[k])) {
                 MarkRecordWritten(r.id);
             } else if (WriteCsvMulti(r, window)) {
                 MarkRecordWritten(r.id);

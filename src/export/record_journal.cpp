@@ -40,6 +40,7 @@ struct StationJournal {
     bool backlogLoaded = false;
     std::vector<Kept> backlog;       // oldest first
     std::vector<std::string> marks;  // written marks the journal has yet to take
+    bool marksSpooled = false;       // the spool holds `marks`
     std::wstring problem;            // why records are kept
     std::wstring notice;             // a damaged journal was replaced
     std::string told;                // the last line told on standard error
@@ -77,25 +78,34 @@ std::string FileStamp() {
 
 // ---- the backlog's spool -----------------------------------------------------
 
-std::string SpoolText(const std::vector<Kept>& backlog) {
+// "0\t<record>" / "1\t<record>" for a kept record (1: its file holds it),
+// "m\t<id>" for a journal record whose file holds it, a mark the journal
+// could not take yet.
+std::string SpoolText(const StationJournal& j) {
     std::string text(kSpoolMagic);
-    for (const Kept& k : backlog) {
+    for (const Kept& k : j.backlog) {
         text += k.written ? '1' : '0';
         text += '\t';
         text += EncodeRecord(k.record);
+        text += '\n';
+    }
+    for (const std::string& id : j.marks) {
+        text += "m\t";
+        text += id;
         text += '\n';
     }
     return text;
 }
 
 // Writes (or, when nothing is kept, removes) the spool; empty or why not.
-std::string SaveBacklog(const StationJournal& j) {
+std::string SaveBacklog(StationJournal& j) {
     const std::string spool = SpoolPath(j.path);
-    if (j.backlog.empty()) {
+    j.marksSpooled = !j.marks.empty();
+    if (j.backlog.empty() && j.marks.empty()) {
         if (::unlink(spool.c_str()) != 0 && errno != ENOENT) return platform::ErrnoText(errno);
         return {};
     }
-    return platform::ReplaceFileAtomically(spool, SpoolText(j.backlog));
+    return platform::ReplaceFileAtomically(spool, SpoolText(j));
 }
 
 void LoadBacklog(StationJournal& j) {
@@ -131,6 +141,11 @@ void LoadBacklog(StationJournal& j) {
         }
         const std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end + 1);
+        if (line.starts_with("m\t")) {
+            j.marks.emplace_back(line.substr(2));
+            j.marksSpooled = true;
+            continue;
+        }
         Kept k;
         if (line.size() < 2 || line[1] != '\t' || !DecodeRecord(line.substr(2), k.record)) {
             ++unreadable;
@@ -191,6 +206,7 @@ bool EnsureOpen(StationJournal& j, const std::string& path, std::string& problem
         j.path = path;
         j.backlog.clear();
         j.marks.clear();
+        j.marksSpooled = false;
         j.backlogLoaded = false;
     }
     if (!j.backlogLoaded) LoadBacklog(j);
@@ -242,6 +258,9 @@ void ApplyMarks(StationJournal& j) {
     j.journal->UseLightCommits(problem);
     if (j.journal->MarkWritten(j.marks, problem)) j.marks.clear();
     j.journal->UseFullCommits(problem);
+    // A mark lost to a kill would have its record written to its file again
+    // at the next start: one the journal cannot take waits in the spool.
+    if (!j.marks.empty() || j.marksSpooled) SaveBacklog(j);
 }
 
 void UpdateProblem(StationJournal& j, bool kept, const std::string& why,
@@ -328,7 +347,11 @@ void MarkRecordWritten(const std::string& id) {
     }
     j.marks.push_back(id);
     std::string problem;
-    if (EnsureOpen(j, path, problem)) ApplyMarks(j);
+    if (EnsureOpen(j, path, problem)) {
+        ApplyMarks(j);
+    } else {
+        SaveBacklog(j);
+    }
 }
 
 std::vector<Record> UnwrittenRecords() {
@@ -377,6 +400,7 @@ void CloseJournal() {
     g_journal.path.clear();
     g_journal.backlog.clear();
     g_journal.marks.clear();
+    g_journal.marksSpooled = false;
     g_journal.backlogLoaded = false;
     g_journal.problem.clear();
     g_journal.notice.clear();

@@ -537,13 +537,7 @@ const FaultCase kFaults[] = {
      .lift = ReleaseLock,
      .killDuring = true,
      .spooled = true,
-     .markLost = true,
-     .knownBug = "a written mark the locked journal could not take is kept in memory only "
-                 "(record_journal.cpp MarkRecordWritten, StationJournal::marks): after a kill "
-                 "the record counts as unwritten although its line is in the file, not at its "
-                 "end, and the catch-up at start (export_record.cpp CatchUpRecords, which only "
-                 "takes unwritten records from the oldest on as the file's last lines) writes "
-                 "it a second time, and the record cut between its line and its mark too"},
+     .markLost = true},
     {.name = "JournalReadOnlyFromTheStart",
      .before = ReadOnlyJournal,
      .lift = LiftReadOnly,
