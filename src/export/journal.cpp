@@ -330,8 +330,13 @@ bool RecordJournal::AppendAll(const std::vector<JournalRecord>& records, std::st
 
 bool RecordJournal::Unwritten(int limit, std::vector<JournalRecord>& records,
                               std::string& problem) {
-    const std::string sql = std::string("SELECT ") + kHeadColumns +
-                            " FROM records WHERE written = 0 ORDER BY rowid LIMIT ?1";
+    return ReadOldestWhere("written = 0", limit, records, problem);
+}
+
+bool RecordJournal::ReadOldestWhere(const char* condition, int limit,
+                                    std::vector<JournalRecord>& records, std::string& problem) {
+    const std::string sql = std::string("SELECT ") + kHeadColumns + " FROM records WHERE " +
+                            condition + " ORDER BY rowid LIMIT ?1";
     Statement head(db_, sql.c_str());
     if (!head.ok()) {
         problem = Message(db_);
@@ -405,15 +410,7 @@ bool RecordJournal::UseLightCommits(std::string& problem) {
 }
 
 bool RecordJournal::Unsent(int limit, std::vector<JournalRecord>& records, std::string& problem) {
-    const std::string sql = std::string("SELECT ") + kHeadColumns +
-                            " FROM records WHERE sent = 0 ORDER BY rowid LIMIT ?1";
-    Statement head(db_, sql.c_str());
-    if (!head.ok()) {
-        problem = Message(db_);
-        return false;
-    }
-    head.Int(1, limit);
-    return ReadRecords(head, records, problem);
+    return ReadOldestWhere("sent = 0", limit, records, problem);
 }
 
 bool RecordJournal::CountUnsent(long long& count, std::string& problem) {

@@ -135,6 +135,9 @@ class RecordJournal {
   private:
     explicit RecordJournal(sqlite3* db);
     bool AppendOne(const JournalRecord& record);
+    // Up to `limit` records matching `condition` (SQL, ours only), oldest first.
+    bool ReadOldestWhere(const char* condition, int limit, std::vector<JournalRecord>& records,
+                         std::string& problem);
     // Reads the records a prepared head query (id .. id_text) returns, with their slots.
     bool ReadRecords(Statement& head, std::vector<JournalRecord>& records, std::string& problem);
     sqlite3* db_;

@@ -1,16 +1,19 @@
 // The workbook export as a bench runs it: the real program measures a
 // simulated gauge on its send timer and writes each record into cells of a
 // real workbook, which an independent reader (openpyxl) and LibreOffice then
-// open. A workbook held by a spreadsheet program loses no record.
+// open. A workbook held by a spreadsheet program loses no record, and a second
+// run from the same defined cell keeps the workbook as the first left it.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/sim_process.h"
 #include "support/station_process.h"
@@ -42,17 +45,19 @@ class WorkbookStationTest : public ::testing::Test {
 
     std::string Book() const { return install.file("demo.xlsx"); }
 
-    // Type 5 into demo.xlsx from A2 on: a gauge on a one-second timer and a
-    // text slot.
-    void Configure(const std::string& fileName = "demo.xlsx") {
-        install.Write("karvelo.cfg",
-                      "[PORTS]\r\nCOM3=" + bench.file("ttyGauge") +
-                          "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-9\r\n"
-                          "[EXPORT]\r\nexporttype=5\r\npath=\r\nfile_xls=" +
-                          fileName +
-                          "\r\n[EXCEL]\r\nrefmode=1\r\nrefadresse=A2\r\n"
-                          "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=1\r\nformat=3\r\n"
-                          "[DEVICE2]\r\ntyp=0\r\ntextlast=Demo operator\r\n");
+    // Type 5 into demo.xlsx from A2 on: a gauge on a send timer of `sendTime`
+    // seconds and a text slot holding `text`.
+    void Configure(const std::string& fileName = "demo.xlsx",
+                   const std::string& text = "Demo operator", const std::string& sendTime = "1") {
+        install.Write("karvelo.cfg", "[PORTS]\r\nCOM3=" + bench.file("ttyGauge") +
+                                         "\r\n[WINDOW]\r\nmaxno=2\r\n[IDNR]\r\ntextlast=LOT-9\r\n"
+                                         "[EXPORT]\r\nexporttype=5\r\npath=\r\nfile_xls=" +
+                                         fileName +
+                                         "\r\n[EXCEL]\r\nrefmode=1\r\nrefadresse=A2\r\n"
+                                         "[DEVICE1]\r\ntyp=1\r\nport=3\r\nsendmode=3\r\nsendtime=" +
+                                         sendTime +
+                                         "\r\nformat=3\r\n[DEVICE2]\r\ntyp=0\r\ntextlast=" + text +
+                                         "\r\n");
     }
 
     // Waits until the saved workbook's sheet has a record number in A`row`.
@@ -64,6 +69,29 @@ class WorkbookStationTest : public ::testing::Test {
             std::this_thread::sleep_for(200ms);
         }
         return false;
+    }
+
+    // Waits until the saved workbook's cell holds `text`.
+    bool WaitForCell(const std::string& address, const std::string& text,
+                     std::chrono::seconds limit = 20s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            const auto cells = wb::ReadCells(Book(), "Tabelle1");
+            const auto it = cells.find(address);
+            if (it != cells.end() && it->second.value == text) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    // The copies kept beside the workbook.
+    std::vector<std::string> Copies() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(install.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".before-") != std::string::npos) names.push_back(name);
+        }
+        return names;
     }
 
     TempDir install;
@@ -163,6 +191,45 @@ TEST_F(WorkbookStationTest, AMissingWorkbookIsSaidForEveryRecord) {
     EXPECT_GE(count(), 2u) << errors;
     EXPECT_NE(errors.find("ERROR: Excel file missing!"), std::string::npos) << errors;
     EXPECT_FALSE(fs::exists(install.file("absent.xlsx")));
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+    return n;
+}
+
+TEST_F(WorkbookStationTest, ASecondRunKeepsTheWorkbookAsTheFirstRunLeftIt) {
+    Configure("demo.xlsx", "first run", "0.3");
+    {
+        Station station(install);
+        ASSERT_TRUE(WaitForCell("E3", "first run")) << install.Read("station.err");
+        ASSERT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
+    }
+    EXPECT_TRUE(Copies().empty()) << "the first run wrote into empty rows only";
+    const std::string firstBytes = install.Read("demo.xlsx");
+    const auto firstCells = wb::ReadCells(Book(), "Tabelle1");
+    ASSERT_EQ(firstCells.at("E2"), (wb::Cell{'s', "first run"}));
+
+    Configure("demo.xlsx", "second run", "0.3");
+    {
+        Station station(install);
+        ASSERT_TRUE(WaitForCell("E2", "second run")) << install.Read("station.err");
+        ASSERT_EQ(station.Stop(SIGTERM), 0) << install.Read("station.err");
+    }
+    const auto secondCells = wb::ReadCells(Book(), "Tabelle1");
+    EXPECT_EQ(secondCells.at("A2"), (wb::Cell{'n', "1"})) << "the second run starts at A2 again";
+
+    const std::vector<std::string> copies = Copies();
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(std::regex_match(copies[0], std::regex(R"(demo\.before-\d{8}-\d{6}\.xlsx)")))
+        << copies[0];
+    EXPECT_EQ(install.Read(copies[0]), firstBytes)
+        << "the copy is the file as the first run left it";
+    EXPECT_EQ(wb::ReadCells(install.file(copies[0]), "Tabelle1"), firstCells);
+
+    const std::string errors = install.Read("station.err");
+    EXPECT_EQ(Occurrences(errors, copies[0]), 1u) << errors;
 }
 
 }  // namespace
