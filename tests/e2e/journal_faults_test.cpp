@@ -607,7 +607,11 @@ TEST_P(JournalFaultTest, AJournalThatCannotBeWrittenLosesNoRecord) {
     }
     if (c.killDuring) {
         ASSERT_TRUE(fs::exists(b.spool()));
-        EXPECT_EQ(UnmarkedBeforeTheEnd(b) > 0, c.markLost);
+        // Where the lock caught a mark, the journal itself still says
+        // unwritten (the mark waits in the spool); whether it did is timing.
+        if (!c.markLost) {
+            EXPECT_EQ(UnmarkedBeforeTheEnd(b), 0);
+        }
         station = std::make_unique<Station>(b.install());
     } else if (c.lift != nullptr) {
         ASSERT_TRUE(b.WaitForErr(again)) << b.Err();
