@@ -1,7 +1,7 @@
 #pragma once
-// The CSV export: the record's timestamp, the record line and the two writers
-// (a file that holds only the newest record, and a file that collects every
-// record). Runs on the user-interface thread while the acquisition waits.
+// The CSV export: the record line and the two writers (a file that holds only
+// the newest record, and a file that collects every record), which write a
+// Record as it was taken. Runs on the user-interface thread.
 
 #include <string>
 #include <string_view>
