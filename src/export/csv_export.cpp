@@ -16,6 +16,7 @@
 #include "devices/catalogue.h"
 #include "export/pending_records.h"
 #include "export/record_journal.h"
+#include "platform/durable_file.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
@@ -33,9 +34,7 @@ constexpr std::size_t kFieldNameChars =
 
 std::atomic<DataSync> g_sync{nullptr};
 
-std::string ErrnoText(int error) {
-    return std::error_code(error, std::generic_category()).message();
-}
+using platform::ErrnoText;
 
 std::wstring Wide(const std::string& utf8) {
     return platform::Utf8ToWide(utf8);
@@ -72,21 +71,10 @@ bool IsCsvType(ExportKind exportType) {
     return source == NameSource::CsvFileName || source == NameSource::FileNameField;
 }
 
-// The folder part of a path, with its separator ("" for a bare name).
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // Makes a file's new name durable: the data sync of the file does not cover
 // the folder entry, and a power cut could otherwise take the whole file away.
 void SyncFolderOf(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    const int dir =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    ::fsync(dir);
-    ::close(dir);
+    platform::SyncFolder(platform::FolderOf(path));
 }
 
 // Waits until the file's data is on the disk, so that a power cut right after
@@ -533,14 +521,7 @@ std::string FileTail(const std::string& path, std::size_t bytes) {
 }
 
 bool FileEndsWith(const std::string& path, std::string_view lines) {
-    if (lines.empty()) return true;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    std::int64_t size = 0;
-    const bool found = SizeOf(fd, size) && size >= static_cast<std::int64_t>(lines.size()) &&
-                       HoldsAt(fd, size - static_cast<std::int64_t>(lines.size()), lines);
-    ::close(fd);
-    return found;
+    return lines.empty() || FileTail(path, lines.size()) == lines;
 }
 
 void RetryPendingRecords(WindowPort& window) {

@@ -1,6 +1,5 @@
 #include "export/excel_export.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <exception>
 #include <utility>
 
-#include "devices/catalogue.h"
 #include "export/csv_export.h"
 #include "export/excel_config.h"
 #include "platform/durable_file.h"
@@ -74,30 +72,6 @@ bool HoldsSomething(Range& cell) {
     } catch (const std::exception&) {
         return false;
     }
-}
-
-// The whole file; empty with `problem` set when it cannot be read.
-std::string ReadWholeFile(const std::string& path, std::string& problem) {
-    std::string bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        problem = platform::ErrnoText(errno);
-        return {};
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            problem = platform::ErrnoText(errno);
-            bytes.clear();
-            break;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
 }
 
 // "/x/book.xlsx" -> "/x/book.before-20261209-120000.xlsx"; "-2", "-3" ... are
@@ -349,9 +323,9 @@ void ExcelLink::KeepWorkbookAsItWas() {
     const std::string path = platform::WideToUtf8(workbookPath_);
     const std::string copy = FreeCopyPath(path, stamp);
     std::string problem;
-    const std::string bytes = ReadWholeFile(path, problem);
+    std::string bytes;
     std::wstring failure;
-    if (!problem.empty()) {
+    if (!platform::ReadWholeFile(path, bytes, problem)) {
         failure = L"reading " + workbookPath_ + L": " + platform::Utf8ToWide(problem);
     } else {
         problem = platform::ReplaceFileAtomically(copy, bytes);

@@ -347,10 +347,15 @@ bool RecordJournal::ReadOldestWhere(const char* condition, int limit,
 }
 
 bool RecordJournal::MarkWritten(const std::vector<std::string>& ids, std::string& problem) {
+    return SetMark("UPDATE records SET written = 1 WHERE id = ?1", ids, problem);
+}
+
+bool RecordJournal::SetMark(const char* update, const std::vector<std::string>& ids,
+                            std::string& problem) {
     if (ids.empty()) return true;
     if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
     {
-        Statement mark(db_, "UPDATE records SET written = 1 WHERE id = ?1");
+        Statement mark(db_, update);
         bool ok = mark.ok();
         for (std::size_t i = 0; ok && i < ids.size(); ++i) {
             mark.Text(1, ids[i]);
@@ -424,21 +429,10 @@ bool RecordJournal::CountUnsent(long long& count, std::string& problem) {
 }
 
 bool RecordJournal::MarkSent(const std::vector<JournalRecord>& records, std::string& problem) {
-    if (!Exec(db_, "BEGIN IMMEDIATE", problem)) return false;
-    {
-        Statement mark(db_, "UPDATE records SET sent = 1 WHERE id = ?1");
-        bool ok = mark.ok();
-        for (std::size_t i = 0; ok && i < records.size(); ++i) {
-            mark.Text(1, records[i].id);
-            ok = mark.Run();
-        }
-        if (!ok) {
-            problem = Message(db_);
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return false;
-        }
-    }
-    return Exec(db_, "COMMIT", problem);
+    std::vector<std::string> ids;
+    ids.reserve(records.size());
+    for (const JournalRecord& r : records) ids.push_back(r.id);
+    return SetMark("UPDATE records SET sent = 1 WHERE id = ?1", ids, problem);
 }
 
 bool RecordJournal::ReadRecords(Statement& head, std::vector<JournalRecord>& records,

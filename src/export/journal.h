@@ -135,6 +135,8 @@ class RecordJournal {
   private:
     explicit RecordJournal(sqlite3* db);
     bool AppendOne(const JournalRecord& record);
+    // Runs `update` (one id parameter) for every id, in one transaction.
+    bool SetMark(const char* update, const std::vector<std::string>& ids, std::string& problem);
     // Up to `limit` records matching `condition` (SQL, ours only), oldest first.
     bool ReadOldestWhere(const char* condition, int limit, std::vector<JournalRecord>& records,
                          std::string& problem);

@@ -71,35 +71,7 @@ bool TakeLine(std::string_view& rest, std::string_view& line) {
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    // O_NONBLOCK: a named pipe under a spool file's name must not hold the start.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    char buf[8192];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ok;
-}
-
 using platform::SyncFolder;
-
-// The spool is replaced in one step; `folder` is where it lives.
-std::string ReplaceFileAtomically(const std::string& /*folder*/, const std::string& path,
-                                  std::string_view data) {
-    return platform::ReplaceFileAtomically(path, data);
-}
 
 // A spool's temporary file that a killed write left behind: "<spool>.tmp-XXXXXX",
 // untouched for longer than any write takes. A write in progress (of another
@@ -215,7 +187,7 @@ bool PendingStore::Keep(const std::string& target, PendingLines lines) {
     } else if (target.find('\n') != std::string::npos) {
         lines.spoolProblem = "the file name holds a line break";
     } else {
-        lines.spoolProblem = ReplaceFileAtomically(folder_, spool, SpoolText(target, lines));
+        lines.spoolProblem = platform::ReplaceFileAtomically(spool, SpoolText(target, lines));
         lines.persisted = lines.spoolProblem.empty();
     }
     const bool persisted = lines.persisted;
@@ -258,10 +230,10 @@ bool PendingStore::Move(const std::string& from, const std::string& to) {
     const std::string newSpool = SpoolPath(to);
     // First the contents name the new target (the loader takes such a file in
     // under its new name), then the name follows.
-    if (!ReplaceFileAtomically(folder_, oldSpool, SpoolText(to, lines)).empty()) return false;
+    if (!platform::ReplaceFileAtomically(oldSpool, SpoolText(to, lines)).empty()) return false;
     if (::rename(oldSpool.c_str(), newSpool.c_str()) != 0) {
         const int error = errno;
-        if (ReplaceFileAtomically(folder_, oldSpool, SpoolText(from, it->second)).empty()) {
+        if (platform::ReplaceFileAtomically(oldSpool, SpoolText(from, it->second)).empty()) {
             return false;
         }
         // Neither renamed nor restored: the lines stay in memory only, for
@@ -302,7 +274,9 @@ void PendingStore::LoadSpools() {
         std::string text;
         std::string target;
         PendingLines lines;
-        if (!ReadWholeFile(path, text) || !ParseSpool(text, target, lines)) {
+        std::string unread;
+        if (!platform::ReadWholeFile(path, text, unread, platform::Links::Refuse) ||
+            !ParseSpool(text, target, lines)) {
             std::fprintf(stderr, "karvelo: ignoring unreadable spool file %s\n", path.c_str());
             continue;
         }

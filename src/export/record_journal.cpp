@@ -1,7 +1,5 @@
 #include "export/record_journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,20 +109,9 @@ std::string SaveBacklog(StationJournal& j) {
 void LoadBacklog(StationJournal& j) {
     j.backlogLoaded = true;
     const std::string spool = SpoolPath(j.path);
-    const int fd = ::open(spool.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return;
     std::string text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buf[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            text.append(buf, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
+    std::string problem;
+    if (!platform::ReadWholeFile(spool, text, problem, platform::Links::Refuse)) return;
     if (!std::string_view(text).starts_with(kSpoolMagic)) {
         std::fprintf(stderr, "karvelo: ignoring unreadable journal spool %s\n", spool.c_str());
         return;

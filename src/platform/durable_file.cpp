@@ -1,6 +1,7 @@
 #include "platform/durable_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,32 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view data
     }
     SyncFolder(FolderOf(path));  // the rename is done; this only makes it durable sooner
     return {};
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& problem, Links links) {
+    const int flags =
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        problem = ErrnoText(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok) problem = "not a regular file";
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            problem = ErrnoText(errno);
+            ok = false;
+        }
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace karvelo::platform

@@ -1,6 +1,6 @@
 #pragma once
 // Files that must survive a crash or a power cut: written whole, synced, and
-// put in place in one step.
+// put in place in one step; and files read back whole.
 
 #include <string>
 #include <string_view>
@@ -20,6 +20,15 @@ std::string FolderOf(const std::string& path);
 // then renamed over it, and the folder synced. Empty on success, else what
 // went wrong (the old file is then untouched).
 std::string ReplaceFileAtomically(const std::string& path, std::string_view data);
+
+// Whether a symbolic link in the last part of a path is followed.
+enum class Links { Follow, Refuse };
+
+// Reads the regular file `path` whole into `out`; false with `problem` set
+// when it cannot (a named pipe or device under the name is refused, never
+// waited for).
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& problem,
+                   Links links = Links::Follow);
 
 // The text of an errno value.
 std::string ErrnoText(int error);
