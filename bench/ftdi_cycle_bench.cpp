@@ -26,6 +26,7 @@
 #include "bench_clock.h"
 #include "devices/catalogue.h"
 #include "devices/device_set.h"
+#include "export/record_channel.h"
 #include "state/run_state.h"
 #include "support/temp_dir.h"
 #include "support/test_devices.h"
@@ -67,7 +68,8 @@ void BM_PuAdapterCycle(benchmark::State& state) {
         g_run, backends::StationBackends(
                    g_run, window, testing::TestDevices::Sources(testing::NoPorts(), simulator)));
     devices.OpenAll(window);
-    app::AcquisitionThread acquisition(window, devices);
+    exports::RecordChannel records;
+    app::AcquisitionThread acquisition(window, devices, records);
 
     long cycles = 0;
     const double cpu0 = ThreadCpuMs();

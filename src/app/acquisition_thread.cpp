@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "app/configuration.h"
 #include "app/forwarding.h"
 #include "app/slot_format.h"
 #include "app/timers.h"
@@ -32,10 +35,6 @@ constexpr SlotStage kRequested = SlotStage::Requested;
 constexpr SlotStage kRead = SlotStage::Read;
 
 constexpr int kCycleSleepMs = 10;
-// About 5 s in all, looked at every 5 ms: an export is usually done within a
-// few milliseconds, and the next cycle should not wait for a coarse step.
-constexpr int kExportWaitSteps = 1000;
-constexpr int kExportWaitStepMs = 5;
 // A keyboard text slot takes at most this many characters of its field.
 constexpr std::size_t kSlotTextMaxChars = 249;
 
@@ -53,13 +52,6 @@ const wchar_t* WaitWord(SendModeKind mode) {
     }
     return L"";
 }
-
-// Set by this thread alone: when it honours a pause request, and cleared when
-// it finds the pause lifted.
-std::atomic<bool> g_pausedForCommand{false};
-// Makes "pause for a command" on this thread and "lift the export's pause" on
-// the user-interface thread mutually exclusive; held for a few stores only.
-std::mutex g_pauseOwner;
 
 // The triggers pending at the start of a cycle.
 struct Triggers {
@@ -79,16 +71,6 @@ Triggers TakeTriggers() {
     t.button = g_run.SendTrigger.exchange(TriggerStage::Idle) == TriggerStage::Pending;
     t.timer = g_run.TimerTrigger.load() == TriggerStage::Pending;
     return t;
-}
-
-// A record has been raised and not yet taken: the hand-over takes it once,
-// whatever the export type, and journals it.
-std::atomic<bool> g_recordRaised{false};
-
-void RaiseRecord() {
-    g_run.RecordReady = true;
-    g_run.ExportStarted = false;
-    g_recordRaised = true;
 }
 
 // Slots s and j are served by one instrument.
@@ -117,44 +99,20 @@ void HonourPauseRequests() {
     for (Flag* request :
          {&g_run.ConfigPauseRequest, &g_run.ExportPauseRequest, &g_run.ClosePauseRequest}) {
         if (!request->load()) continue;
-        std::lock_guard<std::mutex> owner(g_pauseOwner);
-        g_pausedForCommand = true;
         g_run.AcquisitionPaused = true;
         request->store(false);
     }
 }
 
-// Waits about 5 seconds at most for the export of the handed-over record. A
-// watchdog that has given up on the export lets the acquisition go on at once.
-// Only the export of this very hand-over counts: a late one of an earlier
-// record does not.
-void WaitForExport(std::uint64_t handOver) {
-    const auto settled = [handOver] {
-        return HandOverExported(handOver) || !g_run.AcquisitionPaused.load();
-    };
-    for (int i = 0; i < kExportWaitSteps && !settled(); ++i) platform::SleepMs(kExportWaitStepMs);
-}
-
 }  // namespace
 
-bool PausedForCommand() {
-    return g_pausedForCommand.load() && g_run.AcquisitionPaused.load();
-}
-
-void LiftExportPause() {
-    std::lock_guard<std::mutex> owner(g_pauseOwner);
-    if (!PausedForCommand()) g_run.AcquisitionPaused = false;
-}
-
 void ResetAcquisitionState() {
-    g_pausedForCommand = false;
-    g_recordRaised = false;
     ResetExportState();
-    exports::ForgetQueuedRecords();
 }
 
-AcquisitionThread::AcquisitionThread(WindowPort& window, devices::DeviceSet& devices)
-    : window_(window), devices_(devices) {}
+AcquisitionThread::AcquisitionThread(WindowPort& window, devices::DeviceSet& devices,
+                                     exports::RecordChannel& records)
+    : window_(window), devices_(devices), records_(records) {}
 
 void AcquisitionThread::Start() {
     std::thread([this] {
@@ -162,9 +120,10 @@ void AcquisitionThread::Start() {
     }).detach();
 }
 
-AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices) {
+AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices,
+                                          exports::RecordChannel& records) {
     // Never deleted: the detached thread uses it until the process ends.
-    auto* thread = new AcquisitionThread(window, devices);
+    auto* thread = new AcquisitionThread(window, devices, records);
     thread->Start();
     return *thread;
 }
@@ -174,7 +133,6 @@ void AcquisitionThread::RunCycle() {
         platform::SleepMs(kCycleSleepMs);
         return;
     }
-    g_pausedForCommand = false;
 
     const bool trigger = TakeTriggers().any();
     const int slotCount = SlotCount();
@@ -190,10 +148,8 @@ void AcquisitionThread::RunCycle() {
         ReadPass(slotCount, trigger);
     }
 
-    if (g_run.RecordReady && !g_run.ExportStarted) {
-        if (g_recordRaised.exchange(false) || !waiting_) TakeRecord();
-        if (g_run.ExportType != ExportKind::None && waiting_) HandOverRecord();
-    }
+    if (std::exchange(raised_, false)) TakeRecord();
+    if (g_run.ExportType != ExportKind::None && waiting_) HandOverRecord();
 
     platform::PumpWait(devices_.SettleDelayMs());
     if (trigger) {
@@ -340,16 +296,24 @@ void AcquisitionThread::HandOverRecord() {
         record.target = exports::RecordTargetPath(g_run, type, record.idText);
         exports::AssignRecordTarget(record);
     }
-    exports::QueueRecordForExport(std::move(record));
+    const exports::RecordLane lane = exports::LaneOf(type);
     window_.ShowControl(kSendButton, false);
-    g_run.AcquisitionPaused = true;
-    g_run.ExportStarted = true;
-    g_run.ExportDone = false;
-    const std::uint64_t handOver = NextHandOver();
-    window_.StartTimer(kExportTimer, TimerPeriodMs(kExportTimer));
-    // An export that takes longer is left to finish on its own; the thread
-    // stays paused until the export or its watchdog lets it go on.
-    WaitForExport(handOver);
+    const std::uint64_t number = records_.Hand(std::move(record));
+    if (lane == exports::RecordLane::Window) {
+        window_.StartTimer(kExportTimer, TimerPeriodMs(kExportTimer));
+    }
+    // Held still meanwhile, so that the window shows what the record holds.
+    // An export that takes longer is left to finish on its own, and the
+    // records behind it wait in the channel, in order.
+    if (!records_.WaitTaken(number, std::chrono::milliseconds(kExportWatchdogMs))) {
+        const std::size_t open = records_.Open();
+        WindowPort* window = &window_;
+        window_.PostToUi([window, open] { exports::ReportRecordsWaiting(*window, open); });
+    }
+    window_.ShowControl(kSendButton, true);
+    // The texts of the record just handed over survive a restart.
+    WindowPort* window = &window_;
+    window_.PostToUi([window] { SaveTextsSoon(*window); });
 }
 
 void AcquisitionThread::Invalidate() {

@@ -2,9 +2,10 @@
 // The acquisition thread: the only thread that requests and reads instruments.
 // It runs in cycles for the whole life of the process. Each cycle requests the
 // slots that are due, reads every slot, formats the record texts, and when a
-// reading completes a record, hands the record to the user-interface thread
-// (export timer 1) and waits until it has been written. A completed record is
-// committed to the record journal first, whatever the export type, 0 included.
+// reading completes a record, takes it as a value, commits it to the record
+// journal (whatever the export type, 0 included), hands it to the record
+// channel and waits until its target has had its turn, at most the export
+// watchdog's time.
 //
 // Send modes (SendMode of a slot, SendModeKind):
 //   0 "autom."       requested every cycle; completes a record on any trigger
@@ -20,40 +21,30 @@
 // the next one; the timer's trigger is cleared at the end of a triggered cycle,
 // when the send timer restarts for a full period.
 //
-// Flag writers: this thread sets AcquisitionPaused (hand-over, pause requests),
-// RecordReady and ExportStarted, clears the pause requests, SendTrigger,
-// TimerTrigger and IdReadRequest, clears ExportDone at the hand-over and sets
-// KeyTrigger to 2 when it takes the key. It writes no other flag value.
+// Flag writers: this thread sets AcquisitionPaused when it honours a pause
+// request, clears the pause requests, SendTrigger, TimerTrigger and
+// IdReadRequest, and sets KeyTrigger to 2 when it takes the key. It writes no
+// other flag value. Only the command that asked for the pause lifts it.
 
 #include <mutex>
 #include <optional>
 
 #include "devices/device_set.h"
 #include "export/record.h"
+#include "export/record_channel.h"
 #include "state/window_port.h"
 
 namespace karvelo::app {
 
-// True while the acquisition is paused because it honoured a command's pause
-// request (configuration, export target, window close) and the command has not
-// resumed it yet. The export and its watchdog leave such a pause alone.
-bool PausedForCommand();
-
-// Lifts the pause of a handed-over record once its export (or the export's
-// watchdog) is done, unless the thread has paused for a command meanwhile.
-// Decided together with the thread's honouring of pause requests, so that a
-// request honoured at that very moment is never lifted.
-void LiftExportPause();
-
-// Forgets a pause held for a command and the export's hand-over numbers. For a
-// new station start in the same process (tests), while no acquisition thread
-// runs.
+// Forgets the state of an earlier station start in the same process (tests),
+// while no acquisition thread runs.
 void ResetAcquisitionState();
 
 class AcquisitionThread {
   public:
-    // `window` and `devices` must outlive the thread.
-    AcquisitionThread(WindowPort& window, devices::DeviceSet& devices);
+    // `window`, `devices` and `records` must outlive the thread.
+    AcquisitionThread(WindowPort& window, devices::DeviceSet& devices,
+                      exports::RecordChannel& records);
     AcquisitionThread(const AcquisitionThread&) = delete;
     AcquisitionThread& operator=(const AcquisitionThread&) = delete;
 
@@ -74,12 +65,16 @@ class AcquisitionThread {
     devices::ReadOutcome ReadAndFormat(int s, bool requested);
     // Takes the raised record as a value and commits it to the journal.
     void TakeRecord();
-    // Queues the taken record for its target and waits for the export.
+    // Hands the taken record to its target and waits for its turn.
     void HandOverRecord();
+    void RaiseRecord() { raised_ = true; }
     void Invalidate();
 
     WindowPort& window_;
     devices::DeviceSet& devices_;
+    exports::RecordChannel& records_;
+    // A reading of this cycle has completed a record.
+    bool raised_ = false;
     // Held around the request and read passes of a cycle; taken by no other
     // thread.
     std::mutex slotLock_;
@@ -90,6 +85,7 @@ class AcquisitionThread {
 
 // Creates the station's acquisition thread and starts it; the object lives
 // until the process ends.
-AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices);
+AcquisitionThread& StartAcquisitionThread(WindowPort& window, devices::DeviceSet& devices,
+                                          exports::RecordChannel& records);
 
 }  // namespace karvelo::app

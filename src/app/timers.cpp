@@ -8,10 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "app/acquisition_thread.h"
 #include "app/configuration.h"
 #include "export/export_record.h"
-#include "export/record.h"
+#include "export/record_channel.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
@@ -28,83 +27,39 @@ std::atomic<RecordExporter> g_exporter{nullptr};
 // The export's own state. Only the user-interface thread touches it; atomics
 // keep it well-defined for tests that play that thread from several threads.
 struct ExportState {
-    std::atomic<bool> running{false};          // timer 1's export is open
-    std::atomic<bool> queued{false};           // a further hand-over came while it was open
-    std::atomic<bool> watchdogFired{false};    // the open export has been given up on
-    std::atomic<std::uint64_t> handedOver{0};  // the newest hand-over's number
-    std::atomic<std::uint64_t> exported{0};    // the newest number an export has written
-    std::function<void()> afterExport;         // user-interface thread only
+    std::atomic<bool> running{false};   // timer 1's export is open
+    std::atomic<bool> queued{false};    // a further hand-over came while it was open
+    std::function<void()> afterExport;  // user-interface thread only
 };
 ExportState g_export;
 
-// Lets the acquisition go on after an export (or its watchdog). A pause the
-// thread holds for a command is the command's to lift.
-void ReleaseAcquisition(WindowPort& window) {
-    g_run.RecordReady = false;
-    LiftExportPause();
-    window.ShowControl(kSendButton, true);
-}
-
-void WriteRecord(WindowPort& window, exports::ExcelLink* excel) {
+void WriteRecords(WindowPort& window, const ExportTargets& targets) {
     RecordExporter exporter = g_exporter.load();
     if (exporter != nullptr) {
-        exporter(window);
-    } else {
-        exports::ExportRecord(window, excel);
+        exporter(targets, window);
+    } else if (targets.records != nullptr) {
+        exports::ExportRecord(*targets.records, window, targets.excel);
     }
 }
 
-// Records handed over while an export is stuck (a message box of the
-// workbook) wait in the export queue, in order, until it has returned. Say so.
-void ReportWaiting(WindowPort& window) {
-    const auto count = static_cast<std::int64_t>(exports::QueuedRecordCount());
-    if (count == 0) return;
-    const std::wstring text =
-        platform::FormatInt(count) + L" record(s) waiting: an earlier export was still open";
-    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
-    window.ShowExportProblem(text);
-}
-
-void OnExport(WindowPort& window, exports::ExcelLink* excel) {
+void OnExport(WindowPort& window, const ExportTargets& targets) {
     window.StopTimer(kExportTimer);
     // A hand-over while an export is open (its message box dispatches the
-    // window's events): the open export runs it when it returns, never nested.
+    // window's events): the open export writes it when it returns, never nested.
     if (g_export.running.exchange(true)) {
         g_export.queued = true;
-        ReportWaiting(window);
-        // The queued record gets a watchdog of its own: an export stuck in a
-        // message box must not hold the acquisition longer than any other.
-        g_export.watchdogFired = false;
-        window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
+        if (targets.records != nullptr) {
+            exports::ReportRecordsWaiting(window,
+                                          targets.records->Queued(exports::RecordLane::Window));
+        }
         return;
     }
     do {
         g_export.queued = false;
-        g_export.watchdogFired = false;
-        g_run.ExportDone = false;
-        window.StartTimer(kExportWatchdogTimer, TimerPeriodMs(kExportWatchdogTimer));
-        const std::uint64_t handOver = g_export.handedOver.load();
-        WriteRecord(window, excel);
-        g_export.exported = handOver;
-        // The texts of the record just written survive a restart.
-        SaveTextsSoon(window);
+        WriteRecords(window, targets);
     } while (g_export.queued.load());
-
-    g_run.ExportDone = true;
-    window.StopTimer(kExportWatchdogTimer);
     g_export.running = false;
-    // After the watchdog the acquisition has run on: RecordReady and the pause
-    // are no longer this record's, and clearing them would lose a newer record.
-    if (!g_export.watchdogFired) ReleaseAcquisition(window);
     if (g_export.afterExport) std::exchange(g_export.afterExport, nullptr)();
-}
-
-void OnExportWatchdog(WindowPort& window) {
-    window.StopTimer(kExportWatchdogTimer);
-    // A tick left over from an export that has already finished changes nothing.
-    if (!g_export.running) return;
-    g_export.watchdogFired = true;
-    ReleaseAcquisition(window);
 }
 
 void OnSendTimer(WindowPort& window) {
@@ -153,18 +108,17 @@ void OnTextSaveTimer(WindowPort& window) {
 
 struct TimerHandler {
     int id;
-    void (*handle)(WindowPort&, exports::ExcelLink*);
+    void (*handle)(WindowPort&, const ExportTargets&);
 };
 
-// Only the export writes into the workbook.
+// Only the export writes records.
 template <void (*Handle)(WindowPort&)>
-void WithoutWorkbook(WindowPort& window, exports::ExcelLink*) {
+void WithoutWorkbook(WindowPort& window, const ExportTargets&) {
     Handle(window);
 }
 
 constexpr TimerHandler kHandlers[] = {
     {kExportTimer, &OnExport},
-    {kExportWatchdogTimer, &WithoutWorkbook<&OnExportWatchdog>},
     {kSendTimer, &WithoutWorkbook<&OnSendTimer>},
     {kIdTimer, &WithoutWorkbook<&OnIdTimer>},
     {kMarpossTimer, &WithoutWorkbook<&OnMarposs>},
@@ -189,10 +143,10 @@ int SendTimerMs(double periodSeconds) {
     return static_cast<int>(ms);
 }
 
-void OnTimerEvent(int id, WindowPort& window, exports::ExcelLink* excel) {
+void OnTimerEvent(int id, WindowPort& window, const ExportTargets& targets) {
     for (const TimerHandler& h : kHandlers) {
         if (h.id == id) {
-            h.handle(window, excel);
+            h.handle(window, targets);
             return;
         }
     }
@@ -206,14 +160,6 @@ bool ExportInProgress() {
     return g_export.running.load();
 }
 
-std::uint64_t NextHandOver() {
-    return ++g_export.handedOver;
-}
-
-bool HandOverExported(std::uint64_t handOver) {
-    return g_export.exported.load() >= handOver;
-}
-
 void RunAfterExport(std::function<void()> work) {
     if (!g_export.running) {
         work();
@@ -223,8 +169,6 @@ void RunAfterExport(std::function<void()> work) {
 }
 
 void ResetExportState() {
-    g_export.handedOver = 0;
-    g_export.exported = 0;
     g_export.afterExport = nullptr;
 }
 

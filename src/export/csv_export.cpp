@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -33,6 +34,11 @@ constexpr std::size_t kFieldNameChars =
     254;  // the file-name and ID fields are read with this limit
 
 std::atomic<DataSync> g_sync{nullptr};
+
+// The CSV files and the lines waiting for them are written by the file
+// writer's thread and, at start and after a command, by the window's thread:
+// one at a time.
+std::mutex g_filesLock;
 
 using platform::ErrnoText;
 
@@ -454,6 +460,7 @@ std::wstring CsvTargetPath(WindowPort& window) {
 }
 
 bool WriteCsvSingle(const Record& record, WindowPort& window) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring& path = record.target;
     const std::string fsPath = platform::FsPath(path);
     std::string problem;
@@ -474,6 +481,7 @@ bool WriteCsvSingle(const Record& record, WindowPort& window) {
 }
 
 bool WriteCsvMulti(const Record& record, WindowPort& window) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring& path = record.target;
     // Without a file name the line waits for the file the operator chooses.
     const std::string target = path.empty() ? kUnnamedTarget : platform::FsPath(path);
@@ -525,10 +533,18 @@ bool FileEndsWith(const std::string& path, std::string_view lines) {
 }
 
 void RetryPendingRecords(WindowPort& window) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
     RetryAndShow(window, std::nullopt, std::nullopt, {});
 }
 
+bool LineKeptFor(const std::string& target, const std::string& line) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    const PendingLines* kept = PendingRecords().Find(target);
+    return kept != nullptr && kept->bytes.find(line) != std::string::npos;
+}
+
 void ExportTargetChosen(WindowPort& window) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring path = CsvTargetPath(window);
     if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) {
         const std::string target = platform::FsPath(path);
@@ -536,11 +552,12 @@ void ExportTargetChosen(WindowPort& window) {
         std::string problem;
         AppendWithWaiting(target, {}, problem);
     }
-    RetryPendingRecords(window);
+    RetryAndShow(window, std::nullopt, std::nullopt, {});
 }
 
 void ReportPendingRecords(WindowPort& window) {
-    RetryPendingRecords(window);
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    RetryAndShow(window, std::nullopt, std::nullopt, {});
     PendingStore& store = PendingRecords();
     for (const std::string& target : store.Targets()) {
         const PendingLines& lines = *store.Find(target);
@@ -551,6 +568,7 @@ void ReportPendingRecords(WindowPort& window) {
 }
 
 void ReportRecordNotWritten(WindowPort& window, std::wstring_view why) {
+    std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring text(why);
     ReportNow(text);
     RetryAndShow(window, std::nullopt, std::nullopt, text);

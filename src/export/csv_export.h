@@ -72,6 +72,9 @@ std::string FileTail(const std::string& path, std::size_t bytes);
 // every record.
 void RetryPendingRecords(WindowPort& window);
 
+// Whether the lines waiting for the file `target` hold `line`.
+bool LineKeptFor(const std::string& target, const std::string& line);
+
 // After the operator has chosen an export target: lines kept while
 // "*.csv multi" had no file name go into the file it names now, every waiting
 // file is tried again, and the window shows what still waits.

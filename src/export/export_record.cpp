@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "export/csv_export.h"
 #include "export/excel_export.h"
-#include "export/pending_records.h"
 #include "export/record_journal.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
@@ -42,31 +40,9 @@ Target TargetOf(ExportKind exportType) {
     return Target::Unknown;
 }
 
-bool IsWorkbook(Target t) {
-    return t == Target::WorkbookWithTexts || t == Target::WorkbookWithoutTexts;
-}
-
-struct ExportQueue {
-    std::mutex lock;
-    std::deque<Record> records;
-    // In the workbook's cells, not yet in its file (a save failed): marked
-    // written with the next save that succeeds.
-    std::vector<std::string> unsaved;
-};
-ExportQueue g_queue;
-
-std::deque<Record> TakeQueue() {
-    std::lock_guard<std::mutex> hold(g_queue.lock);
-    return std::exchange(g_queue.records, {});
-}
-
-// Puts records that could not be written back in front of those queued meanwhile.
-void Requeue(std::deque<Record> kept) {
-    if (kept.empty()) return;
-    std::lock_guard<std::mutex> hold(g_queue.lock);
-    for (Record& r : g_queue.records) kept.push_back(std::move(r));
-    g_queue.records = std::move(kept);
-}
+// In the workbook's cells, not yet in its file (a save failed): marked
+// written with the next save that succeeds. User-interface thread only.
+std::vector<std::string> g_unsaved;
 
 // What became of a record handed to its target.
 enum class Outcome {
@@ -124,62 +100,64 @@ Outcome WriteOne(const Record& record, WindowPort& window, ExcelLink* excel) {
     return Outcome::Done;
 }
 
-// Whether the lines waiting for `target` in the CSV spool hold `line`.
-bool KeptForFile(const std::string& target, const std::string& line) {
-    const PendingLines* kept = PendingRecords().Find(target);
-    return kept != nullptr && kept->bytes.find(line) != std::string::npos;
-}
-
 }  // namespace
 
-void QueueRecordForExport(Record record) {
-    std::lock_guard<std::mutex> hold(g_queue.lock);
-    g_queue.records.push_back(std::move(record));
+void WriteFileRecords(std::deque<HandedRecord> records, RecordChannel& channel,
+                      WindowPort& window) {
+    for (HandedRecord& handed : records) {
+        const Record& record = handed.record;
+        if (WriteOne(record, window, nullptr) == Outcome::Done && !record.target.empty()) {
+            MarkRecordWritten(record.id);
+        }
+        channel.Settle(handed.number);
+    }
 }
 
-std::size_t QueuedRecordCount() {
-    std::lock_guard<std::mutex> hold(g_queue.lock);
-    return g_queue.records.size();
-}
-
-void ExportRecord(WindowPort& window, ExcelLink* excel) {
-    // Taken as a whole: a record queued while one of these is written (a
+void ExportRecord(RecordChannel& channel, WindowPort& window, ExcelLink* excel) {
+    // Taken as a whole: a record handed over while one of these is written (a
     // message box of the workbook dispatches events) waits for the next turn.
-    std::deque<Record> records = TakeQueue();
+    std::deque<HandedRecord> records = channel.Take(RecordLane::Window);
     if (records.empty()) {
         RetryPendingRecords(window);
         return;
     }
-    std::deque<Record> kept;
-    for (Record& record : records) {
-        const bool workbook = IsWorkbook(TargetOf(record.exportType));
+    std::deque<HandedRecord> kept;
+    for (HandedRecord& handed : records) {
+        const Record& record = handed.record;
         // Workbook records keep their order: once one fails, the later ones wait behind it.
-        if (workbook && !kept.empty()) {
-            kept.push_back(std::move(record));
+        if (!kept.empty()) {
+            channel.Settle(handed.number);
+            kept.push_back(std::move(handed));
             continue;
         }
-        switch (WriteOne(record, window, excel)) {
+        const Outcome outcome = WriteOne(record, window, excel);
+        channel.Settle(handed.number);
+        switch (outcome) {
             case Outcome::Done:
-                if (workbook) {
-                    // This save took the cells of earlier records with it.
-                    for (const std::string& id : std::exchange(g_queue.unsaved, {})) {
-                        MarkRecordWritten(id);
-                    }
-                }
+                // This save took the cells of earlier records with it.
+                for (const std::string& id : std::exchange(g_unsaved, {})) MarkRecordWritten(id);
                 if (!record.target.empty()) MarkRecordWritten(record.id);
                 break;
             case Outcome::Pending:
-                if (workbook) g_queue.unsaved.push_back(record.id);
+                g_unsaved.push_back(record.id);
                 break;
             case Outcome::Again:
-                if (workbook) kept.push_back(std::move(record));
+                kept.push_back(std::move(handed));
                 break;
         }
     }
-    Requeue(std::move(kept));
+    channel.Requeue(RecordLane::Window, std::move(kept));
 }
 
-void CatchUpRecords(WindowPort& window) {
+void ReportRecordsWaiting(WindowPort& window, std::size_t count) {
+    if (count == 0) return;
+    const std::wstring text = platform::FormatInt(static_cast<std::int64_t>(count)) +
+                              L" record(s) waiting: an earlier export was still open";
+    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+    window.ShowExportProblem(text);
+}
+
+void CatchUpRecords(RecordChannel& channel, WindowPort& window) {
     const std::vector<Record> unwritten = UnwrittenRecords();
     if (unwritten.empty()) return;
     // The newest record of each single-line file is the only one it should hold.
@@ -200,7 +178,7 @@ void CatchUpRecords(WindowPort& window) {
             case Target::WorkbookWithoutTexts:
                 // A workbook of another set waits for a run that writes it.
                 if (r.target == workbook) {
-                    QueueRecordForExport(r);
+                    channel.Hand(r);
                     ++queued;
                 }
                 break;
@@ -248,7 +226,7 @@ void CatchUpRecords(WindowPort& window) {
         }
         for (std::size_t k = 0; k < records.size(); ++k) {
             const Record& r = *records[k];
-            if (k < inFile || KeptForFile(fsPath, lines[k])) {
+            if (k < inFile || LineKeptFor(fsPath, lines[k])) {
                 MarkRecordWritten(r.id);
             } else if (WriteCsvMulti(r, window)) {
                 MarkRecordWritten(r.id);
@@ -262,12 +240,6 @@ void CatchUpRecords(WindowPort& window) {
                      "%d queued for the workbook\n",
                      written, queued);
     }
-}
-
-void ForgetQueuedRecords() {
-    std::lock_guard<std::mutex> hold(g_queue.lock);
-    g_queue.records.clear();
-    g_queue.unsaved.clear();
 }
 
 }  // namespace karvelo::exports

@@ -25,12 +25,11 @@ enum ControlId : int {
 };
 
 enum TimerId : int {
-    kExportTimer = 1,          // started by the acquisition thread at the hand-over
-    kExportWatchdogTimer = 2,  // started by the export itself
-    kSendTimer = 3,            // "Timer(s)" trigger, restarted after every triggered cycle
-    kIdTimer = 4,              // asks for an ID read, never stopped
-    kMarpossTimer = 8,         // reads the Marposs box on behalf of the acquisition thread
-    kTextSaveTimer = 9,        // writes record texts that came less than a second after the last
+    kExportTimer = 1,    // started by the acquisition thread at a workbook record's hand-over
+    kSendTimer = 3,      // "Timer(s)" trigger, restarted after every triggered cycle
+    kIdTimer = 4,        // asks for an ID read, never stopped
+    kMarpossTimer = 8,   // reads the Marposs box on behalf of the acquisition thread
+    kTextSaveTimer = 9,  // writes record texts that came less than a second after the last
 };
 
 }  // namespace karvelo

@@ -18,8 +18,6 @@ void ClearRunTimeFields() {
     RunState& rs = g_run;
     rs.RecordNumber = 0;
     rs.ExcelConnected = false;
-    rs.ExportStarted = false;
-    rs.RecordReady = false;
     rs.ConfigPauseRequest = false;
     rs.ExportPauseRequest = false;
     rs.ClosePauseRequest = false;

@@ -114,9 +114,6 @@ struct RunState {
     std::atomic<TriggerStage> SendTrigger;
     std::atomic<TriggerStage> TimerTrigger;
     Flag IdReadRequest;
-    Flag RecordReady;
-    Flag ExportStarted;
-    Flag ExportDone;
     Real TimerPeriod;  // seconds; 0 = no send timer
     Int32 SendKey;     // 0 none, 1..12 F1..F12, 13 space, 14 Enter
 

@@ -302,9 +302,8 @@ TEST_F(ExcelConfig, OpenAndCloseButtonsAttachAndReleaseTheWorkbook) {
     g_run.ValueReady[1] = true;
     g_run.Value[1] = 2.5;
     g_run.AcquisitionPaused = true;
-    g_run.ExportStarted = true;
-    exports::QueueRecordForExport(RecordNow());
-    OnTimerEvent(kExportTimer, window->port(), &window->excel());
+    window->station().records().Hand(RecordNow());
+    OnTimerEvent(kExportTimer, window->port(), {&window->station().records(), &window->excel()});
     EXPECT_EQ(wb::ReadCells(book, "Tabelle1").count("A1"), 0u) << "save is off: not yet saved";
 
     // "close" lets the workbook go, and with it the record reaches the file.

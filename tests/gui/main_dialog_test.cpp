@@ -214,11 +214,9 @@ class PauseHonouringThread {
     PauseHonouringThread()
         : thread_([this] {
               while (!stop_) {
-                  // A thread that has handed over a record waits for its export first.
-                  const bool exportOpen = g_run.ExportStarted && !g_run.ExportDone;
                   for (Flag* request : {&g_run.ConfigPauseRequest, &g_run.ExportPauseRequest,
                                         &g_run.ClosePauseRequest}) {
-                      if (!exportOpen && request->exchange(false)) g_run.AcquisitionPaused = true;
+                      if (request->exchange(false)) g_run.AcquisitionPaused = true;
                   }
                   std::this_thread::sleep_for(std::chrono::milliseconds(5));
               }
@@ -273,15 +271,11 @@ TEST_F(StationWindowTest, ClosingTheWindowSavesTextsAndEnds) {
 }
 
 TEST_F(StationWindowTest, ARecordHandedOverBeforeTheEndIsWrittenFirst) {
-    Open("[EXPORT]\r\nexporttype=2\r\n");
+    Open("[EXPORT]\r\nexporttype=5\r\n");
     static std::atomic<int> exported{0};
     exported = 0;
-    SetRecordExporter([](WindowPort&) { ++exported; });
-    // The acquisition thread's hand-over: paused, record started, timer 1 asked for.
-    g_run.RecordReady = true;
-    g_run.AcquisitionPaused = true;
-    g_run.ExportStarted = true;
-    g_run.ExportDone = false;
+    SetRecordExporter([](const ExportTargets&, WindowPort&) { ++exported; });
+    // The acquisition thread's hand-over of a workbook record: timer 1 asked for.
     window->port().StartTimer(kExportTimer, 1);
     PauseHonouringThread acquisition;
 
@@ -391,7 +385,7 @@ TEST_F(StationWindowTest, EndDuringAnExportInAMessageBoxWritesTheRecordFirst) {
     Open();
     SetBatchMode(false);
     g_exportEvents.clear();
-    SetRecordExporter([](WindowPort& w) {
+    SetRecordExporter([](const ExportTargets&, WindowPort& w) {
         g_exportEvents.push_back("box");
         w.MessageBox(L"ERROR", L"the file is locked", MessageIcon::None);
         g_exportEvents.push_back("written");
@@ -409,7 +403,6 @@ TEST_F(StationWindowTest, EndDuringAnExportInAMessageBoxWritesTheRecordFirst) {
         window->FinishStation();
     });
     g_run.AcquisitionPaused = true;
-    g_run.ExportStarted = true;
     OnTimerEvent(kExportTimer, window->port());
     stop = true;
     acquisition.join();

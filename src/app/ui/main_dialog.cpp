@@ -24,12 +24,7 @@
 #include <iostream>
 #include <vector>
 
-#include "app/acquisition_thread.h"
 #include "app/configuration.h"
-#include "app/forwarding.h"
-#include "app/key_poll_thread.h"
-#include "app/retention.h"
-#include "app/station_devices.h"
 #include "app/timers.h"
 #include "app/ui/batch_mode.h"
 #include "app/ui/qt_window_port.h"
@@ -226,15 +221,11 @@ void EndProcessNow() {
     std::_Exit(0);
 }
 
-// A record the acquisition thread has handed over and that has not been
-// written yet. Its export runs on this thread, so a command that waits for the
-// pause lets it finish first rather than closing devices or the station under it.
-bool RecordAwaitingExport() {
-    return g_run.ExportStarted && !g_run.ExportDone && !ExportInProgress();
-}
-
+// The acquisition honours a pause only after its cycle, and so after the
+// hand-over of its record: a workbook record's export runs on this thread
+// while the pause is awaited, never cut short by the command.
 bool PauseReached() {
-    return g_run.AcquisitionPaused && !RecordAwaitingExport();
+    return g_run.AcquisitionPaused;
 }
 
 QString FromWide(const std::wstring& text) {
@@ -290,7 +281,7 @@ MainDialog::MainDialog(QWidget* parent)
     : QDialog(parent),
       icon_(StationIcon()),
       port_(std::make_unique<QtWindowPort>(*this)),
-      devices_(MakeStationDevices(g_run, *port_)),
+      station_(std::make_unique<Station>(g_run, *port_)),
       excel_(std::make_unique<exports::ExcelLink>(*port_, exports::WorkbookEngineFactory())),
       idConfig_(std::make_unique<exports::IdConfigDialog>(this)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -328,7 +319,7 @@ devices::DeviceConfigSources MainDialog::DeviceConfigSources() {
     using devices::Transport;
     const auto lister = [this](Transport transport) {
         return [this, transport](const devices::DeviceType& type) {
-            devices::Backend* backend = devices_->BackendFor(transport);
+            devices::Backend* backend = station_->devices().BackendFor(transport);
             return backend ? backend->ListDevices(type) : std::vector<std::wstring>{};
         };
     };
@@ -336,8 +327,8 @@ devices::DeviceConfigSources MainDialog::DeviceConfigSources() {
     sources.ftdiSerials = lister(Transport::FtdiUsb);
     sources.cardAxes = lister(Transport::CounterCard);
     sources.busSetup = [this](std::uintptr_t parent) {
-        if (auto* bus =
-                dynamic_cast<ibrit::BusBackend*>(devices_->BackendFor(Transport::IbritBus))) {
+        if (auto* bus = dynamic_cast<ibrit::BusBackend*>(
+                station_->devices().BackendFor(Transport::IbritBus))) {
             bus->Setup(parent);
         }
     };
@@ -440,7 +431,7 @@ void MainDialog::PauseFor(std::atomic<bool>& request) {
 
 void MainDialog::Resume(std::atomic<bool>& request) {
     StartSendTimer();
-    g_run.AcquisitionPaused = false;
+    station_->Go();
     request = false;
 }
 
@@ -449,11 +440,11 @@ void MainDialog::ConfigureSlot(int slot) {
     if (!scope.entered()) return;
     PauseFor(g_run.ConfigPauseRequest);
     SaveMainFileState(*port_);
-    devices_->CloseAll();
+    station_->devices().CloseAll();
     g_run.ConfigSlot = slot;
     if (hooks_.configureDevice) hooks_.configureDevice(slot);
     LoadConfiguration(*port_);
-    devices_->OpenAll(*port_);
+    station_->devices().OpenAll(*port_);
     Resume(g_run.ConfigPauseRequest);
 }
 
@@ -485,13 +476,13 @@ void MainDialog::SelectConfigSet(int set) {
     CommandScope scope(*this);
     if (!scope.entered()) return;
     PauseFor(g_run.ConfigPauseRequest);
-    devices_->CloseAll();
+    station_->devices().CloseAll();
     excel_->CloseExcel();
     SelectConfigSetFiles(set, *port_);
     // Nothing of the old set carries over: the ID and slot fields, which the
     // keyboard sources read, show the new set's last texts.
     ShowLoadedTexts();
-    devices_->OpenAll(*port_);
+    station_->devices().OpenAll(*port_);
     Resume(g_run.ConfigPauseRequest);
 }
 
@@ -601,7 +592,13 @@ void MainDialog::EndStation() {
         WaitForPause();
     }
     excel_->EndSequence();
-    devices_->CloseAll();
+    // The CSV lines handed over last are on disk before the end (the wait
+    // keeps the window's events flowing, as every wait of this thread does).
+    for (int waited = 0; !station_->FilesWritten() && waited < kExportWatchdogMs;
+         waited += kPausePollMs) {
+        platform::PumpWait(kPausePollMs);
+    }
+    station_->devices().CloseAll();
     SaveMainFileState(*port_);
     SaveTexts();
     if (hooks_.endProcess) hooks_.endProcess();
@@ -631,20 +628,8 @@ void MainDialog::ShowLoadedTexts() {
 }
 
 void MainDialog::StartAcquisition(platform::KeyState& keys) {
-    // Records left waiting by an earlier run get their chance, and the
-    // operator sees at once what still waits.
-    exports::ReportPendingRecords(*port_);
-    // Records the journal has and their files do not (the station stopped
-    // between the two) are written now, each exactly once.
-    exports::CatchUpRecords(*port_);
-    // The journal's records the plant server has not taken go now too.
-    UpdateForwarding(*port_);
-    // Old records every target is done with go, now and once a day.
-    StartJournalRetention();
-    devices_->OpenAll(*port_);
-    StartKeyPollThread(keys);
-    StartAcquisitionThread(*port_, *devices_);
-    g_run.AcquisitionPaused = false;
+    station_->Start(keys);
+    station_->Go();
     platform::PumpWait(kStartSettleMs);
     StartSendTimer();
     g_run.IdReadRequest = true;

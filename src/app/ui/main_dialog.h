@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/station.h"
 #include "app/ui/display_painter.h"
 #include "devices/device_set.h"
 #include "devices/ui/device_config_dialog.h"
@@ -95,6 +96,7 @@ class MainDialog : public QDialog {
     exports::ExcelConfigDialog& excelConfigDialog() { return *excelConfig_; }
     // The workbook link of export types 5 and 6.
     exports::ExcelLink& excel() { return *excel_; }
+    Station& station() { return *station_; }
     devices::DeviceConfigDialog& deviceConfigDialog() { return *deviceConfig_; }
 
     // The window side of the WindowPort; user-interface thread only.
@@ -162,7 +164,7 @@ class MainDialog : public QDialog {
     QIcon icon_;
     std::unique_ptr<QtWindowPort> port_;
     // The instruments; opened and closed only while the acquisition is paused.
-    std::unique_ptr<devices::DeviceSet> devices_;
+    std::unique_ptr<Station> station_;
     std::unique_ptr<exports::ExcelLink> excel_;
     std::unique_ptr<exports::IdConfigDialog> idConfig_;
     std::unique_ptr<devices::DeviceConfigDialog> deviceConfig_;

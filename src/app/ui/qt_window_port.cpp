@@ -129,8 +129,9 @@ void QtWindowPort::StartTimer(int timerId, int milliseconds) {
             // Qt's default timers may fire up to 5 % early or late: a 20.4 s send
             // period must not become 19.8 s.
             timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(timer, &QTimer::timeout, this,
-                             [this, timerId] { OnTimerEvent(timerId, *this, &dialog_.excel()); });
+            QObject::connect(timer, &QTimer::timeout, this, [this, timerId] {
+                OnTimerEvent(timerId, *this, {&dialog_.station().records(), &dialog_.excel()});
+            });
         }
         timer->start(std::max(milliseconds, kShortestTimerMs));
     });

@@ -13,6 +13,7 @@
 #include "app/key_poll_thread.h"
 #include "app/timers.h"
 #include "platform/keystate.h"
+#include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_fixture.h"
@@ -57,7 +58,7 @@ class AcquisitionTest : public StationTest {
   protected:
     void SetUp() override {
         StationTest::SetUp();
-        ExportWhileWaiting();
+        CaptureFileRecords();
     }
 
     // A new case of a table: a fresh record exporting to a CSV file, nothing
@@ -69,7 +70,7 @@ class AcquisitionTest : public StationTest {
         RecordLog::Instance().Clear();
     }
 
-    AcquisitionThread acquisition{window, devices.set};
+    AcquisitionThread acquisition{window, devices.set, channel};
 };
 
 // --- Send modes -------------------------------------------------------------
@@ -129,7 +130,8 @@ TEST_F(AcquisitionTest, SendModes) {
         const auto records = Records();
         ASSERT_EQ(records.size(), c.exported ? 1u : 0u);
         if (c.exported) {
-            EXPECT_EQ(records[0].texts[1], c.text);
+            // A failed reading goes into the record with an empty field.
+            EXPECT_EQ(records[0].texts[1], std::wstring(c.status).empty() ? c.text : L"");
         }
         devices.ports().SlotPort[1] = nullptr;
     }
@@ -252,11 +254,15 @@ TEST_F(AcquisitionTest, HandOverHidesTheButtonAndRestartsTheSendTimerAfterTheExp
         Pull(t);
         acquisition.RunCycle();
         // The period counts from the end of the triggered cycle, after the export.
-        EXPECT_THAT(window.log(), ElementsAre("show 1 off", "start 1 1", "stop 1", "start 2 2000",
-                                              "export", "stop 2", "show 1 on", "start 3 5000"));
+        EXPECT_THAT(window.log(), ElementsAre("show 1 off", "export", "show 1 on", "start 3 5000"));
         EXPECT_FALSE(g_run.AcquisitionPaused);
-        EXPECT_FALSE(g_run.RecordReady);
     }
+    EXPECT_EQ(Records().size(), 2u);
+    // The texts of the record survive a restart, saved on the window's thread.
+    window.PumpMessages();
+    EXPECT_EQ(
+        platform::ReadProfileString(L"DEVICE1", L"textlast", L"<missing>", dir.file("karvelo.cfg")),
+        L"1.000");
     EXPECT_EQ(g_run.TimerTrigger, TriggerStage::Idle);
 
     window.ClearLog();
@@ -273,19 +279,53 @@ TEST_F(AcquisitionTest, WithoutExportTypeTheRecordWaitsForOne) {
     g_run.SendTrigger = TriggerStage::Pending;
 
     acquisition.RunCycle();
-    EXPECT_TRUE(g_run.RecordReady);
+    EXPECT_TRUE(Records().empty());
     EXPECT_FALSE(g_run.AcquisitionPaused);
-    EXPECT_EQ(window.TimerStarts(kExportTimer), 0);
+    EXPECT_EQ(channel.Open(), 0u);
 
     // An unrequested value arrives, then an export type is chosen: the next
-    // cycle hands over what the slots hold at that moment.
+    // cycle hands over the record as it was taken, not what the window shows.
     port.Waiting("+3.000\r");
     acquisition.RunCycle();
+    EXPECT_EQ(g_run.TextLast[1].str(), L"3.000");
     g_run.ExportType = ExportKind::CsvMulti;
     acquisition.RunCycle();
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].texts[1], L"3.000");
+    EXPECT_EQ(records[0].texts[1], L"1.000");
+}
+
+void CaptureWindowLane(const ExportTargets& targets, WindowPort& window) {
+    CaptureLane(*targets.records, exports::RecordLane::Window, window);
+}
+
+// The workbook's export does not come (the window's thread is busy): after the
+// watchdog's time the acquisition goes on with SEND / EXPORT back, the
+// operator is told a record waits, and the record is written once the export
+// comes.
+TEST_F(AcquisitionTest, WatchdogLetsTheAcquisitionGoOnWhileAWorkbookRecordWaits) {
+    ScriptedPort port;
+    g_run.DeviceCount = 1;
+    g_run.ExportType = ExportKind::Workbook;
+    Instrument(1, kSylvac, 1, &port);
+    AnswerEveryRequest(port, "+1.000\r");
+    SetRecordExporter(&CaptureWindowLane);
+    g_run.SendTrigger = TriggerStage::Pending;
+
+    const auto started = std::chrono::steady_clock::now();
+    acquisition.RunCycle();
+    EXPECT_GE(std::chrono::steady_clock::now() - started,
+              std::chrono::milliseconds(kExportWatchdogMs));
+    EXPECT_TRUE(window.IsShown(kSendButton));
+    EXPECT_TRUE(Records().empty());
+    window.PumpMessages();
+    EXPECT_EQ(window.exportProblem(), L"1 record(s) waiting: an earlier export was still open");
+
+    ASSERT_TRUE(window.RunningTimer(kExportTimer));
+    OnTimerEvent(kExportTimer, window, {&channel, nullptr});
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].texts[1], L"1.000");
+    EXPECT_EQ(channel.Open(), 0u);
 }
 
 TEST_F(AcquisitionTest, TriggerThatArrivesDuringACycleWaitsForTheNext) {
@@ -487,62 +527,10 @@ TEST_F(AcquisitionTest, PauseRequestIsHonouredAfterACompleteCycle) {
     EXPECT_TRUE(g_run.AcquisitionPaused);
     EXPECT_FALSE(g_run.ConfigPauseRequest);
     EXPECT_FALSE(g_run.ClosePauseRequest);
-    EXPECT_TRUE(PausedForCommand());
 
     g_run.AcquisitionPaused = false;  // the command is done
     acquisition.RunCycle();
-    EXPECT_FALSE(PausedForCommand());
-}
-
-TEST_F(AcquisitionTest, LateExportLeavesAPauseThatACommandHolds) {
-    ScriptedPort port;
-    g_run.DeviceCount = 1;
-    Instrument(1, kSylvac, 1, &port);
-    AnswerEveryRequest(port, "+1.000\r");
-    clock.onSleep = nullptr;  // the export does not come while the thread waits
-    g_run.SendTrigger = TriggerStage::Pending;
-    g_run.ClosePauseRequest = true;
-
-    acquisition.RunCycle();  // gives up waiting, then pauses for the window close
-    ASSERT_TRUE(g_run.AcquisitionPaused);
-    ASSERT_TRUE(window.RunningTimer(kExportTimer));
-
-    OnTimerEvent(kExportTimer, window);
-    EXPECT_EQ(Records().size(), 1u);
-    EXPECT_TRUE(g_run.ExportDone);
-    EXPECT_FALSE(g_run.RecordReady);
-    EXPECT_TRUE(g_run.AcquisitionPaused);  // still the window close's
-}
-
-void NoExport(WindowPort&) {}
-
-// The export ends on the user-interface thread while the acquisition thread,
-// let go by ExportDone, honours a command's pause request. Whichever comes
-// first, the command must find the station paused: its request is used up, so
-// a lost pause leaves it waiting for ever. The two threads meet at a
-// different moment each time, hence the repetitions.
-TEST_F(AcquisitionTest, PauseTakenForACommandWhileTheExportEndsIsKept) {
-    SetRecordExporter(&NoExport);
-    g_run.DeviceCount = 0;
-    // The acquisition waits for the export in real time.
-    clock.onSleep = [] {
-        while (!g_run.ExportDone && g_run.AcquisitionPaused) std::this_thread::yield();
-    };
-    int lost = 0;
-    for (int i = 0; i < 3000 && lost == 0; ++i) {
-        g_run.AcquisitionPaused = false;
-        g_run.ConfigPauseRequest = true;
-        g_run.RecordReady = true;
-        g_run.ExportStarted = false;
-        window.ClearLog();
-        std::jthread cycle([this] { acquisition.RunCycle(); });
-        while (!window.RunningTimer(kExportTimer)) std::this_thread::yield();
-        OnTimerEvent(kExportTimer, window);
-        cycle.join();
-        ASSERT_FALSE(g_run.ConfigPauseRequest);
-        if (!g_run.AcquisitionPaused) ++lost;
-    }
-    EXPECT_EQ(lost, 0);
+    EXPECT_FALSE(g_run.AcquisitionPaused);
 }
 
 TEST_F(AcquisitionTest, SettleDelayFollowsTheSlowestAutomaticInstrument) {
@@ -595,26 +583,29 @@ class ThreadedAcquisitionTest : public StationTest {
         platform::SetWaitClock(nullptr);
     }
 
-    AcquisitionThread acquisition{window, devices.set};
+    AcquisitionThread acquisition{window, devices.set, channel};
 };
 
-// The exports of the threaded tests, with what the test wants done inside.
+// The workbook exports of the threaded tests, with what the test wants done
+// inside.
 std::atomic<int> g_exportDepth{0};
 std::atomic<int> g_maxExportDepth{0};
 std::function<void(WindowPort&, int)> g_insideExport;
 std::atomic<int> g_exportCount{0};
 
-void ThreadedExport(WindowPort& window) {
+void ThreadedExport(const ExportTargets& targets, WindowPort& window) {
     const int depth = ++g_exportDepth;
     g_maxExportDepth = std::max(g_maxExportDepth.load(), depth);
-    const int n = ++g_exportCount;
-    const ExportedRecord before = CurrentRecord();
-    if (g_insideExport) g_insideExport(window, n);
-    RecordLog::Instance().Add(before);
+    for (exports::HandedRecord& handed : targets.records->Take(exports::RecordLane::Window)) {
+        const int n = ++g_exportCount;
+        if (g_insideExport) g_insideExport(window, n);
+        RecordLog::Instance().Add(TextsOf(handed.record));
+        targets.records->Settle(handed.number);
+    }
     --g_exportDepth;
 }
 
-TEST_F(ThreadedAcquisitionTest, RecordIsHeldStillWhileItIsExported) {
+TEST_F(ThreadedAcquisitionTest, RecordIsHeldStillWhileItIsWritten) {
     ScriptedPort port;
     g_run.DeviceCount = 1;
     Instrument(1, kSd1, 0, &port, 1, 1);  // autom.: a new value every cycle
@@ -622,32 +613,32 @@ TEST_F(ThreadedAcquisitionTest, RecordIsHeldStillWhileItIsExported) {
     port.OnWrite([&answers](ScriptedPort& p, std::string_view) {
         p.Waiting(std::to_string(++answers) + ".000;0\r");
     });
-    SetRecordExporter(&ThreadedExport);
-    g_exportCount = 0;
-    // The acquisition runs on meanwhile if it is not held.
-    g_insideExport = [](WindowPort&, int) {
+    // The acquisition runs on meanwhile if it is not held, and the window
+    // shows a newer value than the record being written.
+    CaptureFileRecords([](const exports::Record& record) {
         const ExportedRecord before = CurrentRecord();
+        EXPECT_EQ(before.texts[1], record.slots[0].field);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         EXPECT_EQ(CurrentRecord().texts, before.texts);
-    };
+    });
 
     {
         CycleRunner runner(acquisition);
-        for (int n = 1; n <= 3; ++n) {
+        for (std::size_t n = 1; n <= 3; ++n) {
             g_run.SendTrigger = TriggerStage::Pending;
-            ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, n));
-            OnTimerEvent(kExportTimer, window);
+            ASSERT_TRUE(RecordLog::Instance().WaitFor(n));
         }
     }
-    g_insideExport = nullptr;
     EXPECT_EQ(Records().size(), 3u);
     EXPECT_FALSE(g_run.AcquisitionPaused);
     EXPECT_TRUE(window.IsShown(kSendButton));
+    EXPECT_EQ(window.TimerStarts(kExportTimer), 0);  // CSV records never wait for the window
 }
 
-TEST_F(ThreadedAcquisitionTest, HandOverDuringAnOpenExportIsQueuedNotNested) {
+TEST_F(ThreadedAcquisitionTest, WorkbookRecordHandedOverDuringAnOpenExportIsQueuedNotNested) {
     ScriptedPort port;
     g_run.DeviceCount = 1;
+    g_run.ExportType = ExportKind::Workbook;
     Instrument(1, kSd1, 1, &port, 1, 1);
     std::atomic<int> answers{0};
     port.OnWrite([&answers](ScriptedPort& p, std::string_view) {
@@ -656,37 +647,35 @@ TEST_F(ThreadedAcquisitionTest, HandOverDuringAnOpenExportIsQueuedNotNested) {
     SetRecordExporter(&ThreadedExport);
     g_exportCount = 0;
     g_maxExportDepth = 0;
-    // The first export opens a message box: while it is open the watchdog
-    // fires, the operator presses SEND again, and the export timer fires
+    const ExportTargets targets{&channel, nullptr};
+    // The first export opens a message box: the watchdog lets the acquisition
+    // go on, the operator presses SEND again, and the export timer fires
     // inside the box.
-    g_insideExport = [](WindowPort& w, int n) {
+    g_insideExport = [&targets](WindowPort& w, int n) {
         if (n != 1) return;
         auto& fake = static_cast<testing::ThreadedFakeWindow&>(w);
-        OnTimerEvent(kExportWatchdogTimer, w);
-        EXPECT_TRUE(fake.IsShown(kSendButton));
         g_run.SendTrigger = TriggerStage::Pending;
         ASSERT_TRUE(fake.WaitForTimerStarts(kExportTimer, 2));
-        OnTimerEvent(kExportTimer, w);
+        OnTimerEvent(kExportTimer, w, targets);
+        EXPECT_THAT(fake.exportProblem(), HasSubstr(L"1 record(s) waiting"));
     };
 
     {
         CycleRunner runner(acquisition);
         g_run.SendTrigger = TriggerStage::Pending;
         ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
-        OnTimerEvent(kExportTimer, window);
-        // The queued record is written when the first export has returned,
-        // and the acquisition goes on after it.
+        OnTimerEvent(kExportTimer, window, targets);
+        // The queued record is written when the first export has returned.
         EXPECT_EQ(g_exportCount, 2);
-        EXPECT_TRUE(g_run.ExportDone);
+        EXPECT_TRUE(channel.WaitIdle(exports::RecordLane::Window, std::chrono::seconds(10)));
     }
     g_insideExport = nullptr;
 
     EXPECT_EQ(g_maxExportDepth, 1);
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].texts[1], L"1.000");
-    EXPECT_EQ(records[1].texts[1], L"2.000");
-    EXPECT_FALSE(g_run.RecordReady);
+    const auto written = Records();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].texts[1], L"1.000");
+    EXPECT_EQ(written[1].texts[1], L"2.000");
     EXPECT_FALSE(g_run.AcquisitionPaused);
     EXPECT_FALSE(ExportInProgress());
 }
@@ -706,6 +695,7 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
     AnswerEveryRequest(port, "4.25;0\r");
     OnePress keys;
     KeyPollThread poll(keys);
+    CaptureFileRecords();
 
     {
         CycleRunner runner(acquisition);
@@ -716,8 +706,7 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
             }
         });
         keys.pressed = true;
-        ASSERT_TRUE(window.WaitForTimerStarts(kExportTimer, 1));
-        OnTimerEvent(kExportTimer, window);
+        ASSERT_TRUE(RecordLog::Instance().WaitFor(1));
         // The trigger is taken (2), then let go by the poll once the key is up.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (g_run.KeyTrigger != TriggerStage::Idle &&
@@ -726,10 +715,9 @@ TEST_F(ThreadedAcquisitionTest, SendKeyPressExportsOneRecordThroughAllThreads) {
         }
     }
 
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].texts[1], L"4.250");
-    EXPECT_EQ(window.TimerStarts(kExportTimer), 1);
+    const auto written = Records();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].texts[1], L"4.250");
     EXPECT_EQ(g_run.KeyTrigger, TriggerStage::Idle);
 }
 

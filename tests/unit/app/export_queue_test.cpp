@@ -133,13 +133,12 @@ class ExportQueueTest : public StationTest {
         exports::Record record = karvelo::testing::RecordNow();
         ASSERT_TRUE(exports::CommitRecord(record))
             << platform::WideToUtf8(exports::JournalProblem());
-        exports::QueueRecordForExport(std::move(record));
-        g_run.AcquisitionPaused = true;
-        g_run.RecordReady = true;
-        g_run.ExportDone = false;
+        channel.Hand(std::move(record));
         window.StartTimer(kExportTimer, TimerPeriodMs(kExportTimer));
-        OnTimerEvent(kExportTimer, window, &link_);
+        OnTimerEvent(kExportTimer, window, {&channel, &link_});
     }
+
+    std::size_t Queued() const { return channel.Queued(exports::RecordLane::Window); }
 
     // "number|slot 1" of each filled row of the sheet, from row 1 on.
     std::vector<std::string> SheetRows() {
@@ -182,7 +181,7 @@ TEST_F(ExportQueueTest, RecordsHandedOverWhileAnExportIsStuckAreWrittenInOrderAf
         const auto stuckHandOver = [&](int k) {
             HandOver(k);
             said.push_back(window.exportProblem());
-            queued.push_back(exports::QueuedRecordCount());
+            queued.push_back(Queued());
         };
         if (saves == 1) {  // record 1's save
             stuckHandOver(2);
@@ -201,11 +200,10 @@ TEST_F(ExportQueueTest, RecordsHandedOverWhileAnExportIsStuckAreWrittenInOrderAf
                                                std::wstring(L"1 ") + kWaiting}));
     EXPECT_EQ(queued, (std::vector<std::size_t>{1, 2, 1}));
     EXPECT_EQ(saves, 4) << "each record saved once";
-    EXPECT_EQ(exports::QueuedRecordCount(), 0u);
+    EXPECT_EQ(Queued(), 0u);
     EXPECT_TRUE(Unwritten().empty()) << "each written record is marked in the journal";
     EXPECT_FALSE(ExportInProgress());
-    EXPECT_TRUE(g_run.ExportDone);
-    EXPECT_FALSE(g_run.AcquisitionPaused);
+    EXPECT_EQ(channel.Open(), 0u) << "every hand-over has had its turn";
     EXPECT_TRUE(window.messages().empty());
 }
 
@@ -213,11 +211,11 @@ TEST_F(ExportQueueTest, RecordsWaitForAWorkbookThatIsNotOpenAndFollowInOrderOnce
     g_run.ExcelOpen = false;  // the operator has to press "open"
     for (int k = 1; k <= 3; ++k) {
         HandOver(k);
-        EXPECT_FALSE(g_run.AcquisitionPaused) << "measuring goes on meanwhile";
+        EXPECT_EQ(channel.Open(), 0u) << "measuring goes on meanwhile";
     }
     EXPECT_EQ(state_->created, 0);
     EXPECT_TRUE(SheetRows().empty());
-    EXPECT_EQ(exports::QueuedRecordCount(), 3u);
+    EXPECT_EQ(Queued(), 3u);
     EXPECT_EQ(Unwritten(), (std::vector<std::string>{"R-1", "R-2", "R-3"}));
     EXPECT_NE(window.exportProblem().find(L"not open"), std::wstring::npos)
         << platform::WideToUtf8(window.exportProblem());
@@ -227,7 +225,7 @@ TEST_F(ExportQueueTest, RecordsWaitForAWorkbookThatIsNotOpenAndFollowInOrderOnce
 
     EXPECT_EQ(SheetRows(),
               (std::vector<std::string>{"1|1.500000", "2|2.500000", "3|3.500000", "4|4.500000"}));
-    EXPECT_EQ(exports::QueuedRecordCount(), 0u);
+    EXPECT_EQ(Queued(), 0u);
     EXPECT_TRUE(Unwritten().empty());
 }
 
@@ -246,7 +244,7 @@ TEST_F(ExportQueueTest, RecordThatFailsWhileStuckStaysAheadOfThoseHandedOverMean
     HandOver(1);
 
     EXPECT_TRUE(SheetRows().empty());
-    EXPECT_EQ(exports::QueuedRecordCount(), 3u);
+    EXPECT_EQ(Queued(), 3u);
     EXPECT_EQ(Unwritten(), (std::vector<std::string>{"R-1", "R-2", "R-3"}));
     EXPECT_FALSE(window.messages().empty()) << "the application's error is shown";
 
@@ -255,7 +253,7 @@ TEST_F(ExportQueueTest, RecordThatFailsWhileStuckStaysAheadOfThoseHandedOverMean
 
     EXPECT_EQ(SheetRows(),
               (std::vector<std::string>{"1|1.500000", "2|2.500000", "3|3.500000", "4|4.500000"}));
-    EXPECT_EQ(exports::QueuedRecordCount(), 0u);
+    EXPECT_EQ(Queued(), 0u);
     EXPECT_TRUE(Unwritten().empty());
 }
 
@@ -270,7 +268,7 @@ TEST_F(ExportQueueTest, RecordWhoseSaveFailedIsInTheSheetOnce) {
     HandOver(3);
 
     EXPECT_EQ(SheetRows(), (std::vector<std::string>{"1|1.500000", "2|2.500000", "3|3.500000"}));
-    EXPECT_EQ(exports::QueuedRecordCount(), 0u);
+    EXPECT_EQ(Queued(), 0u);
     // The successful save took the earlier records' cells with it.
     EXPECT_TRUE(Unwritten().empty());
 }

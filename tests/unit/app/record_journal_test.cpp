@@ -30,7 +30,7 @@ class JournalTest : public StationTest {
   protected:
     void SetUp() override {
         StationTest::SetUp();
-        ExportWhileWaiting();
+        CaptureFileRecords();
         exports::CloseJournal();
         g_run.ConfigDir = Wide(dir.path().string() + "/");
         g_run.StationName = L"bench-7";
@@ -66,7 +66,7 @@ class JournalTest : public StationTest {
     }
 
     testing::ScriptedPort port;
-    AcquisitionThread acquisition{window, devices.set};
+    AcquisitionThread acquisition{window, devices.set, channel};
 };
 
 struct OnceCase {

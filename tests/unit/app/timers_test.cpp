@@ -8,7 +8,6 @@
 #include <functional>
 #include <string>
 
-#include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/marposs_handover.h"
 #include "state/run_state.h"
@@ -26,11 +25,16 @@ std::function<void(WindowPort&)> g_exportBody;
 int g_exportDepth = 0;
 int g_maxExportDepth = 0;
 
-void ScriptedExport(WindowPort& window) {
+// Writes the window lane's records into the record log.
+void ScriptedExport(const ExportTargets& targets, WindowPort& window) {
     ++g_exportDepth;
     g_maxExportDepth = std::max(g_maxExportDepth, g_exportDepth);
-    CaptureRecord(window);
-    if (g_exportBody) g_exportBody(window);
+    for (exports::HandedRecord& handed : targets.records->Take(exports::RecordLane::Window)) {
+        static_cast<karvelo::testing::ThreadedFakeWindow&>(window).Log("export");
+        RecordLog::Instance().Add(TextsOf(handed.record));
+        if (g_exportBody) g_exportBody(window);
+        targets.records->Settle(handed.number);
+    }
     --g_exportDepth;
 }
 
@@ -47,150 +51,52 @@ class TimersTest : public StationTest {
         StationTest::TearDown();
     }
 
-    // The state the acquisition thread leaves at the hand-over.
+    // What the acquisition thread does at a workbook record's hand-over.
     void HandOver() {
-        exports::QueueRecordForExport(karvelo::testing::RecordNow());
-        g_run.RecordReady = true;
-        g_run.ExportStarted = true;
-        g_run.AcquisitionPaused = true;
-        g_run.ExportDone = false;
-        window.ShowControl(kSendButton, false);
+        exports::Record record = karvelo::testing::RecordNow();
+        record.exportType = ExportKind::Workbook;
+        channel.Hand(std::move(record));
         window.StartTimer(kExportTimer, 1);
         window.ClearLog();
     }
-
-    std::wstring SavedText(const wchar_t* section) {
-        return platform::ReadProfileString(section, L"textlast", L"<missing>",
-                                           dir.file("karvelo.cfg"));
-    }
+    void FireExport(WindowPort& w) { OnTimerEvent(kExportTimer, w, {&channel, nullptr}); }
 };
 
-TEST_F(TimersTest, ExportWritesSavesTheTextsAndReleasesTheAcquisition) {
+TEST_F(TimersTest, ExportWritesTheWindowLaneAndSettlesEachRecord) {
     g_run.TextLast[0] = L"ID-7";
-    g_run.TextLast[2] = L"1.500";
     HandOver();
-    g_run.ExportDone = true;  // left over from the previous record
-    bool doneDuringExport = true;
-    g_exportBody = [&](WindowPort&) { doneDuringExport = g_run.ExportDone; };
 
-    OnTimerEvent(kExportTimer, window);
+    FireExport(window);
 
-    EXPECT_THAT(window.log(),
-                ElementsAre("stop 1", "start 2 2000", "export", "stop 2", "show 1 on"));
-    EXPECT_FALSE(doneDuringExport);
-    EXPECT_TRUE(g_run.ExportDone);
-    EXPECT_FALSE(g_run.RecordReady);
-    EXPECT_FALSE(g_run.AcquisitionPaused);
-    EXPECT_EQ(SavedText(L"IDNR"), L"ID-7");
-    EXPECT_EQ(SavedText(L"DEVICE2"), L"1.500");
+    EXPECT_THAT(window.log(), ElementsAre("stop 1", "export"));
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0].texts[0], L"ID-7");
+    EXPECT_EQ(channel.Open(), 0u);
     EXPECT_FALSE(ExportInProgress());
 }
 
-TEST_F(TimersTest, StationExportAppendsEachRecordToTheCsvFile) {
-    SetRecordExporter(nullptr);
-    g_run.ExportPath = Wide(dir.path().string()) + L"/";
-    g_run.CsvFileName = L"records.csv";
-    g_run.TextLast[0] = L"ID-1";
-    g_run.TextLast[1] = L"1.000";
-    HandOver();
-    OnTimerEvent(kExportTimer, window);
-    EXPECT_EQ(SavedText(L"DEVICE1"), L"1.000");
-    g_run.TextLast[1] = L"2.000";
-    HandOver();
-    OnTimerEvent(kExportTimer, window);
-
-    const std::string csv = dir.Read("records.csv");
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);
-    EXPECT_THAT(
-        csv, ::testing::MatchesRegex("ID-1;[^;]*;[^;]*;1\\.000;.*\r\nID-1;[^;]*;[^;]*;2\\.000;.*"));
-    // The second record came within the second: its texts follow with the
-    // text-save timer.
-    ASSERT_TRUE(window.RunningTimer(kTextSaveTimer));
-    EXPECT_EQ(SavedText(L"DEVICE1"), L"1.000");
-    OnTimerEvent(kTextSaveTimer, window);
-    EXPECT_EQ(SavedText(L"DEVICE1"), L"2.000");
-    EXPECT_FALSE(window.RunningTimer(kTextSaveTimer));
-}
-
-TEST_F(TimersTest, WatchdogLetsTheAcquisitionGoOnWhileASlowExportIsOpen) {
-    HandOver();
-    g_exportBody = [&](WindowPort& w) {
-        OnTimerEvent(kExportWatchdogTimer, w);  // the export's message box is still open
-        EXPECT_FALSE(g_run.AcquisitionPaused);
-        EXPECT_FALSE(g_run.RecordReady);
-        EXPECT_TRUE(window.IsShown(kSendButton));
-        // The acquisition runs on and raises a record it cannot hand over yet.
-        g_run.RecordReady = true;
-    };
-
-    OnTimerEvent(kExportTimer, window);
-
-    EXPECT_TRUE(g_run.ExportDone);
-    EXPECT_TRUE(g_run.RecordReady);  // the newer record is not lost
-    EXPECT_EQ(RecordLog::Instance().size(), 1u);
-}
-
-TEST_F(TimersTest, WatchdogTickAfterTheExportChangesNothing) {
-    g_run.RecordReady = true;
-    g_run.AcquisitionPaused = true;
-    OnTimerEvent(kExportWatchdogTimer, window);
-    EXPECT_THAT(window.log(), ElementsAre("stop 2"));
-    EXPECT_TRUE(g_run.RecordReady);
-    EXPECT_TRUE(g_run.AcquisitionPaused);
-}
-
 TEST_F(TimersTest, ExportTimerInsideAnOpenExportRunsAfterIt) {
+    g_run.TextLast[1] = L"first";
     HandOver();
     g_exportBody = [&](WindowPort& w) {
         if (RecordLog::Instance().size() != 1) return;
         g_run.TextLast[1] = L"second";
-        OnTimerEvent(kExportTimer, w);  // a further hand-over while the first is open
+        HandOver();  // a further hand-over while the first is open
+        FireExport(w);
         EXPECT_TRUE(ExportInProgress());
+        EXPECT_EQ(window.exportProblem(), L"1 record(s) waiting: an earlier export was still open");
     };
-    g_run.TextLast[1] = L"first";
 
-    OnTimerEvent(kExportTimer, window);
+    FireExport(window);
 
     EXPECT_EQ(g_maxExportDepth, 1);
     const auto records = Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].texts[1], L"first");
     EXPECT_EQ(records[1].texts[1], L"second");
-    // The queued hand-over starts a watchdog of its own, then its export another.
-    EXPECT_THAT(window.log(),
-                ElementsAre("stop 1", "start 2 2000", "export", "stop 1", "start 2 2000",
-                            "start 2 2000", "export", "stop 2", "show 1 on"));
-    EXPECT_TRUE(g_run.ExportDone);
-    EXPECT_FALSE(g_run.AcquisitionPaused);
-}
-
-// An export stuck in a message box: its watchdog lets the acquisition go on, and
-// a record handed over then has a watchdog of its own, so the acquisition is
-// never held longer than one watchdog period. The end of the late export is not
-// taken for the newer record's.
-TEST_F(TimersTest, RecordQueuedBehindAStuckExportHasItsOwnWatchdog) {
-    HandOver();
-    const std::uint64_t first = NextHandOver();
-    std::uint64_t second = 0;
-    g_exportBody = [&](WindowPort& w) {
-        if (RecordLog::Instance().size() != 1) return;
-        OnTimerEvent(kExportWatchdogTimer, w);  // the first record's watchdog
-        ASSERT_FALSE(g_run.AcquisitionPaused);
-        // The acquisition hands the next record over while the first is open.
-        g_run.AcquisitionPaused = true;
-        g_run.RecordReady = true;
-        second = NextHandOver();
-        OnTimerEvent(kExportTimer, w);
-        EXPECT_FALSE(HandOverExported(second));
-        OnTimerEvent(kExportWatchdogTimer, w);  // the queued record's watchdog
-        EXPECT_FALSE(g_run.AcquisitionPaused) << "the acquisition is not held by a queued record";
-    };
-
-    OnTimerEvent(kExportTimer, window);
-
-    EXPECT_TRUE(HandOverExported(first));
-    EXPECT_TRUE(HandOverExported(second));
-    EXPECT_EQ(RecordLog::Instance().size(), 2u);
+    EXPECT_THAT(window.log(), ElementsAre("stop 1", "export"));  // since the second hand-over
+    EXPECT_EQ(channel.Open(), 0u);
+    EXPECT_FALSE(ExportInProgress());
 }
 
 // The end of the station waits for an open export to return: a record is
@@ -202,7 +108,7 @@ TEST_F(TimersTest, WorkAfterTheExportWaitsForTheOpenExport) {
         RunAfterExport([&] { ended = true; });
         EXPECT_FALSE(ended) << "the export is still open";
     };
-    OnTimerEvent(kExportTimer, window);
+    FireExport(window);
     EXPECT_TRUE(ended);
     EXPECT_EQ(RecordLog::Instance().size(), 1u);
 
@@ -287,7 +193,6 @@ TEST_F(TimersTest, SendTimerPeriodInMilliseconds) {
     EXPECT_EQ(SendTimerMs(-3.0), 0);
     EXPECT_EQ(SendTimerMs(1e12), INT_MAX);  // a period no timer can hold
     EXPECT_EQ(TimerPeriodMs(kIdTimer), 2000);
-    EXPECT_EQ(TimerPeriodMs(kExportWatchdogTimer), 2000);
     EXPECT_EQ(TimerPeriodMs(5), -1);
 }
 

@@ -44,14 +44,12 @@ class WriteAheadTest : public ::testing::Test {
         g_run.ExportType = ExportKind::CsvMulti;
         CloseJournal();
         ReloadPendingRecords();
-        ForgetQueuedRecords();
         SetLocalClock(&karvelo::testing::NoonClock);
     }
     void TearDown() override {
         SetLocalClock(nullptr);
         CloseJournal();
         ReloadPendingRecords();
-        ForgetQueuedRecords();
         ResetRunState();
     }
 
@@ -76,11 +74,11 @@ class WriteAheadTest : public ::testing::Test {
     void Restart() {
         CloseJournal();
         ReloadPendingRecords();
-        ForgetQueuedRecords();
     }
 
     TempDir dir;
     FakeWindow window;
+    RecordChannel channel;
 };
 
 TEST_F(WriteAheadTest, RecordsTheJournalCannotTakeAreKeptAcrossARestartAndGoInFirst) {
@@ -174,12 +172,12 @@ TEST_F(WriteAheadTest, AfterAStopEveryRecordReachesItsFileExactlyOnce) {
         dir.Write("out/data.csv", content(c.before));
 
         Restart();
-        CatchUpRecords(window);
+        CatchUpRecords(channel, window);
         EXPECT_EQ(dir.Read("out/data.csv"), content(c.after));
         EXPECT_TRUE(UnwrittenRecords().empty()) << "every record is marked";
         // A second start finds nothing more to do.
         Restart();
-        CatchUpRecords(window);
+        CatchUpRecords(channel, window);
         EXPECT_EQ(dir.Read("out/data.csv"), content(c.after));
     }
 }
