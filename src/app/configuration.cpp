@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "devices/catalogue.h"
+#include "export/export_types.h"
 #include "platform/config_folder.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -62,22 +63,20 @@ void LoadIdSource(const ProfileDocument& doc) {
     LoadTextSource(g_run, doc, kIdEntry, /*withLast*/ true);
 }
 
-// What the disabled file-name field shows for each export type; type 0 keeps its text.
+// What the disabled file-name field shows for each export type; a type
+// without a file keeps its text.
 void ShowExportFileName(WindowPort& window) {
-    switch (g_run.ExportType) {
-        case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti:
+    switch (exports::ExportTypeOf(g_run.ExportType).fileName) {
+        case exports::FileName::CsvFileName:
             window.SetControlText(kFileNameField, g_run.CsvFileName.str());
             break;
-        case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti:
+        case exports::FileName::IdFileName:
             window.SetControlText(kFileNameField, L"ID.csv");
             break;
-        case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts:
+        case exports::FileName::XlsFileName:
             window.SetControlText(kFileNameField, g_run.XlsFileName.str());
             break;
-        default:
+        case exports::FileName::None:
             break;
     }
     window.EnableControl(kFileNameField, false);

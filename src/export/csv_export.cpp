@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "devices/catalogue.h"
+#include "export/export_types.h"
 #include "export/pending_records.h"
 #include "export/record_journal.h"
 #include "platform/durable_file.h"
@@ -51,30 +52,6 @@ void AppendField(std::wstring& line, std::wstring_view text) {
         if (c != L'\r' && c != L'\n') line.push_back(c);
     }
     line.push_back(L';');
-}
-
-// Where the file name of an export type comes from.
-enum class NameSource { None, CsvFileName, FileNameField, XlsFileName };
-
-NameSource NameSourceOf(ExportKind exportType) {
-    switch (exportType) {
-        case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti:
-            return NameSource::CsvFileName;
-        case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti:
-            return NameSource::FileNameField;
-        case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts:
-            return NameSource::XlsFileName;
-        default:
-            return NameSource::None;
-    }
-}
-
-bool IsCsvType(ExportKind exportType) {
-    const NameSource source = NameSourceOf(exportType);
-    return source == NameSource::CsvFileName || source == NameSource::FileNameField;
 }
 
 // Makes a file's new name durable: the data sync of the file does not cover
@@ -419,13 +396,13 @@ std::string CsvLine(std::wstring_view id, std::wstring_view date, std::wstring_v
 
 std::wstring ExportFilePath(std::wstring_view fileNameField) {
     std::wstring name;
-    switch (NameSourceOf(g_run.ExportType)) {
-        case NameSource::None:
+    switch (ExportTypeOf(g_run.ExportType).fileName) {
+        case FileName::None:
             return {};
-        case NameSource::CsvFileName:
+        case FileName::CsvFileName:
             name = g_run.CsvFileName.str();
             break;
-        case NameSource::FileNameField: {
+        case FileName::IdFileName: {
             // The field names the file; should it ever show a folder as well,
             // that folder is not put in front of ExportPath a second time.
             const std::size_t slash = fileNameField.rfind(L'/');
@@ -433,7 +410,7 @@ std::wstring ExportFilePath(std::wstring_view fileNameField) {
             name = fileNameField.substr(0, std::min(fileNameField.size(), kFieldNameChars));
             break;
         }
-        case NameSource::XlsFileName:
+        case FileName::XlsFileName:
             name = g_run.XlsFileName.str();
             break;
     }
@@ -451,9 +428,9 @@ std::wstring ExportFolder() {
 }
 
 std::wstring CsvTargetPath(WindowPort& window) {
-    const ExportKind type = g_run.ExportType;
-    if (!IsCsvType(type)) return {};
-    if (NameSourceOf(type) == NameSource::FileNameField) {
+    const ExportType& type = ExportTypeOf(g_run.ExportType);
+    if (!type.IsCsv()) return {};
+    if (type.fileName == FileName::IdFileName) {
         return ExportFilePath(window.GetControlText(kFileNameField));
     }
     return ExportFilePath({});
@@ -485,7 +462,9 @@ bool WriteCsvMulti(const Record& record, WindowPort& window) {
     const std::wstring& path = record.target;
     // Without a file name the line waits for the file the operator chooses.
     const std::string target = path.empty() ? kUnnamedTarget : platform::FsPath(path);
-    if (!path.empty() && record.exportType == ExportKind::CsvMulti) TakeOverUnnamedLines(target);
+    if (!path.empty() && ExportTypeOf(record.exportType).KeepsUnnamedLines()) {
+        TakeOverUnnamedLines(target);
+    }
     std::string problem;
     const bool written = AppendWithWaiting(target, CsvLineOf(record), problem);
     std::wstring text;
@@ -546,7 +525,7 @@ bool LineKeptFor(const std::string& target, const std::string& line) {
 void ExportTargetChosen(WindowPort& window) {
     std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring path = CsvTargetPath(window);
-    if (!path.empty() && g_run.ExportType == ExportKind::CsvMulti) {
+    if (!path.empty() && ExportTypeOf(g_run.ExportType).KeepsUnnamedLines()) {
         const std::string target = platform::FsPath(path);
         TakeOverUnnamedLines(target);
         std::string problem;

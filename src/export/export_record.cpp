@@ -9,6 +9,7 @@
 
 #include "export/csv_export.h"
 #include "export/excel_export.h"
+#include "export/export_types.h"
 #include "export/record_journal.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
@@ -18,27 +19,6 @@
 
 namespace karvelo::exports {
 namespace {
-
-enum class Target { None, CsvSingle, CsvMulti, WorkbookWithTexts, WorkbookWithoutTexts, Unknown };
-
-// A number outside the list comes only from a hand-edited file.
-Target TargetOf(ExportKind exportType) {
-    switch (exportType) {
-        case ExportKind::CsvSingle:
-        case ExportKind::IdCsvSingle:
-            return Target::CsvSingle;
-        case ExportKind::CsvMulti:
-        case ExportKind::IdCsvMulti:
-            return Target::CsvMulti;
-        case ExportKind::Workbook:
-            return Target::WorkbookWithTexts;
-        case ExportKind::WorkbookNoTexts:
-            return Target::WorkbookWithoutTexts;
-        case ExportKind::None:
-            return Target::None;
-    }
-    return Target::Unknown;
-}
 
 // In the workbook's cells, not yet in its file (a save failed): marked
 // written with the next save that succeeds. User-interface thread only.
@@ -64,35 +44,34 @@ Outcome FromWorkbook(WorkbookWrite w) {
 }
 
 Outcome WriteOne(const Record& record, WindowPort& window, ExcelLink* excel) {
-    switch (TargetOf(record.exportType)) {
-        case Target::CsvSingle:
+    const ExportType& type = ExportTypeOf(record.exportType);
+    switch (type.target) {
+        case ExportTarget::CsvSingle:
             // Only the newest record counts in such a file: one that cannot
             // be written is not tried again.
             WriteCsvSingle(record, window);
             return Outcome::Done;
-        case Target::CsvMulti:
+        case ExportTarget::CsvMulti:
             // A line that is not safe yet is in the CSV spool in memory and
             // goes out with its file's next write; at the next start the
             // journal's catch-up finds it there or writes it.
             return WriteCsvMulti(record, window) ? Outcome::Done : Outcome::Pending;
-        case Target::WorkbookWithTexts:
-        case Target::WorkbookWithoutTexts:
+        case ExportTarget::Workbook:
             if (excel == nullptr) {
                 ReportRecordNotWritten(window,
                                        L"The workbook export (\"EXCEL-cells\") is not available "
                                        L"here: this record is not written.");
                 return Outcome::Again;
             }
-            return FromWorkbook(excel->WriteExcelRecord(
-                record, TargetOf(record.exportType) == Target::WorkbookWithTexts));
-        case Target::Unknown: {
-            const int type = static_cast<int>(record.exportType);
-            ReportRecordNotWritten(window, L"Export type " + platform::FormatInt(type) +
+            return FromWorkbook(excel->WriteExcelRecord(record, type.withTexts));
+        case ExportTarget::Unknown: {
+            const int number = static_cast<int>(record.exportType);
+            ReportRecordNotWritten(window, L"Export type " + platform::FormatInt(number) +
                                                L" is not known (key exporttype): this record is "
                                                L"not written.");
             return Outcome::Done;
         }
-        case Target::None:
+        case ExportTarget::None:
             break;
     }
     // Records still waiting for a CSV file get their chance with every export.
@@ -167,15 +146,14 @@ void CatchUpRecords(RecordChannel& channel, WindowPort& window) {
     const std::wstring workbook = ExportFolder() + g_run.XlsFileName.str();
     int queued = 0;
     for (const Record& r : unwritten) {
-        switch (TargetOf(r.exportType)) {
-            case Target::CsvSingle:
+        switch (ExportTypeOf(r.exportType).target) {
+            case ExportTarget::CsvSingle:
                 newestSingle[r.target] = &r;
                 break;
-            case Target::CsvMulti:
+            case ExportTarget::CsvMulti:
                 multi[r.target].push_back(&r);
                 break;
-            case Target::WorkbookWithTexts:
-            case Target::WorkbookWithoutTexts:
+            case ExportTarget::Workbook:
                 // A workbook of another set waits for a run that writes it.
                 if (r.target == workbook) {
                     channel.Hand(r);
@@ -197,7 +175,8 @@ void CatchUpRecords(RecordChannel& channel, WindowPort& window) {
         }
     }
     for (const Record& r : unwritten) {
-        if (TargetOf(r.exportType) == Target::CsvSingle && newestSingle[r.target] != &r) {
+        if (ExportTypeOf(r.exportType).target == ExportTarget::CsvSingle &&
+            newestSingle[r.target] != &r) {
             MarkRecordWritten(r.id);
         }
     }

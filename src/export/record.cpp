@@ -8,6 +8,7 @@
 
 #include "devices/catalogue.h"
 #include "export/csv_export.h"
+#include "export/export_types.h"
 #include "platform/numbers.h"
 #include "platform/text_encoding.h"
 
@@ -175,20 +176,17 @@ RecordStamp StampNow() {
 std::wstring RecordTargetPath(const RunState& run, ExportKind exportType,
                               std::wstring_view idText) {
     std::wstring name;
-    switch (exportType) {
-        case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti:
+    switch (ExportTypeOf(exportType).fileName) {
+        case FileName::CsvFileName:
             name = run.CsvFileName.str();
             break;
-        case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti:
+        case FileName::IdFileName:
             name = IdFileName(idText);
             break;
-        case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts:
+        case FileName::XlsFileName:
             name = run.XlsFileName.str();
             break;
-        default:
+        case FileName::None:
             return {};
     }
     std::wstring path = run.ExportPath.str() + name;

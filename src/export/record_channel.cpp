@@ -2,21 +2,13 @@
 
 #include <utility>
 
+#include "export/export_types.h"
+
 namespace karvelo::exports {
 
 RecordLane LaneOf(ExportKind exportType) {
-    switch (exportType) {
-        case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts:
-            return RecordLane::Window;
-        case ExportKind::None:
-        case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti:
-        case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti:
-            break;
-    }
-    return RecordLane::Files;
+    return ExportTypeOf(exportType).target == ExportTarget::Workbook ? RecordLane::Window
+                                                                     : RecordLane::Files;
 }
 
 std::uint64_t RecordChannel::Hand(Record record) {

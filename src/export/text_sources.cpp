@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "export/csv_export.h"
+#include "export/export_types.h"
 #include "export/text_source_file.h"
 #include "platform/program_path.h"
 #include "platform/text_encoding.h"
@@ -126,8 +127,7 @@ void ReadIdText(WindowPort& window) {
             break;
     }
     MarkReady(kIdEntry);
-    const ExportKind type = g_run.ExportType;
-    if (type == ExportKind::IdCsvSingle || type == ExportKind::IdCsvMulti) {
+    if (ExportTypeOf(g_run.ExportType).fileName == FileName::IdFileName) {
         window.SetControlText(kFileNameField, IdFileName(window.GetControlText(kIdField)));
     }
 }

@@ -34,6 +34,7 @@
 #include "devices/ui/device_config_dialog.h"
 #include "export/csv_export.h"
 #include "export/export_record.h"
+#include "export/export_types.h"
 #include "export/ui/id_config_dialog.h"
 #include "export/workbook_application.h"
 #include "platform/wait.h"
@@ -95,8 +96,6 @@ constexpr ControlSpec kControls[] = {
 
 // The export types in list order; the index is ExportType. Type 6 (workbook
 // without text slots) has no entry of its own.
-constexpr std::array<const char*, 6> kExportTypeNames = {
-    "-", "*.csv single", "*.csv multi", "ID.csv single", "ID.csv multi", "EXCEL-cells"};
 
 // The line that tells the operator about records that cannot be written, or
 // else about the last one written, in the free band under the
@@ -182,7 +181,7 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
 }
 
 bool IsShown(Shown rule, int slot) {
-    const ExportKind exportType = g_run.ExportType;
+    const exports::ExportTarget target = exports::ExportTypeOf(g_run.ExportType).target;
     switch (rule) {
         case Shown::Always:
             return true;
@@ -193,9 +192,9 @@ bool IsShown(Shown rule, int slot) {
         case Shown::TextSlot:
             return slot <= g_run.DeviceCount && devices::IsTextType(g_run.DeviceType[slot]);
         case Shown::ExportOn:
-            return exportType != ExportKind::None;
+            return target != exports::ExportTarget::None;
         case Shown::WorkbookExport:
-            return exportType == ExportKind::Workbook || exportType == ExportKind::WorkbookNoTexts;
+            return target == exports::ExportTarget::Workbook;
     }
     return false;
 }
@@ -502,9 +501,8 @@ void MainDialog::ChooseExportTarget() {
     CommandScope scope(*this);
     if (!scope.entered()) return;
     PauseFor(g_run.ExportPauseRequest);
-    switch (g_run.ExportType) {
-        case ExportKind::CsvSingle:
-        case ExportKind::CsvMulti: {
+    switch (exports::ExportTypeOf(g_run.ExportType).chooser) {
+        case exports::Chooser::CsvFile: {
             // A new file may be named as well as an existing one chosen.
             const auto file = ChooseCsvExportFile(this, FromWide(exports::ExportFolder()),
                                                   FromWide(g_run.CsvFileName.str()));
@@ -516,8 +514,7 @@ void MainDialog::ChooseExportTarget() {
             SetControlText(kFileNameField, *file);
             break;
         }
-        case ExportKind::IdCsvSingle:
-        case ExportKind::IdCsvMulti: {
+        case exports::Chooser::Folder: {
             const auto folder = ChooseFolder(this, QStringLiteral("Please choose a folder."),
                                              FromWide(exports::ExportFolder()));
             if (!folder) break;
@@ -531,12 +528,11 @@ void MainDialog::ChooseExportTarget() {
                            FromWide(exports::IdFileName(ControlText(kIdField).toStdWString())));
             break;
         }
-        case ExportKind::Workbook:
-        case ExportKind::WorkbookNoTexts:
+        case exports::Chooser::WorkbookDialog:
             if (hooks_.configureExport) hooks_.configureExport();
             SetControlText(kFileNameField, FromWide(g_run.XlsFileName.str()));
             break;
-        default:
+        case exports::Chooser::None:
             break;
     }
     // Lines kept for want of a file may go to the one chosen now, and the
@@ -610,7 +606,9 @@ void MainDialog::LoadInitialState() {
     ClearRunTimeFields();
     auto* list = static_cast<QComboBox*>(control(kExportTypeList));
     list->clear();
-    for (const char* name : kExportTypeNames) list->addItem(QString::fromUtf8(name));
+    for (const exports::ExportType& type : exports::ExportTypes()) {
+        if (type.listText != nullptr) list->addItem(QString::fromUtf8(type.listText));
+    }
     // A station killed in the middle of a configuration write left its
     // temporary file; nothing else will ever remove it.
     RemoveStaleConfigurationTemporaries();
