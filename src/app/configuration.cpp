@@ -21,6 +21,7 @@
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "platform/wait.h"
 #include "state/control_ids.h"
@@ -188,8 +189,8 @@ void NoteFailedWrite(const std::string& file, int error) {
     const std::string reason =
         error != 0 ? std::strerror(error) : "the file is read-only or not a regular file";
     if (g_toldFiles.insert(file).second) {
-        std::fprintf(stderr, "karvelo: cannot save settings in %s (%s); changes are not kept\n",
-                     file.c_str(), reason.c_str());
+        platform::Report("cannot save settings in " + file + " (" + reason +
+                         "); changes are not kept");
     }
     // A file that could not even be read was told of already.
     if (ToldProblems().contains(platform::Utf8ToWide(file))) return;
@@ -321,7 +322,7 @@ void DeriveProgramPaths() {
     }
     const std::string problem = platform::PrepareConfigFolder(
         platform::FsPath(g_run.ConfigDir.str()), {programDir, kSiteDefaultsFolder}, files);
-    if (!problem.empty()) std::fprintf(stderr, "karvelo: %s\n", problem.c_str());
+    if (!problem.empty()) platform::Report(problem);
 }
 
 double ComputeTimerPeriod() {

@@ -8,6 +8,7 @@
 #include "export/forwarder.h"
 #include "export/plant_server.h"
 #include "export/record_journal.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
 
@@ -40,7 +41,7 @@ void Tell(WindowPort& window, const exports::ForwardingStatus& status) {
         }
         g_forwarding.told = status.problem;
     }
-    std::fprintf(stderr, "karvelo: %s\n", line.c_str());
+    platform::Report(line);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "export/journal.h"
 #include "export/record_journal.h"
+#include "platform/report.h"
 
 namespace karvelo::app {
 
@@ -14,8 +15,7 @@ int PrintHistory(const std::string& journalPath, const std::string& from, const 
     const auto journal = exports::RecordJournal::Open(journalPath, true, problem);
     std::vector<exports::JournalRecord> records;
     if (journal == nullptr || !journal->Read(from, to, records, problem)) {
-        std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n",
-                     journalPath.c_str(), problem.c_str());
+        platform::Report("cannot read the record journal " + journalPath + " (" + problem + ")");
         return 1;
     }
     for (const exports::JournalRecord& record : records) {

@@ -13,6 +13,7 @@
 #include "app/station_devices.h"
 #include "app/version.h"
 #include "export/record_journal.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
     const app::CommandLine cl = app::ParseCommandLine(args);
     switch (cl.mode) {
         case app::RunMode::Error:
-            std::fprintf(stderr, "karvelo: %s\n\n%s", cl.error.c_str(), app::UsageText().c_str());
+            platform::Report(cl.error + "\n");
+            std::fputs(app::UsageText().c_str(), stderr);
             return 2;
         case app::RunMode::Help:
             std::fputs(app::UsageText().c_str(), stdout);
@@ -75,8 +77,7 @@ int main(int argc, char** argv) {
 #ifdef KARVELO_WITH_WINDOW
             return app::RunStation(argc, argv, cl.batch, cl.platformChosen);
 #else
-            std::fputs("karvelo: this build has no window; use --show-config or --probe N\n",
-                       stderr);
+            platform::Report("this build has no window; use --show-config or --probe N");
             return 1;
 #endif
     }

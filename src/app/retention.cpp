@@ -7,6 +7,7 @@
 
 #include "export/journal_retention.h"
 #include "export/record_journal.h"
+#include "platform/report.h"
 #include "state/run_state.h"
 
 namespace karvelo::app {
@@ -21,7 +22,7 @@ void StartJournalRetention() {
     retention = std::make_unique<exports::JournalRetention>(
         path, keepDays, [] { return !g_run.DatabaseUrl.str().empty(); },
         [](const exports::RetentionPass& pass) {
-            if (pass.tell) std::fprintf(stderr, "karvelo: %s\n", pass.problem.c_str());
+            if (pass.tell) platform::Report(pass.problem);
         });
 }
 

@@ -21,6 +21,7 @@
 #include "platform/durable_file.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -273,7 +274,7 @@ bool AppendWithWaiting(const std::string& path, const std::string& line, std::st
     if (file.created()) SyncFolderOf(path);
     store.Clear(path);
     if (earlier > 0) {
-        std::fprintf(stderr, "karvelo: %d kept record(s) written to %s\n", earlier, path.c_str());
+        platform::Report(std::to_string(earlier) + " kept record(s) written to " + path);
     }
     return true;
 }
@@ -307,10 +308,6 @@ bool ReplaceWith(const std::string& path, const std::string& line, std::string& 
     }
     if (created) SyncFolderOf(path);
     return true;
-}
-
-void ReportNow(const std::wstring& text) {
-    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
 }
 
 using MaybePath = std::optional<std::string>;
@@ -449,7 +446,7 @@ bool WriteCsvSingle(const Record& record, WindowPort& window) {
         text = path.empty() ? std::wstring(kNoFileChosen) + L": this record is not written."
                             : L"Cannot write to " + path + L" (" + Wide(problem) +
                                   L"): this record is not in the file.";
-        ReportNow(text);
+        platform::Report(text);
     }
     // Lines waiting for the same file from the appending types are not put
     // into a file that holds only the newest record.
@@ -477,7 +474,7 @@ bool WriteCsvMulti(const Record& record, WindowPort& window) {
         text = path.empty() ? std::wstring(kNoFileChosen)
                             : L"Cannot write to " + path + L" (" + Wide(problem) + L")";
         text += L": " + KeptText(target) + L".";
-        ReportNow(text);
+        platform::Report(text);
     }
     RetryAndShow(window, target, written ? MaybePath() : MaybePath(target), text);
     return safe;
@@ -542,14 +539,14 @@ void ReportPendingRecords(WindowPort& window) {
         const PendingLines& lines = *store.Find(target);
         std::wstring text = WaitingText(target, lines);
         if (lines.persisted) text += L"; kept in " + Wide(store.SpoolPath(target));
-        ReportNow(text);
+        platform::Report(text);
     }
 }
 
 void ReportRecordNotWritten(WindowPort& window, std::wstring_view why) {
     std::lock_guard<std::mutex> hold(g_filesLock);
     const std::wstring text(why);
-    ReportNow(text);
+    platform::Report(text);
     RetryAndShow(window, std::nullopt, std::nullopt, text);
 }
 

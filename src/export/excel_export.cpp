@@ -14,6 +14,7 @@
 #include "export/excel_config.h"
 #include "platform/durable_file.h"
 #include "platform/numbers.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -60,7 +61,7 @@ std::wstring DefinedAddress() {
 }
 
 void Report(const std::wstring& text) {
-    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+    platform::Report(text);
 }
 
 // Whether the cell holds anything, a formula's result included. An application

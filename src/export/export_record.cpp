@@ -13,6 +13,7 @@
 #include "export/record_journal.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
 #include "state/window_port.h"
@@ -132,7 +133,7 @@ void ReportRecordsWaiting(WindowPort& window, std::size_t count) {
     if (count == 0) return;
     const std::wstring text = platform::FormatInt(static_cast<std::int64_t>(count)) +
                               L" record(s) waiting: an earlier export was still open";
-    std::fprintf(stderr, "karvelo: %s\n", platform::WideToUtf8(text).c_str());
+    platform::Report(text);
     window.ShowExportProblem(text);
 }
 
@@ -214,10 +215,9 @@ void CatchUpRecords(RecordChannel& channel, WindowPort& window) {
         }
     }
     if (written > 0 || queued > 0) {
-        std::fprintf(stderr,
-                     "karvelo: %d record(s) of the journal written to their files after a stop, "
-                     "%d queued for the workbook\n",
-                     written, queued);
+        platform::Report(std::to_string(written) +
+                         " record(s) of the journal written to their files after a stop, " +
+                         std::to_string(queued) + " queued for the workbook");
     }
 }
 

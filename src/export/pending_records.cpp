@@ -17,6 +17,7 @@
 
 #include "platform/durable_file.h"
 #include "platform/program_path.h"
+#include "platform/report.h"
 #include "state/run_state.h"
 
 namespace karvelo::exports {
@@ -206,8 +207,7 @@ void PendingStore::Clear(const std::string& target) {
     if (spool.empty() || ::unlink(spool.c_str()) == 0 || errno == ENOENT) return;
     // The lines are in the file; a spool left behind carries the check that
     // keeps the next run from writing them again.
-    std::fprintf(stderr, "karvelo: cannot remove %s: %s\n", spool.c_str(),
-                 ErrnoText(errno).c_str());
+    platform::Report("cannot remove " + spool + ": " + ErrnoText(errno));
 }
 
 bool PendingStore::Move(const std::string& from, const std::string& to) {
@@ -277,15 +277,15 @@ void PendingStore::LoadSpools() {
         std::string unread;
         if (!platform::ReadWholeFile(path, text, unread, platform::Links::Refuse) ||
             !ParseSpool(text, target, lines)) {
-            std::fprintf(stderr, "karvelo: ignoring unreadable spool file %s\n", path.c_str());
+            platform::Report("ignoring unreadable spool file " + path);
             continue;
         }
         if (SpoolPath(target) != path) {
             // Should the listing show the renamed file again, it is read again
             // with the same lines.
             if (!AdoptMisnamedSpool(path, target)) {
-                std::fprintf(stderr, "karvelo: ignoring spool file %s: it is not the one for %s\n",
-                             path.c_str(), target.c_str());
+                platform::Report("ignoring spool file " + path + ": it is not the one for " +
+                                 target);
                 continue;
             }
         }

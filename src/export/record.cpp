@@ -10,6 +10,7 @@
 #include "export/csv_export.h"
 #include "export/export_types.h"
 #include "platform/numbers.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 
 namespace karvelo::exports {
@@ -162,9 +163,7 @@ RecordStamp StampNow() {
                                         : stamp.utc != static_cast<std::time_t>(-1) &&
                                               ::localtime_r(&stamp.utc, &t) != nullptr;
     if (!local) {
-        std::fprintf(stderr,
-                     "karvelo: the local time cannot be determined; the record has no date and "
-                     "time\n");
+        platform::Report("the local time cannot be determined; the record has no date and time");
         return stamp;
     }
     stamp.date = TwoDigits(t.tm_mday) + L"." + TwoDigits(t.tm_mon + 1) + L"." +

@@ -14,6 +14,7 @@
 #include "platform/durable_file.h"
 #include "platform/numbers.h"
 #include "platform/program_path.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
 
@@ -56,7 +57,7 @@ std::wstring Wide(const std::string& text) {
 void Tell(StationJournal& j, const std::string& line) {
     if (line == j.told) return;
     j.told = line;
-    if (!line.empty()) std::fprintf(stderr, "karvelo: %s\n", line.c_str());
+    if (!line.empty()) platform::Report(line);
 }
 
 std::string SpoolPath(const std::string& journalPath) {
@@ -113,7 +114,7 @@ void LoadBacklog(StationJournal& j) {
     std::string problem;
     if (!platform::ReadWholeFile(spool, text, problem, platform::Links::Refuse)) return;
     if (!std::string_view(text).starts_with(kSpoolMagic)) {
-        std::fprintf(stderr, "karvelo: ignoring unreadable journal spool %s\n", spool.c_str());
+        platform::Report("ignoring unreadable journal spool " + spool);
         return;
     }
     std::string_view rest = std::string_view(text).substr(kSpoolMagic.size());
@@ -142,8 +143,8 @@ void LoadBacklog(StationJournal& j) {
         j.backlog.push_back(std::move(k));
     }
     if (unreadable > 0) {
-        std::fprintf(stderr, "karvelo: %d unreadable line(s) in the journal spool %s\n", unreadable,
-                     spool.c_str());
+        platform::Report(std::to_string(unreadable) + " unreadable line(s) in the journal spool " +
+                         spool);
     }
 }
 
@@ -183,7 +184,7 @@ void ReplaceDamagedJournal(StationJournal& j) {
                     L" records saved from it)";
     }
     j.notice += L".";
-    std::fprintf(stderr, "karvelo: %s\n", Utf8(j.notice).c_str());
+    platform::Report(Utf8(j.notice));
 }
 
 // Opens the journal for `path` as needed; false with `problem` when it cannot.
@@ -316,8 +317,8 @@ void AssignRecordTarget(const Record& record) {
     if (!EnsureOpen(j, path, problem) ||
         !j.journal->AssignTarget(record.id, static_cast<int>(record.exportType),
                                  Utf8(record.target), EncodeRecord(record), problem)) {
-        std::fprintf(stderr, "karvelo: cannot note the export file of record %s in %s (%s)\n",
-                     record.id.c_str(), path.c_str(), problem.c_str());
+        platform::Report("cannot note the export file of record " + record.id + " in " + path +
+                         " (" + problem + ")");
     }
 }
 
@@ -349,8 +350,7 @@ std::vector<Record> UnwrittenRecords() {
     StationJournal& j = g_journal;
     std::string problem;
     if (!EnsureOpen(j, path, problem)) {
-        std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n", path.c_str(),
-                     problem.c_str());
+        platform::Report("cannot read the record journal " + path + " (" + problem + ")");
     } else {
         // Records kept by an earlier run go in first, where they belong.
         if (!j.backlog.empty() && CommitKept(j, path, nullptr, problem)) {
@@ -360,8 +360,7 @@ std::vector<Record> UnwrittenRecords() {
         ApplyMarks(j);
         std::vector<JournalRecord> rows;
         if (!j.journal->Unwritten(-1, rows, problem)) {
-            std::fprintf(stderr, "karvelo: cannot read the record journal %s (%s)\n", path.c_str(),
-                         problem.c_str());
+            platform::Report("cannot read the record journal " + path + " (" + problem + ")");
         }
         for (const JournalRecord& row : rows) {
             Record r;

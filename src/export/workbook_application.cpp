@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/numbers.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "platform/xlsx/workbook.h"
 
@@ -27,8 +28,7 @@ struct Engine {
         try {
             book->Save();
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "karvelo: records not saved into the workbook: %s\n",
-                         error.what());
+            platform::Report(std::string("records not saved into the workbook: ") + error.what());
         }
     }
 

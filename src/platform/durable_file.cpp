@@ -37,19 +37,36 @@ void SyncFolder(const std::string& folder) {
     ::close(dir);
 }
 
+int PutInPlace(int fd, const std::string& temp, const std::string& path) {
+    // After a successful fsync the data is on disk, so what a later close()
+    // reports changes nothing.
+    if (::fsync(fd) != 0) return errno;
+    if (::rename(temp.c_str(), path.c_str()) != 0) return errno;
+    SyncFolder(FolderOf(path));  // the rename is done; this only makes it durable sooner
+    return 0;
+}
+
+int KeepOwnerAndMode(int fd, const struct stat& old) {
+    struct stat mine {};
+    if (::fstat(fd, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+        // Best effort, and before fchmod, because a change of owner clears
+        // set-id bits.
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
+    }
+    return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+}
+
 std::string ReplaceFileAtomically(const std::string& path, std::string_view data) {
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return ErrnoText(errno);
     int error = WriteAll(fd, data);
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error == 0) error = PutInPlace(fd, temp, path);
+    ::close(fd);
     if (error != 0) {
         ::unlink(temp.c_str());
         return ErrnoText(error);
     }
-    SyncFolder(FolderOf(path));  // the rename is done; this only makes it durable sooner
     return {};
 }
 

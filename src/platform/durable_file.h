@@ -2,6 +2,8 @@
 // Files that must survive a crash or a power cut: written whole, synced, and
 // put in place in one step; and files read back whole.
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,18 @@ void SyncFolder(const std::string& folder);
 
 // The folder part of a path, with its separator ("" for a bare name).
 std::string FolderOf(const std::string& path);
+
+// Puts the temporary file `temp`, written and open as `fd`, in the place of
+// `path`: synced, renamed over it, and the folder synced. 0 on success, else
+// the errno that stopped it (`path` is then untouched; `temp` is the
+// caller's to remove). `fd` stays open.
+int PutInPlace(int fd, const std::string& temp, const std::string& path);
+
+// Gives the file open as `fd` the permissions of `old`, and its owner where
+// this process may (a station run as root must not take an operator's file
+// over; an ordinary user cannot give a file away). 0 or the errno of the
+// permissions.
+int KeepOwnerAndMode(int fd, const struct stat& old);
 
 // Replaces `path` with `data` in one step: a temporary file beside it, synced,
 // then renamed over it, and the folder synced. Empty on success, else what

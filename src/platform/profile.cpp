@@ -1,4 +1,5 @@
 #include "platform/profile.h"
+#include "platform/durable_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -220,10 +221,6 @@ bool IsText(const std::vector<std::wstring>& lines) {
     return true;
 }
 
-std::wstring ErrnoText(int error) {
-    return Utf8ToWide(std::error_code(error, std::generic_category()).message());
-}
-
 void SplitPath(const std::string& path, std::string& dir, std::string& base) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -292,26 +289,6 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-void SyncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);  // the rename is done; this only makes it durable sooner
-    ::close(fd);
-}
-
 // The temporary file of a write is ".<name>.XXXXXX" beside its target, where
 // mkostemp fills in the six characters: a hidden name, short enough for
 // NAME_MAX whatever the target's length.
@@ -372,28 +349,18 @@ bool ReplaceFile(const std::string& target, std::string_view data, const struct 
     const int fd = CreateLockedTemporary(dir, base, temporary);
     if (fd < 0) return false;
 
-    bool ok = WriteAll(fd, data);
-    if (ok && old != nullptr) {
-        struct stat mine {};
-        if (::fstat(fd, &mine) == 0 && (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)) {
-            // Best effort: only a privileged process may give the file away. Done
-            // before fchmod because a change of owner clears set-id bits.
-            (void)!::fchown(fd, old->st_uid, old->st_gid);
-        }
+    bool ok = WriteAll(fd, data) == 0;
+    if (old != nullptr) {
+        ok = ok && KeepOwnerAndMode(fd, *old) == 0;
+    } else {
+        ok = ok && ::fchmod(fd, 0644 & ~CurrentUmask()) == 0;
     }
-    const mode_t mode = old != nullptr ? (old->st_mode & 07777) : (0644 & ~CurrentUmask());
-    ok = ok && ::fchmod(fd, mode) == 0;
-    // After a successful fsync the data is on disk, so what close() reports
-    // afterwards changes nothing.
-    ok = ok && ::fsync(fd) == 0;
-    // Renamed while still open and locked, so that no cleanup takes it for a
-    // leftover between the two steps.
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    // Put in place while still open and locked, so that no cleanup takes it
+    // for a leftover between the two steps.
+    ok = ok && PutInPlace(fd, temporary, target) == 0;
     if (!ok) ::unlink(temporary.c_str());
     ::close(fd);
-    if (!ok) return false;
-    SyncDirectory(dir);
-    return true;
+    return ok;
 }
 
 }  // namespace
@@ -422,7 +389,7 @@ std::wstring ProfileDocument::Problem() const {
         case ProfileSource::Read:
             return {};
         case ProfileSource::Unreadable:
-            return ErrnoText(error_);
+            return Utf8ToWide(ErrnoText(error_));
         case ProfileSource::NotAFile:
             if (fileType_ == S_IFDIR) return L"it is a folder";
             if (fileType_ == S_IFIFO) return L"it is a named pipe";

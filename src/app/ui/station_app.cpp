@@ -11,6 +11,7 @@
 #include "app/ui/termination_signals.h"
 #include "platform/display.h"
 #include "platform/keystate.h"
+#include "platform/report.h"
 #include "platform/session_platform.h"
 #include "state/window_port.h"
 
@@ -28,9 +29,9 @@ void ChooseWindowPlatform(bool platformChosen) {
             setenv("QT_QPA_PLATFORM", "xcb", 1);
             break;
         case platform::SessionPlatform::NoXWayland:
-            std::fprintf(stderr,
-                         "karvelo: Wayland session without XWayland (DISPLAY is not set): the "
-                         "window cannot stay on top and the global send key does not work\n");
+            platform::Report(
+                "Wayland session without XWayland (DISPLAY is not set): the window cannot stay "
+                "on top and the global send key does not work");
             break;
     }
 }
@@ -46,12 +47,12 @@ int RunStation(int& argc, char** argv, bool batch, bool platformChosen) {
         const platform::DisplayState display = platform::FindDisplay();
         if (display != platform::DisplayState::Available) {
             if (!batch) {
-                std::fprintf(stderr,
-                             "karvelo: no display found (%s); start it on a desktop, or without "
-                             "one with \"-platform offscreen\" or \"--batch\"\n",
-                             display == platform::DisplayState::NotSet
-                                 ? "DISPLAY is not set"
-                                 : "the display named by DISPLAY cannot be reached");
+                platform::Report(std::string("no display found (") +
+                                 (display == platform::DisplayState::NotSet
+                                      ? "DISPLAY is not set"
+                                      : "the display named by DISPLAY cannot be reached") +
+                                 "); start it on a desktop, or without one with \"-platform "
+                                 "offscreen\" or \"--batch\"");
                 return 1;
             }
             setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/report.h"
 #include "platform/shared_library.h"
 
 namespace karvelo::marposs {
@@ -34,8 +35,7 @@ std::unique_ptr<MarpossLibrary> LoadMarpossLibrary(const std::string& folder) {
     if (!lib.loaded()) {
         // Only a broken copy is worth a word: no box at all is the usual case.
         if (lib.foundBeside()) {
-            std::fprintf(stderr, "karvelo: %s cannot be used: %s\n", kLibraryName,
-                         lib.error().c_str());
+            platform::Report(std::string(kLibraryName) + " cannot be used: " + lib.error());
         }
         return nullptr;
     }
@@ -43,8 +43,9 @@ std::unique_ptr<MarpossLibrary> LoadMarpossLibrary(const std::string& folder) {
     const auto read = reinterpret_cast<ReadValueFn>(lib.Symbol("MarpossReadValue"));
     if (init == nullptr || read == nullptr) {
         // Calling through a missing entry point would crash the station.
-        std::fprintf(stderr, "karvelo: %s has no %s: the Marposs box stays unavailable\n",
-                     lib.path().c_str(), init == nullptr ? "MarpossInit" : "MarpossReadValue");
+        platform::Report(lib.path() + " has no " +
+                         (init == nullptr ? "MarpossInit" : "MarpossReadValue") +
+                         ": the Marposs box stays unavailable");
         return nullptr;
     }
     return std::make_unique<LoadedMarposs>(std::move(lib), init, read);

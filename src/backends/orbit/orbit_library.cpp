@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/report.h"
 #include "platform/shared_library.h"
 #include "platform/text_encoding.h"
 
@@ -76,8 +77,7 @@ std::unique_ptr<OrbitLibrary> LoadOrbitLibrary(const std::string& folder) {
     platform::SharedLibrary lib = platform::SharedLibrary::Load(kLibraryName, folder);
     if (!lib.loaded()) {
         if (lib.foundBeside()) {
-            std::fprintf(stderr, "karvelo: %s cannot be used: %s\n", kLibraryName,
-                         lib.error().c_str());
+            platform::Report(std::string(kLibraryName) + " cannot be used: " + lib.error());
         }
         return nullptr;
     }

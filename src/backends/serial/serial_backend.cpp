@@ -10,6 +10,7 @@
 #include "backends/serial/zento_com.h"
 #include "devices/catalogue.h"
 #include "platform/numbers.h"
+#include "platform/report.h"
 #include "platform/text_encoding.h"
 #include "platform/wait.h"
 
@@ -45,7 +46,7 @@ void SendAfterOpen(SerialLine& port, std::string_view bytes) {
 }  // namespace
 
 void ReportOnStandardError(const std::string& line) {
-    std::fprintf(stderr, "karvelo: %s\n", line.c_str());
+    platform::Report(line);
 }
 
 PortFactory TtyPortFactory(const RunState& run) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/durable_file.h"
 #include "platform/text_encoding.h"
 #include "platform/xlsx/workbook.h"
 
@@ -22,12 +23,7 @@ std::wstring W(const std::string& s) {
 }
 
 std::wstring ErrnoText(int error) {
-    return W(std::strerror(error));
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    return W(platform::ErrnoText(error));
 }
 
 // What a file that is not a zip package is, for the operator.
@@ -121,7 +117,6 @@ std::optional<std::string> ZipPackage::Read(const std::string& name) const {
 
 void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
                       const std::map<std::string, bool>& removed) {
-    const std::string folder = FolderOf(path_);
     const std::wstring failed = L"The workbook " + W(path_) + L" cannot be saved: ";
     struct stat original {};
     if (::stat(path_.c_str(), &original) != 0) {
@@ -159,17 +154,12 @@ void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
                 ::close(fd);
                 fail(ErrnoText(error));
             }
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w =
-                    ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
-                if (w < 0) {
-                    if (errno == EINTR) continue;
-                    const int error = errno;
-                    ::close(in);
-                    ::close(fd);
-                    fail(ErrnoText(error));
-                }
-                done += w;
+            const int error =
+                WriteAll(fd, std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+            if (error != 0) {
+                ::close(in);
+                ::close(fd);
+                fail(ErrnoText(error));
             }
         }
         ::close(in);
@@ -219,22 +209,14 @@ void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
         fail(why);
     }
 
-    // On the disk before it takes the file's place, with the file's permissions.
+    // On the disk before it takes the file's place, with the file's owner and
+    // permissions.
     const int synced = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
     if (synced < 0) fail(ErrnoText(errno));
-    // The owner too where allowed (a station run as root must not take the
-    // operator's workbook over); an ordinary user cannot give a file away.
-    [[maybe_unused]] const int owned = ::fchown(synced, original.st_uid, original.st_gid);
-    const bool durable = ::fchmod(synced, original.st_mode & 07777) == 0 && ::fsync(synced) == 0;
-    const int syncError = errno;
+    int placed = KeepOwnerAndMode(synced, original);
+    if (placed == 0) placed = PutInPlace(synced, temp, path_);
     ::close(synced);
-    if (!durable) fail(ErrnoText(syncError));
-    if (::rename(temp.c_str(), path_.c_str()) != 0) fail(ErrnoText(errno));
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    if (placed != 0) fail(ErrnoText(placed));
 
     zip_discard(archive_);
     archive_ = nullptr;
