@@ -18,7 +18,7 @@
 #include "state/run_state.h"
 #include "state/window_port.h"
 #ifdef KARVELO_WITH_WINDOW
-#include "app/ui/station_app.h"
+#include "ui/station/station_app.h"
 #endif
 
 namespace {

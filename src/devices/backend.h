@@ -10,6 +10,7 @@
 // close run on the user-interface thread while the acquisition is paused;
 // request and read run on the acquisition thread.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ class Backend {
     // for a slot of `type` (adapter serial numbers, card axes); empty when it
     // has no list to offer.
     virtual std::vector<std::wstring> ListDevices(const DeviceType&) { return {}; }
+    // Shows the transport's own set-up dialog over the given window, where it
+    // has one.
+    virtual void ShowSetup(std::uintptr_t parentWindow) { (void)parentWindow; }
 };
 
 }  // namespace karvelo::devices

@@ -2,7 +2,7 @@
 // probe against pseudo-terminals mapped through [PORTS], and the main
 // window's ">>" around it.
 
-#include "devices/ui/device_config_dialog.h"
+#include "ui/devices/device_config_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,12 @@
 #include <sstream>
 
 #include "app/configuration.h"
-#include "app/ui/batch_mode.h"
 #include "platform/profile.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
+#include "ui/station/batch_mode.h"
 
 namespace karvelo::testing {
 namespace {
@@ -49,6 +49,9 @@ class DeviceConfig : public ::testing::Test {
         sources.busSetup = [this](std::uintptr_t parent) { setupParents.push_back(parent); };
         sources.errorBox = [this](const std::wstring& caption, const std::wstring& text) {
             errors.push_back(caption + L": " + text);
+        };
+        sources.saveSettings = [](const platform::ProfileDocument& doc, const std::string& path) {
+            app::SaveSettingsDocument(doc, path);
         };
         dialog = std::make_unique<DeviceConfigDialog>(std::move(sources));
         dialog->Open(3);

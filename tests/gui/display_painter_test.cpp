@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/ui/display_painter.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "ui/station/display_painter.h"
 
 namespace karvelo::testing {
 namespace {

@@ -18,12 +18,12 @@
 #include <fstream>
 
 #include "app/timers.h"
-#include "export/ui/excel_config_dialog.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
 #include "support/export_now.h"
 #include "support/workbook_tool.h"
+#include "ui/export/excel_config_dialog.h"
 
 namespace karvelo::testing {
 namespace {

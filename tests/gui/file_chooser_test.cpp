@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/batch_mode.h"
 #include "support/temp_dir.h"
+#include "ui/station/batch_mode.h"
 
 namespace karvelo::testing {
 namespace {

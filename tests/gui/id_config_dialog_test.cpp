@@ -10,11 +10,11 @@
 #include <QTimer>
 
 #include "app/timers.h"
-#include "app/ui/qt_window_port.h"
-#include "export/ui/id_config_dialog.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "ui/export/id_config_dialog.h"
+#include "ui/station/qt_window_port.h"
 
 namespace karvelo::testing {
 namespace {

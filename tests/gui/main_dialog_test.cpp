@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "app/timers.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/qt_window_port.h"
 #include "platform/profile.h"
 #include "state/control_ids.h"
 #include "state/window_port.h"
 #include "station_window_fixture.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/qt_window_port.h"
 
 namespace karvelo::testing {
 namespace {

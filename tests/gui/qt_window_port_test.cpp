@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "app/timers.h"
-#include "app/ui/qt_window_port.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
 #include "station_window_fixture.h"
+#include "ui/station/qt_window_port.h"
 
 namespace karvelo::testing {
 namespace {

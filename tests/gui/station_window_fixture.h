@@ -11,11 +11,11 @@
 #include <string>
 
 #include "app/configuration.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/main_dialog.h"
 #include "platform/profile.h"
 #include "state/run_state.h"
 #include "support/temp_dir.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/main_dialog.h"
 
 namespace karvelo::testing {
 

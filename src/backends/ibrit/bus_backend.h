@@ -35,6 +35,7 @@ class BusBackend : public devices::Backend {
     // dialog's "IBRIT>>" button). The driver is not initialised again here:
     // the next OpenAll does that. False when there is no driver to ask.
     bool Setup(std::uintptr_t parentWindow);
+    void ShowSetup(std::uintptr_t parentWindow) override { Setup(parentWindow); }
 
     bool ready() const { return busReady_; }
     std::int32_t staleCount() const { return busStaleCount_; }

@@ -1,4 +1,4 @@
-#include "app/ui/qt_window_port.h"
+#include "ui/station/qt_window_port.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -9,11 +9,11 @@
 #include <cstdio>
 
 #include "app/timers.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/main_dialog.h"
-#include "app/ui/thread_handoff.h"
 #include "platform/text_encoding.h"
 #include "state/run_state.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/main_dialog.h"
+#include "ui/station/thread_handoff.h"
 
 namespace karvelo::app {
 namespace {

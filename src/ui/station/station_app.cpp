@@ -1,4 +1,4 @@
-#include "app/ui/station_app.h"
+#include "ui/station/station_app.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -6,14 +6,14 @@
 #include <memory>
 
 #include "app/configuration.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/main_dialog.h"
-#include "app/ui/termination_signals.h"
 #include "platform/display.h"
 #include "platform/keystate.h"
 #include "platform/report.h"
 #include "platform/session_platform.h"
 #include "state/window_port.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/main_dialog.h"
+#include "ui/station/termination_signals.h"
 
 namespace karvelo::app {
 

@@ -11,6 +11,8 @@
 #include <QDialog>
 #include <map>
 
+#include "ui/settings_saver.h"
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -28,7 +30,7 @@ class IdConfigDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit IdConfigDialog(QWidget* parent = nullptr);
+    explicit IdConfigDialog(ui::SaveSettings save, QWidget* parent = nullptr);
 
     // Fills the dialog from the active configuration file (the open step).
     void Open();
@@ -43,6 +45,7 @@ class IdConfigDialog : public QDialog {
     QWidget* control(int id) const;
 
   private:
+    ui::SaveSettings save_;
     void ShowFileControls(int choice);
 
     QComboBox* list_ = nullptr;

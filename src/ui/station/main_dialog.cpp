@@ -1,4 +1,4 @@
-#include "app/ui/main_dialog.h"
+#include "ui/station/main_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,22 +26,21 @@
 
 #include "app/configuration.h"
 #include "app/timers.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/qt_window_port.h"
 #include "app/version.h"
-#include "backends/ibrit/bus_backend.h"
 #include "devices/catalogue.h"
-#include "devices/ui/device_config_dialog.h"
 #include "export/csv_export.h"
 #include "export/export_record.h"
 #include "export/export_types.h"
-#include "export/ui/id_config_dialog.h"
 #include "export/workbook_application.h"
 #include "platform/wait.h"
 #include "platform/window_placement.h"
 #include "resources/artwork.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
+#include "ui/devices/device_config_dialog.h"
+#include "ui/export/id_config_dialog.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/qt_window_port.h"
 
 namespace karvelo::app {
 namespace {
@@ -231,6 +230,11 @@ QString FromWide(const std::wstring& text) {
     return QString::fromStdWString(text);
 }
 
+// The dialogs keep their settings the station's way.
+void SaveSettings(const platform::ProfileDocument& document, const std::string& path) {
+    SaveSettingsDocument(document, path);
+}
+
 platform::ScreenRect ToScreenRect(const QRect& r) {
     return {r.left(), r.top(), r.width(), r.height()};
 }
@@ -282,7 +286,7 @@ MainDialog::MainDialog(QWidget* parent)
       port_(std::make_unique<QtWindowPort>(*this)),
       station_(std::make_unique<Station>(g_run, *port_)),
       excel_(std::make_unique<exports::ExcelLink>(*port_, exports::WorkbookEngineFactory())),
-      idConfig_(std::make_unique<exports::IdConfigDialog>(this)) {
+      idConfig_(std::make_unique<exports::IdConfigDialog>(&SaveSettings, this)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
     setWindowTitle(QStringLiteral("KARVELO"));
@@ -298,7 +302,7 @@ MainDialog::MainDialog(QWidget* parent)
 
     deviceConfig_ = std::make_unique<devices::DeviceConfigDialog>(DeviceConfigSources(), this);
     hooks_.configureDevice = [this](int slot) { deviceConfig_->Run(slot); };
-    excelConfig_ = std::make_unique<exports::ExcelConfigDialog>(this);
+    excelConfig_ = std::make_unique<exports::ExcelConfigDialog>(&SaveSettings, this);
     hooks_.configureExport = [this] { excelConfig_->Run(); };
     hooks_.endProcess = &EndProcessNow;
 
@@ -326,14 +330,14 @@ devices::DeviceConfigSources MainDialog::DeviceConfigSources() {
     sources.ftdiSerials = lister(Transport::FtdiUsb);
     sources.cardAxes = lister(Transport::CounterCard);
     sources.busSetup = [this](std::uintptr_t parent) {
-        if (auto* bus = dynamic_cast<ibrit::BusBackend*>(
-                station_->devices().BackendFor(Transport::IbritBus))) {
-            bus->Setup(parent);
+        if (devices::Backend* bus = station_->devices().BackendFor(Transport::IbritBus)) {
+            bus->ShowSetup(parent);
         }
     };
     sources.errorBox = [this](const std::wstring& caption, const std::wstring& text) {
         port_->MessageBox(caption, text, MessageIcon::Error);
     };
+    sources.saveSettings = &SaveSettings;
     return sources;
 }
 

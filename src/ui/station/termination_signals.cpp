@@ -1,4 +1,4 @@
-#include "app/ui/termination_signals.h"
+#include "ui/station/termination_signals.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "export/ui/excel_config_dialog.h"
+#include "ui/export/excel_config_dialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -12,12 +12,11 @@
 #include <QRadioButton>
 #include <string>
 
-#include "app/configuration.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/display_painter.h"
 #include "export/csv_export.h"
 #include "platform/program_path.h"
 #include "state/run_state.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/display_painter.h"
 
 namespace karvelo::exports {
 namespace {
@@ -58,7 +57,8 @@ QString Q(const std::wstring& text) {
 
 }  // namespace
 
-ExcelConfigDialog::ExcelConfigDialog(QWidget* parent) : QDialog(parent) {
+ExcelConfigDialog::ExcelConfigDialog(ui::SaveSettings save, QWidget* parent)
+    : QDialog(parent), save_(std::move(save)) {
     setWindowTitle(QStringLiteral("EXCEL Configuration"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -298,7 +298,7 @@ void ExcelConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteExcelDialogValues(doc, v);
-    app::SaveSettingsDocument(doc, path);
+    save_(doc, path);
     QDialog::accept();
 }
 

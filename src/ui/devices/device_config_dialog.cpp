@@ -1,4 +1,4 @@
-#include "devices/ui/device_config_dialog.h"
+#include "ui/devices/device_config_dialog.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -12,15 +12,14 @@
 #include <QThread>
 #include <algorithm>
 
-#include "app/configuration.h"
-#include "app/ui/batch_mode.h"
-#include "app/ui/display_painter.h"
 #include "backends/serial/com_probe.h"
 #include "devices/catalogue.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
 #include "state/run_state.h"
 #include "state/slot_settings.h"
+#include "ui/station/batch_mode.h"
+#include "ui/station/display_painter.h"
 
 namespace karvelo::devices {
 namespace {
@@ -315,7 +314,7 @@ void DeviceConfigDialog::OnRequestChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteRequestChoice(doc, slot_, index, confirmed);
-    app::SaveSettingsDocument(doc, path);
+    sources_.saveSettings(doc, path);
     sendTime_->setVisible(ShowsSendTime(index));
 }
 
@@ -323,7 +322,7 @@ void DeviceConfigDialog::OnTextSourceChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSourceChoice(doc, slot_, index);
-    app::SaveSettingsDocument(doc, path);
+    sources_.saveSettings(doc, path);
     textFile_->setVisible(index != 0);
     browse_->setVisible(index != 0);
 }
@@ -374,7 +373,7 @@ void DeviceConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteSlotKeyTexts(doc, slot_, texts);
-    app::SaveSettingsDocument(doc, path);
+    sources_.saveSettings(doc, path);
     QDialog::accept();
 }
 

@@ -20,6 +20,7 @@
 
 #include "devices/device_config.h"
 #include "devices/device_type.h"
+#include "ui/settings_saver.h"
 
 class QComboBox;
 class QLineEdit;
@@ -42,6 +43,8 @@ struct DeviceConfigSources {
     std::function<void(std::uintptr_t parentWindow)> busSetup;
     // A message box with the error icon.
     std::function<void(const std::wstring& caption, const std::wstring& text)> errorBox;
+    // Keeps a changed settings document.
+    ui::SaveSettings saveSettings;
 };
 
 class DeviceConfigDialog : public QDialog {

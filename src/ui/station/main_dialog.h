@@ -19,11 +19,11 @@
 #include <string_view>
 
 #include "app/station.h"
-#include "app/ui/display_painter.h"
 #include "devices/device_set.h"
-#include "devices/ui/device_config_dialog.h"
 #include "export/excel_export.h"
-#include "export/ui/excel_config_dialog.h"
+#include "ui/devices/device_config_dialog.h"
+#include "ui/export/excel_config_dialog.h"
+#include "ui/station/display_painter.h"
 
 class QLabel;
 

@@ -1,4 +1,4 @@
-#include "app/ui/display_painter.h"
+#include "ui/station/display_painter.h"
 
 #include <QFontMetrics>
 #include <QPainter>

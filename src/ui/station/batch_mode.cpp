@@ -1,4 +1,4 @@
-#include "app/ui/batch_mode.h"
+#include "ui/station/batch_mode.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "export/ui/id_config_dialog.h"
+#include "ui/export/id_config_dialog.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -7,13 +7,12 @@
 #include <QPushButton>
 #include <string>
 
-#include "app/configuration.h"
-#include "app/ui/batch_mode.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/program_path.h"
 #include "state/run_state.h"
 #include "state/slot_settings.h"
+#include "ui/station/batch_mode.h"
 
 namespace karvelo::exports {
 namespace {
@@ -29,7 +28,8 @@ std::string ActiveFile() {
 
 }  // namespace
 
-IdConfigDialog::IdConfigDialog(QWidget* parent) : QDialog(parent) {
+IdConfigDialog::IdConfigDialog(ui::SaveSettings save, QWidget* parent)
+    : QDialog(parent), save_(std::move(save)) {
     setWindowTitle(QStringLiteral("ID CONFIGURATION"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -91,7 +91,7 @@ void IdConfigDialog::OnChoiceChanged(int index) {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSourceChoice(doc, kIdEntry, index);
-    app::SaveSettingsDocument(doc, path);
+    save_(doc, path);
     ShowFileControls(index);
 }
 
@@ -117,7 +117,7 @@ void IdConfigDialog::accept() {
     const std::string path = ActiveFile();
     platform::ProfileDocument doc = platform::ProfileDocument::Load(path);
     WriteTextSource(doc, kIdEntry, choice, g_run.TextPath[kIdEntry].str(), fileName);
-    app::SaveSettingsDocument(doc, path);
+    save_(doc, path);
     QDialog::accept();
 }
 

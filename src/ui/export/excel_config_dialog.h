@@ -13,6 +13,7 @@
 #include <map>
 
 #include "export/excel_config.h"
+#include "ui/settings_saver.h"
 
 class QCheckBox;
 class QComboBox;
@@ -72,7 +73,7 @@ class ExcelConfigDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit ExcelConfigDialog(QWidget* parent = nullptr);
+    explicit ExcelConfigDialog(ui::SaveSettings save, QWidget* parent = nullptr);
 
     // Fills the controls from the active configuration file.
     void Open();
@@ -91,6 +92,7 @@ class ExcelConfigDialog : public QDialog {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    ui::SaveSettings save_;
     // A rectangle in dialog units, as pixels.
     static QRect Dlu(int x, int y, int width, int height);
     void CreateControls();
