@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,14 @@ using excel::AutomationError;
 
 // The engine's state, shared by every object the application hands out, as
 // the objects of a live application share its process.
+// A workbook that needs more memory than the station can have is a message,
+// never the end of the station.
+std::wstring NoMemory(const std::string& path) {
+    return (path.empty() ? std::wstring(L"The workbook")
+                         : L"The workbook " + platform::Utf8ToWide(path)) +
+           L" needs more memory than the station can have; it is not read.";
+}
+
 struct Engine {
     std::unique_ptr<xlsx::Workbook> book;
 
@@ -44,6 +53,10 @@ struct Engine {
             throw AutomationError(error.text() +
                                   L" The records written stay in memory and are saved with the "
                                   L"next save.");
+        } catch (const std::bad_alloc&) {
+            throw AutomationError(NoMemory(Book().Path()) +
+                                  L" The records written stay in memory and are saved with the "
+                                  L"next save.");
         }
     }
 
@@ -63,6 +76,8 @@ struct Engine {
             book = xlsx::Workbook::Open(current.Path());
         } catch (const xlsx::WorkbookError& error) {
             throw AutomationError(error.text());
+        } catch (const std::bad_alloc&) {
+            throw AutomationError(NoMemory(current.Path()));
         }
     }
 };
@@ -76,6 +91,8 @@ auto Translate(Work work) -> decltype(work()) {
         return work();
     } catch (const xlsx::WorkbookError& error) {
         throw AutomationError(error.text());
+    } catch (const std::bad_alloc&) {
+        throw AutomationError(NoMemory({}));
     }
 }
 
@@ -216,6 +233,8 @@ class EngineWorkbooks : public excel::Workbooks {
                 engine_->book = xlsx::Workbook::Open(path);
             } catch (const xlsx::WorkbookError& error) {
                 throw AutomationError(error.text());
+            } catch (const std::bad_alloc&) {
+                throw AutomationError(NoMemory(path));
             }
         }
         return std::make_shared<EngineWorkbook>(engine_);

@@ -11,6 +11,7 @@
 #include "support/sim_process.h"
 #include "support/station_process.h"
 #include "support/temp_dir.h"
+#include "support/x_desktop.h"
 #include "support/xvfb.h"
 
 #include <X11/Xlib.h>
@@ -46,7 +47,17 @@ TEST(SendKey, PressedWhileAnotherWindowHasTheFocus) {
 
     Display* desk = XOpenDisplay(xvfb.display().c_str());
     ASSERT_NE(desk, nullptr);
-    std::this_thread::sleep_for(1500ms);  // the station is up and has raised its window
+    // The station is up and has raised its window and taken the focus, so
+    // that the focus given away below stays given away.
+    ASSERT_NE(karvelo::testing::WaitForWindow(desk, "KARVELO"), 0u) << install.Read("station.err");
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    for (;;) {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(desk, &focus, &revert);
+        if (focus > PointerRoot || std::chrono::steady_clock::now() > end) break;
+        std::this_thread::sleep_for(20ms);
+    }
     const Window other =
         XCreateSimpleWindow(desk, DefaultRootWindow(desk), 400, 400, 200, 100, 0, 0, 0);
     XMapRaised(desk, other);

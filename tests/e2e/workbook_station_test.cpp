@@ -199,6 +199,27 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
     return n;
 }
 
+// A few kilobytes whose zip index claims a 4 GiB sheet: every record is
+// refused with a message naming the file, and the station runs on.
+TEST_F(WorkbookStationTest, AWorkbookThatClaimsAHugeSheetIsRefusedAndTheStationRunsOn) {
+    ASSERT_EQ(std::system(("'" + std::string(KARVELO_SOURCE_DIR) +
+                           "/scripts/make-demo-workbook' '" + install.file("liar.xlsx") + "'")
+                              .c_str()),
+              0);
+    wb::ClaimSize(install.file("liar.xlsx"), "xl/worksheets/sheet1.xml", 0xFFFFFFF0u);
+    Configure("liar.xlsx", "Demo operator", "0.3");
+    Station station(install);
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (Occurrences(install.Read("station.err"), "claims 4095 MiB") < 2 &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(station.Stop(SIGTERM), 0) << "the station ended by itself";
+    const std::string errors = install.Read("station.err");
+    EXPECT_GE(Occurrences(errors, "claims 4095 MiB"), 2u) << errors;
+    EXPECT_NE(errors.find("liar.xlsx"), std::string::npos) << errors;
+}
+
 TEST_F(WorkbookStationTest, ASecondRunKeepsTheWorkbookAsTheFirstRunLeftIt) {
     Configure("demo.xlsx", "first run", "0.3");
     {

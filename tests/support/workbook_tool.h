@@ -2,6 +2,7 @@
 // Workbooks made and read for the tests by tools other than the station's own
 // engine (tests/support/workbook_tool.py: openpyxl, zipfile, LibreOffice).
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <stdexcept>
@@ -108,6 +109,11 @@ inline std::string ConvertToCsv(const std::string& path, const std::string& work
 // a zip holding just that part when `path` does not exist.
 inline void PutPart(const std::string& path, const std::string& part, const std::string& file) {
     Run({"put", path, part, file});
+}
+
+// Makes the zip's headers say that `part` inflates to `bytes` (a lie).
+inline void ClaimSize(const std::string& path, const std::string& part, std::uint32_t bytes) {
+    Run({"claim", path, part, std::to_string(bytes)});
 }
 
 // LibreOffice's own .xlsx of the file, written into `workFolder`; its path.

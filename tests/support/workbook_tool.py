@@ -219,6 +219,23 @@ def put(path, name, source):
         rewrite(path, {name: f.read()})
 
 
+def claim(path, name, size):
+    """Makes the zip's headers say that part `name` inflates to `size` bytes."""
+    size, wanted = int(size), name.encode()
+    data = bytearray(open(path, "rb").read())
+    # (signature, offset of the uncompressed size, of the name's length, of the name)
+    for signature, at_size, at_length, at_name in ((b"PK\x01\x02", 24, 28, 46),
+                                                   (b"PK\x03\x04", 22, 26, 30)):
+        i = data.find(signature)
+        while i >= 0:
+            length = int.from_bytes(data[i + at_length:i + at_length + 2], "little")
+            if data[i + at_name:i + at_name + length] == wanted:
+                data[i + at_size:i + at_size + 4] = size.to_bytes(4, "little")
+            i = data.find(signature, i + 4)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def main():
     command, args = sys.argv[1], sys.argv[2:]
     {"make": lambda: make(args[0], args[1:]), "make-rich": lambda: make_rich(args[0]),
@@ -226,7 +243,8 @@ def main():
      "entries": lambda: entries(args[0]), "csv": lambda: csv(*args), "resave": lambda: resave(*args),
      "put": lambda: put(*args), "layout": lambda: layout(*args),
      "freeze": lambda: freeze(*args), "calc-chain": lambda: calc_chain(args[0], args[1:]),
-     "order": lambda: order(*args), "part": lambda: part(*args)}[command]()
+     "order": lambda: order(*args), "part": lambda: part(*args),
+     "claim": lambda: claim(*args)}[command]()
 
 
 if __name__ == "__main__":

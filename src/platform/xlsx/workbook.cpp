@@ -116,9 +116,18 @@ std::string RelsPathOf(const std::string& part) {
     return folder + "_rels/" + name + ".rels";
 }
 
+// The column of a cell reference ("B7": 2). A sheet ends at column XFD, so
+// more than three letters are no column of it: they count as past the last,
+// before the arithmetic could overflow.
 std::int32_t ColumnOfRef(const char* ref) {
+    constexpr int kMaxLetters = 3;
+    constexpr std::int32_t kPastLastColumn = 16385;
     std::int32_t column = 0;
-    for (const char* p = ref; *p >= 'A' && *p <= 'Z'; ++p) column = column * 26 + (*p - 'A' + 1);
+    int letters = 0;
+    for (const char* p = ref; *p >= 'A' && *p <= 'Z'; ++p) {
+        if (++letters > kMaxLetters) return kPastLastColumn;
+        column = column * 26 + (*p - 'A' + 1);
+    }
     return column;
 }
 

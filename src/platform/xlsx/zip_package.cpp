@@ -5,10 +5,12 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "platform/durable_file.h"
@@ -96,22 +98,45 @@ bool ZipPackage::Has(const std::string& name) const {
 std::optional<std::string> ZipPackage::Read(const std::string& name) const {
     const zip_int64_t index = zip_name_locate(archive_, name.c_str(), 0);
     if (index < 0) return std::nullopt;
+    const std::wstring part = L"The part " + W(name) + L" of " + W(path_);
     zip_stat_t st;
     zip_stat_init(&st);
-    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
-        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" cannot be read.");
+    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
+        (st.valid & ZIP_STAT_SIZE) == 0) {
+        throw WorkbookError(part + L" cannot be read.");
+    }
+    const auto mib = [](std::uint64_t bytes) { return std::to_wstring(bytes >> 20) + L" MiB"; };
+    if (st.size > kMaxPartBytes) {
+        throw WorkbookError(part + L" claims " + mib(st.size) + L", more than the " +
+                            mib(kMaxPartBytes) + L" the station reads from one part.");
+    }
+    if (inflated_ + st.size > kMaxPackageBytes) {
+        throw WorkbookError(L"The workbook " + W(path_) + L" holds more than the " +
+                            mib(kMaxPackageBytes) + L" the station reads from one workbook.");
     }
     zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
-        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" cannot be read: " +
-                            W(zip_strerror(archive_)) + L".");
+        throw WorkbookError(part + L" cannot be read: " + W(zip_strerror(archive_)) + L".");
     }
-    std::string bytes(static_cast<std::size_t>(st.size), '\0');
-    const zip_int64_t got = zip_fread(file, bytes.data(), st.size);
+    // Inflated piece by piece up to the size the index declares, and one byte
+    // beyond to find a part that holds more: memory follows what is really
+    // there, never what a header claims.
+    constexpr std::size_t kPiece = 1 << 20;
+    std::string bytes;
+    bool damaged = false;
+    while (!damaged) {
+        const std::uint64_t wanted = st.size + 1 - bytes.size();
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kPiece));
+        const std::size_t had = bytes.size();
+        bytes.resize(had + piece);
+        const zip_int64_t got = zip_fread(file, bytes.data() + had, piece);
+        if (got < 0) damaged = true;
+        bytes.resize(had + static_cast<std::size_t>(std::max<zip_int64_t>(got, 0)));
+        if (got <= 0 || bytes.size() > st.size) break;
+    }
     zip_fclose(file);
-    if (got < 0 || static_cast<zip_uint64_t>(got) != st.size) {
-        throw WorkbookError(L"The part " + W(name) + L" of " + W(path_) + L" is damaged.");
-    }
+    if (damaged || bytes.size() != st.size) throw WorkbookError(part + L" is damaged.");
+    inflated_ += st.size;
     return bytes;
 }
 

@@ -3,6 +3,7 @@
 // replaces some parts and keeps every other one byte for byte, written beside
 // the file and put in its place in one step.
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,8 +33,16 @@ class ZipPackage {
     ZipPackage(const ZipPackage&) = delete;
     ZipPackage& operator=(const ZipPackage&) = delete;
 
+    // What the station inflates at most: one part, and all parts read from
+    // one package together. A workbook that a spreadsheet program writes
+    // for a gauging bench stays far below; a file beyond them is refused, so
+    // that a few kilobytes that claim a huge part cannot take the memory.
+    static constexpr std::uint64_t kMaxPartBytes = 256ULL << 20;
+    static constexpr std::uint64_t kMaxPackageBytes = 1ULL << 30;
+
     bool Has(const std::string& name) const;
-    // The part's bytes; nullopt when there is no such part. Throws on a damaged one.
+    // The part's bytes; nullopt when there is no such part. Throws on a
+    // damaged one, on one larger than its index says, and beyond the limits.
     std::optional<std::string> Read(const std::string& name) const;
 
     // Writes the file again with `replaced` parts (name to new bytes) and
@@ -48,6 +57,8 @@ class ZipPackage {
 
     std::string path_;
     ::zip* archive_ = nullptr;
+    // Bytes inflated from this package so far.
+    mutable std::uint64_t inflated_ = 0;
 };
 
 }  // namespace karvelo::platform::xlsx

@@ -366,6 +366,55 @@ TEST_F(WorkbookTest, ADamagedSheetIsReportedWhenFirstUsed) {
     }
 }
 
+// A small file whose zip index lies about a part's size: refused with a
+// message naming the file, never an allocation of what the header claims.
+TEST_F(WorkbookTest, APartWhoseIndexLiesAboutItsSizeIsRefused) {
+    struct Case {
+        const char* name;
+        std::uint32_t claimed;  // 0: the real size plus 1000
+        const wchar_t* said;
+    };
+    const Case cases[] = {
+        {"claims 4 GiB", 0xFFFFFFF0u, L"claims 4095 MiB"},
+        {"claims just over the limit", (256u << 20) + 1, L"claims 256 MiB"},
+        {"claims less than it holds", 10, L"damaged"},
+        {"claims more than it holds", 0, L"damaged"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("lies.xlsx");
+        wb::Make(path, {"Tabelle1"});
+        const std::uint32_t real =
+            static_cast<std::uint32_t>(wb::Run({"part", path, "xl/worksheets/sheet1.xml"}).size());
+        wb::ClaimSize(path, "xl/worksheets/sheet1.xml", c.claimed != 0 ? c.claimed : real + 1000);
+        try {
+            auto book = Workbook::Open(path);
+            book->GetCell(0, {1, 1});
+            ADD_FAILURE() << "a part that lies was read";
+        } catch (const WorkbookError& error) {
+            EXPECT_NE(error.text().find(c.said), std::wstring::npos) << error.what();
+            EXPECT_NE(error.text().find(L"/lies.xlsx"), std::wstring::npos) << error.what();
+        }
+    }
+}
+
+// A cell reference with far more letters than a sheet has columns is taken
+// for a column past the last one, without overflowing on the way.
+TEST_F(WorkbookTest, AnOverlongCellReferenceIsHarmless) {
+    const std::string path = dir.file("long.xlsx");
+    wb::Make(path, {"Tabelle1"});
+    dir.Write("sheet.xml",
+              "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+              "2006/main\"><sheetData><row r=\"1\"><c r=\"" +
+                  std::string(120, 'Z') +
+                  "1\"><v>1</v></c><c><v>2</v></c></row><row r=\"2\"><c "
+                  "r=\"B2\"><v>7</v></c></row></sheetData></worksheet>");
+    wb::PutPart(path, "xl/worksheets/sheet1.xml", dir.file("sheet.xml"));
+    auto book = Workbook::Open(path);
+    EXPECT_EQ(book->GetCell(0, {1, 1}).kind, CellKind::Empty);
+    EXPECT_EQ(book->GetCell(0, {2, 2}).kind, CellKind::Number);
+}
+
 // The save cannot be written (here: its folder is gone, as a read-only or
 // full disk makes it fail), or the workbook is open in a spreadsheet program:
 // the file stays as it was and the changes wait for the next save.
