@@ -79,6 +79,58 @@ double ConvertSeparateSign(LineBuffer& line) {
     return negative ? -magnitude : magnitude;
 }
 
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Takes digits from the front of `text`; how many.
+std::size_t TakeDigits(std::string_view& text) {
+    std::size_t n = 0;
+    while (n < text.size() && IsDigit(text[n])) ++n;
+    text.remove_prefix(n);
+    return n;
+}
+
+// Blanks and line ends around a number (a polled line may begin with the end
+// of the one before).
+void TrimBlanks(std::string_view& text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+}
+
+// Whether a line has a reading's form: blanks, one number that fills the
+// rest ([+-]digits[.digits][e[+-]digits]) and the line's end. Where the
+// type's sign stands apart from the number, one sign may stand at either end.
+// Noise on the line rarely frames such a line; a control or 8-bit byte, a
+// second number or a stray letter never pass.
+bool HasReadingForm(std::string_view text, const LineVariant& v) {
+    if (!text.empty() && text.back() == v.terminator) text.remove_suffix(1);
+    TrimBlanks(text);
+    if (v.conversion == Conversion::SeparateSign && !text.empty()) {
+        const auto isSign = [](char c) { return c == '+' || c == '-'; };
+        if (isSign(text.back())) {
+            text.remove_suffix(1);
+        } else if (isSign(text.front())) {
+            text.remove_prefix(1);
+        }
+        TrimBlanks(text);
+    }
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+    std::size_t digits = TakeDigits(text);
+    if (!text.empty() && text.front() == '.') {
+        text.remove_prefix(1);
+        digits += TakeDigits(text);
+    }
+    if (digits == 0) return false;
+    if (!text.empty() && (text.front() == 'e' || text.front() == 'E')) {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+        if (TakeDigits(text) == 0) return false;
+    }
+    return text.empty();
+}
+
 }  // namespace
 
 void LineBuffer::Blank(int first, int lastPos) {
@@ -134,9 +186,10 @@ ReaderResult ReadNumberLine(const ReadContext& ctx, int s, bool requested) {
     // Noise on the line can frame a plausible line; without a single digit it
     // is no reading, whatever the text-to-number rules would make of it.
     const std::string_view text = line.text();
-    if (std::none_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return Fail(run, s, v, kMalformed);
-    }
+    if (std::none_of(text.begin(), text.end(), IsDigit)) return Fail(run, s, v, kMalformed);
+    // A line the instrument sent by itself (its print key) completes a
+    // record, so it must be a reading, not noise that happens to hold a digit.
+    if (!requested && !HasReadingForm(text, v)) return Fail(run, s, v, kMalformed);
     const double raw = v.conversion == Conversion::SeparateSign
                            ? ConvertSeparateSign(line)
                            : platform::ParseDoubleNarrow(line.text());

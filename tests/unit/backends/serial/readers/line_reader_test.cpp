@@ -98,6 +98,14 @@ const LineCase kLineCases[] = {
     {"polled Millimar filters its first byte", 24, "M,+1.23\r", false, 1, 0, 1, Stored(1.23)},
     {"polled Keyence blanks its first byte", 27, "1R,00,038,+1.5\r", false, 1, 0, 1, Stored(1.5)},
     {"polled CR does not end the line", 1, "\r+1.5\r", false, 1, 0, 1, Stored(1.5)},
+    // What an instrument sends by itself completes a record: only a reading's form counts.
+    {"polled noise around a digit is no reading", 1, "\r7\xfa\xfa\r", false, 1, 0, -3, kCleared},
+    {"polled stray letter", 1, "+1.5x3\r", false, 1, 0, -3, kCleared},
+    {"polled two numbers", 1, "1.5 2.5\r", false, 1, 0, -3, kCleared},
+    {"polled control byte", 1, std::string("1.5\x01\x02\r", 6), false, 1, 0, -3, kCleared},
+    {"polled Heidenhain sign behind", 4, " 1.5000 -\r", false, 1, 0, 1, Stored(-1.5)},
+    {"polled AE1IH with its unit", 23, "+0012.345mm\r", false, 1, 0, 1, Stored(12.345)},
+    {"polled exponent", 28, "1.5E2\r", false, 1, 0, 1, Stored(150)},
 };
 
 INSTANTIATE_TEST_SUITE_P(Variants, LineReaderTest, ::testing::ValuesIn(kLineCases),
