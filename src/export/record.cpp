@@ -226,10 +226,52 @@ Record CaptureRecord(const RunState& run, const RecordStamp& stamp, std::string 
     return r;
 }
 
+namespace {
+
+// [+-]digits[(.|,)digits][e[+-]digits]: a number a spreadsheet reads as one.
+bool IsPlainNumber(std::wstring_view text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) ++i;
+    std::size_t n = digits();
+    if (i < text.size() && (text[i] == L'.' || text[i] == L',')) {
+        ++i;
+        n += digits();
+    }
+    if (n == 0) return false;
+    if (i < text.size() && (text[i] == L'e' || text[i] == L'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) ++i;
+        if (digits() == 0) return false;
+    }
+    return i == text.size();
+}
+
+}  // namespace
+
+std::wstring CsvSafeText(std::wstring_view text) {
+    // A spreadsheet that opens the file would take such a field for a formula
+    // (=HYPERLINK(...), +cmd|...), so it is written as text.
+    const bool formulaLike =
+        !text.empty() && (text[0] == L'=' || text[0] == L'+' || text[0] == L'-' ||
+                          text[0] == L'@' || text[0] == L'\t' || text[0] == L'\r');
+    if (!formulaLike || IsPlainNumber(text)) return std::wstring(text);
+    return L"'" + std::wstring(text);
+}
+
 std::string CsvLineOf(const Record& record) {
     std::wstring slots[kMaxSlots];
-    for (int s = 0; s < kMaxSlots; ++s) slots[s] = record.slots[static_cast<std::size_t>(s)].field;
-    return CsvLine(record.idText, record.localDate, record.localTime, slots);
+    for (int s = 0; s < kMaxSlots; ++s) {
+        const RecordSlot& slot = record.slots[static_cast<std::size_t>(s)];
+        // Measured values are numbers the station formatted; only texts that
+        // came from an operator or a file are made safe.
+        slots[s] = slot.kind == SlotKind::Text ? CsvSafeText(slot.field) : slot.field;
+    }
+    return CsvLine(CsvSafeText(record.idText), record.localDate, record.localTime, slots);
 }
 
 JournalRecord JournalRowOf(const Record& record) {

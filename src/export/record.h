@@ -84,6 +84,11 @@ Record CaptureRecord(const RunState& run, const RecordStamp& stamp, std::string 
 // name has been chosen.
 std::wstring RecordTargetPath(const RunState& run, ExportKind exportType, std::wstring_view idText);
 
+// An ID or text field as the CSV line carries it: a text a spreadsheet would
+// take for a formula (it begins with =, +, -, @, a tab or a CR and is not a
+// plain number) gets a leading apostrophe.
+std::wstring CsvSafeText(std::wstring_view text);
+
 // The CSV line: ID;date;time;slot 1;...;slot 10; and CR LF, in ISO 8859-1.
 std::string CsvLineOf(const Record& record);
 

@@ -399,9 +399,12 @@ std::string JournalCsvLine(const JournalRecord& record) {
     if (DecodeRecord(record.payload, whole)) return CsvLineOf(whole);
     std::wstring slots[kMaxSlots];
     for (const JournalSlot& s : record.slots) {
-        if (s.slot >= 1 && s.slot <= kMaxSlots) slots[s.slot - 1] = Wide(s.text);
+        if (s.slot < 1 || s.slot > kMaxSlots) continue;
+        // A slot with a text and no value is a text slot (a failed reading has neither).
+        slots[s.slot - 1] = s.value ? Wide(s.text) : CsvSafeText(Wide(s.text));
     }
-    return CsvLine(Wide(record.idText), Wide(record.localDate), Wide(record.localTime), slots);
+    return CsvLine(CsvSafeText(Wide(record.idText)), Wide(record.localDate),
+                   Wide(record.localTime), slots);
 }
 
 }  // namespace karvelo::exports

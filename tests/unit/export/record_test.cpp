@@ -20,6 +20,7 @@
 
 #include "export/journal.h"
 #include "export/record_journal.h"
+#include "platform/text_encoding.h"
 #include "state/run_state.h"
 
 namespace karvelo::exports {
@@ -150,6 +151,24 @@ std::vector<FormsCase> FormsCases() {
                      {2, "TEXT input", "", std::nullopt, "Lot 4", ""}},
          .withTextSlots = {{1, L"12.345000"}, {2, L"Lot 4"}},
          .withoutTextSlots = {{1, L"12.345000"}}},
+        {.name = "a text a spreadsheet would run is written as text; a negative value is not",
+         .slots =
+             [] {
+                 g_run.DeviceCount = 3;
+                 Measured(1, -0.5, L"-0.500");
+                 TextSlot(2, L"=HYPERLINK(\"http://x.invalid\",\"click\")");
+                 TextSlot(3, L"-12");
+             },
+         .csv = kHead + "-0.500;'=HYPERLINK(\"http://x.invalid\",\"click\");-12;;;;;;;;\r\n",
+         .journal = {{1, "Sylvac duplex", "", -0.5, "-0.500", ""},
+                     {2, "TEXT input", "", std::nullopt,
+                      "=HYPERLINK(\"http://x.invalid\",\"click\")", ""},
+                     {3, "TEXT input", "", std::nullopt, "-12", ""}},
+         // The workbook stores texts as strings, never as formulas.
+         .withTextSlots = {{1, L"-0.500000"},
+                           {2, L"=HYPERLINK(\"http://x.invalid\",\"click\")"},
+                           {3, L"-12"}},
+         .withoutTextSlots = {{1, L"-0.500000"}}},
         {.name = "separator and characters beyond ISO 8859-1 in a text",
          .slots =
              [] {
@@ -313,6 +332,31 @@ Record Awkward() {
 
 std::uint64_t Bits(double v) {
     return std::bit_cast<std::uint64_t>(v);
+}
+
+TEST(CsvSafeText, FormulaLikeTextsGetAnApostrophe) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* written;
+    };
+    const Case cases[] = {
+        {L"=1+1", L"'=1+1"},
+        {L"+cmd|' /C calc'!A0", L"'+cmd|' /C calc'!A0"},
+        {L"@SUM(A1:A9)", L"'@SUM(A1:A9)"},
+        {L"\t=1", L"'\t=1"},
+        {L"\r=1", L"'\r=1"},
+        {L"-", L"'-"},
+        {L"-12", L"-12"},
+        {L"+1.5", L"+1.5"},
+        {L"-0,25", L"-0,25"},
+        {L"-1e3", L"-1e3"},
+        {L"P-100", L"P-100"},
+        {L"", L""},
+        {L"=", L"'="},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CsvSafeText(c.text), c.written) << platform::WideToUtf8(c.text);
+    }
 }
 
 TEST(RecordEncoding, RoundTripIsExact) {

@@ -147,6 +147,7 @@ TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
                           L"a\x01"
                           L"b\tc");                // XML cannot carry \x01
         book->SetCellText(s, {6, 3}, L"_x0041_");  // reads like an escape
+        book->SetCellText(s, {6, 4}, L"=1+1");     // a text, never a formula
         EXPECT_TRUE(book->HasUnsavedChanges());
         book->Save();
         EXPECT_FALSE(book->HasUnsavedChanges());
@@ -164,6 +165,14 @@ TEST_F(WorkbookTest, WrittenCellsAsAnIndependentReaderSeesThem) {
     // openpyxl leaves the format's _xHHHH_ escapes as they stand.
     EXPECT_EQ(cells.at("B6"), (wb::Cell{'s', "a_x0001_b\tc"}));
     EXPECT_EQ(cells.at("C6"), (wb::Cell{'s', "_x005F_x0041_"}));
+    // An inline string, never a formula (openpyxl itself takes any text that
+    // begins with "=" for one, so the part is looked at as it stands).
+    const std::string sheet = wb::Run({"part", path, "xl/worksheets/sheet1.xml"});
+    const std::size_t d6 = sheet.find("r=\"D6\"");
+    ASSERT_NE(d6, std::string::npos);
+    const std::string cell = sheet.substr(d6, sheet.find("</c>", d6) - d6);
+    EXPECT_NE(cell.find("t=\"inlineStr\""), std::string::npos) << cell;
+    EXPECT_EQ(cell.find("<f"), std::string::npos) << cell;
     EXPECT_EQ(wb::Layout(path, "Tabelle1"), layout)
         << "styles (the cleared A1's too), widths, the merged range and the name stay";
     EXPECT_EQ(wb::OrderFault(path, "xl/worksheets/sheet1.xml"), "");
