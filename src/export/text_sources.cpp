@@ -127,8 +127,11 @@ void ReadIdText(WindowPort& window) {
             break;
     }
     MarkReady(kIdEntry);
+    // The file the next record goes to: named by the ID just read, as the
+    // record's own file is, never by what the ID field happens to show (a
+    // one-character ID from a list file is not shown there).
     if (ExportTypeOf(g_run.ExportType).fileName == FileName::IdFileName) {
-        window.SetControlText(kFileNameField, IdFileName(window.GetControlText(kIdField)));
+        window.SetControlText(kFileNameField, IdFileName(g_run.TextLast[kIdEntry].str()));
     }
 }
 

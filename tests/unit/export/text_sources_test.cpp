@@ -12,6 +12,7 @@
 #include <string>
 
 #include "export/csv_export.h"
+#include "export/record.h"
 #include "export/text_source_file.h"
 #include "state/control_ids.h"
 #include "state/run_state.h"
@@ -197,6 +198,21 @@ TEST_F(TextSourceTest, KeyboardTakesTheIdFieldAndRefreshesTheFileName) {
     EXPECT_EQ(window.texts[kFileNameField], IdFileName(window.texts[kIdField]));
     EXPECT_EQ(window.texts[kFileNameField].substr(0, 8), L"AB_12_3x");
     EXPECT_TRUE(g_run.ValueReady[kIdEntry]);
+}
+
+// An ID from a list file that holds a NUL is the text before it, and the file
+// the window names is the one the record goes to.
+TEST_F(TextSourceTest, IdBeforeANulNamesTheFileTheRecordGoesTo) {
+    g_run.ExportType = ExportKind::IdCsvMulti;
+    g_run.ExportPath = W(dir.path().string() + "/");
+    window.texts[kIdField] = L"";
+    dir.Write("list.csv", std::string("A\0B-7;x\n", 8));
+    UseFile(kIdEntry, 1);
+    ReadIdText(window);
+    EXPECT_EQ(g_run.TextLast[kIdEntry].str(), L"A");
+    EXPECT_EQ(window.texts[kFileNameField], L"A.csv");
+    EXPECT_EQ(RecordTargetPath(g_run, g_run.ExportType, g_run.TextLast[kIdEntry].str()),
+              W(dir.path().string() + "/A.csv"));
 }
 
 TEST_F(TextSourceTest, FileNameFieldFollowsOnlyForIdExportTypes) {
