@@ -1,6 +1,7 @@
 #include "platform/xlsx/zip_package.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/durable_file.h"
@@ -51,6 +53,65 @@ std::wstring ErrnoText(int error) {
     throw WorkbookError(L"The file " + W(path) + L" is not a workbook (.xlsx or .xlsm).");
 }
 
+// A save holds a shared lock on the workbook from before its copy is made
+// until the copy has taken the workbook's place or is gone: a copy found
+// while nobody holds the lock is one that a killed station left behind.
+class SaveLock {
+  public:
+    SaveLock(const std::string& path, int operation)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
+        held_ = fd_ >= 0 && ::flock(fd_, operation) == 0;
+    }
+    ~SaveLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+    bool held() const { return held_; }
+
+  private:
+    int fd_;
+    bool held_ = false;
+};
+
+bool IsFillCharacter(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "NAME.save-XXXXXX", or the archive library's own temporary beside it
+// ("NAME.save-XXXXXX.XXXXXX"): the names of a save's copies of NAME.
+bool IsSaveCopyOf(std::string_view name, std::string_view base) {
+    const std::string prefix = std::string(base) + ".save-";
+    if (!name.starts_with(prefix)) return false;
+    name.remove_prefix(prefix.size());
+    const auto fill = [](std::string_view part) {
+        return part.size() == 6 && std::all_of(part.begin(), part.end(), IsFillCharacter);
+    };
+    if (name.size() == 6) return fill(name);
+    return name.size() == 13 && name[6] == '.' && fill(name.substr(0, 6)) && fill(name.substr(7));
+}
+
+// Removes the copies of `path` that saves of a killed station left, and only
+// ours: their names, our user, and no save running.
+void RemoveStaleSaveCopies(const std::string& path) {
+    const SaveLock noSaveRuns(path, LOCK_EX | LOCK_NB);
+    if (!noSaveRuns.held()) return;
+    const std::filesystem::path file(path);
+    const std::string base = file.filename().string();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             file.has_parent_path() ? file.parent_path() : std::filesystem::path("."), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!IsSaveCopyOf(name, base)) continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid()) {
+            continue;
+        }
+        ::unlink(entry.path().c_str());
+    }
+}
+
 }  // namespace
 
 FileStamp StampOf(const std::string& path) {
@@ -72,6 +133,7 @@ ZipPackage::ZipPackage(const std::string& path) : path_(path) {
                             L".");
     }
     if (!S_ISREG(st.st_mode)) throw WorkbookError(L"The workbook " + W(path) + L" is not a file.");
+    RemoveStaleSaveCopies(path);
     OpenArchive();
 }
 
@@ -143,6 +205,7 @@ std::optional<std::string> ZipPackage::Read(const std::string& name) const {
 void ZipPackage::Save(const std::map<std::string, std::string>& replaced,
                       const std::map<std::string, bool>& removed) {
     const std::wstring failed = L"The workbook " + W(path_) + L" cannot be saved: ";
+    const SaveLock saving(path_, LOCK_SH);
     struct stat original {};
     if (::stat(path_.c_str(), &original) != 0) {
         const int error = errno;

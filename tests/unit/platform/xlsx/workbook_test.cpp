@@ -4,7 +4,9 @@
 
 #include "platform/xlsx/workbook.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -405,6 +407,34 @@ TEST_F(WorkbookTest, APartWhoseIndexLiesAboutItsSizeIsRefused) {
             EXPECT_NE(error.text().find(L"/lies.xlsx"), std::wstring::npos) << error.what();
         }
     }
+}
+
+// Copies that saves of a killed station left beside the workbook are removed
+// when it is opened again, and only those: not while a save runs, not files
+// of other names.
+TEST_F(WorkbookTest, CopiesLeftByAKilledSaveAreRemovedAtTheNextOpen) {
+    const std::string path = dir.file("book.xlsx");
+    wb::Make(path, {"Tabelle1"});
+    const std::vector<std::string> left = {"book.xlsx.save-Ab12Cd", "book.xlsx.save-Ab12Cd.x1Y2z3"};
+    const std::vector<std::string> kept = {"book.xlsx.save-notours", "other.xlsx.save-Ab12Cd",
+                                           "book.xlsx.save-Ab1-Cd"};
+    for (const auto& name : left) dir.Write(name, "partial copy");
+    for (const auto& name : kept) dir.Write(name, "someone else's");
+    const auto present = [&](const std::string& name) {
+        return std::filesystem::exists(dir.file(name));
+    };
+    {
+        // A save of another station runs: its copy may be one of them.
+        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(::flock(other, LOCK_SH), 0);
+        Workbook::Open(path);
+        ::close(other);
+        for (const auto& name : left) EXPECT_TRUE(present(name)) << name;
+    }
+    Workbook::Open(path);
+    for (const auto& name : left) EXPECT_FALSE(present(name)) << name;
+    for (const auto& name : kept) EXPECT_TRUE(present(name)) << name;
 }
 
 // A cell reference with far more letters than a sheet has columns is taken
