@@ -403,8 +403,8 @@ std::string JournalCsvLine(const JournalRecord& record) {
         // A slot with a text and no value is a text slot (a failed reading has neither).
         slots[s.slot - 1] = s.value ? Wide(s.text) : CsvSafeText(Wide(s.text));
     }
-    return CsvLine(CsvSafeText(Wide(record.idText)), Wide(record.localDate),
-                   Wide(record.localTime), slots);
+    return CsvLine(CsvSafeText(Wide(record.idText)), Wide(record.localDate), Wide(record.localTime),
+                   slots);
 }
 
 }  // namespace karvelo::exports
