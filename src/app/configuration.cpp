@@ -17,6 +17,7 @@
 
 #include "devices/catalogue.h"
 #include "export/export_types.h"
+#include "export/plant_server.h"
 #include "platform/config_folder.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
@@ -348,6 +349,27 @@ std::wstring HostName() {
 
 }  // namespace
 
+namespace {
+
+// A password for the plant server in a file other users may read is said
+// once per file, with the way out.
+void WarnOfReadablePassword(const std::string& file, const std::wstring& url) {
+    static std::set<std::string> told;
+    struct stat st {};
+    if (url.empty() || !exports::ConnectionHasPassword(platform::WideToUtf8(url)) ||
+        ::stat(file.c_str(), &st) != 0 || (st.st_mode & 0044) == 0 || !told.insert(file).second) {
+        return;
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    platform::Report(file +
+                     " holds the plant server's password (key url of section DATABASE) "
+                     "and other users can read it (mode " +
+                     mode + "): make it private with chmod 600, or keep the password in ~/.pgpass");
+}
+
+}  // namespace
+
 void LoadConfiguration(WindowPort& window) {
     // Texts still waiting for their write belong to what is loaded now.
     FlushTexts();
@@ -360,6 +382,7 @@ void LoadConfiguration(WindowPort& window) {
     g_run.ConfigSet = ParseInt(mainDoc.ReadString(L"MAIN", L"cfg", L"0"));
     g_run.StationName = mainDoc.ReadString(L"DATABASE", L"station", HostName());
     g_run.DatabaseUrl = mainDoc.ReadString(L"DATABASE", L"url", L"");
+    WarnOfReadablePassword(MainFile(), g_run.DatabaseUrl.str());
     // Anything but a positive number keeps every record.
     g_run.KeepDays = std::max(0, ParseInt(mainDoc.ReadString(L"DATABASE", L"keep_days", L"0")));
     if (IsConfigSet(g_run.ConfigSet)) SetActiveFileFor(g_run.ConfigSet);

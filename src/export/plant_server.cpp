@@ -3,9 +3,11 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <string_view>
 #include <utility>
 
 namespace karvelo::exports {
@@ -108,6 +110,12 @@ void PlantServer::Drop() {
 bool PlantServer::Connect(std::string& problem) {
     if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK) return true;
     Drop();
+    // A string libpq cannot parse is never handed to it: its message would
+    // quote the text, password and all.
+    if (std::string why = ConnectionStringProblem(connection_); !why.empty()) {
+        problem = std::move(why);
+        return false;
+    }
     const char* values[std::size(kDefaultValues)];
     std::copy(std::begin(kDefaultValues), std::end(kDefaultValues), values);
     values[6] = connection_.c_str();  // dbname, expanded as a connection string
@@ -228,6 +236,80 @@ bool PlantServer::Send(const std::vector<JournalRecord>& records, std::string& p
         problem = "cannot forward records to " + name_ + ": " + problem;
     }
     return sent;
+}
+
+std::string ConnectionStringProblem(const std::string& connection) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
+    if (options != nullptr) {
+        PQconninfoFree(options);
+        return {};
+    }
+    PQfreemem(error);
+    const std::string head = "the url in section DATABASE cannot be read";
+    if (connection.rfind("postgresql://", 0) == 0 || connection.rfind("postgres://", 0) == 0) {
+        return head + ": it is not a valid postgresql:// address";
+    }
+    // key = value pairs, the value bare or in single quotes with \ escapes:
+    // the last key read whole is where the fault lies behind.
+    std::string lastKey;
+    std::size_t i = 0;
+    const auto blank = [&] {
+        while (i < connection.size() && std::isspace(static_cast<unsigned char>(connection[i])))
+            ++i;
+    };
+    for (;;) {
+        blank();
+        if (i >= connection.size()) break;
+        std::string key;
+        while (i < connection.size() && connection[i] != '=' &&
+               !std::isspace(static_cast<unsigned char>(connection[i]))) {
+            key += connection[i++];
+        }
+        blank();
+        if (i >= connection.size() || connection[i] != '=') break;
+        ++i;
+        blank();
+        if (i < connection.size() && connection[i] == '\'') {
+            ++i;
+            bool closed = false;
+            while (i < connection.size()) {
+                if (connection[i] == '\\' && i + 1 < connection.size()) {
+                    i += 2;
+                } else if (connection[i++] == '\'') {
+                    closed = true;
+                    break;
+                }
+            }
+            if (!closed) return head + ": the value of its key " + key + " has no closing quote";
+        } else {
+            while (i < connection.size() &&
+                   !std::isspace(static_cast<unsigned char>(connection[i]))) {
+                ++i;
+            }
+        }
+        lastKey = key;
+    }
+    return lastKey.empty()
+               ? head + ": it does not begin with a key=value pair"
+               : head + ": something that is no key=value pair follows its key " + lastKey;
+}
+
+bool ConnectionHasPassword(const std::string& connection) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
+    if (options == nullptr) {
+        PQfreemem(error);
+        return connection.find("password") != std::string::npos;
+    }
+    bool has = false;
+    for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+        if (o->val != nullptr && *o->val != '\0' && std::string_view(o->keyword) == "password") {
+            has = true;
+        }
+    }
+    PQconninfoFree(options);
+    return has;
 }
 
 std::string PlantServerName(const std::string& connection) {

@@ -67,4 +67,12 @@ class PlantServer : public RecordServer {
 // "bench@plant-db:5432/plant", never with its password.
 std::string PlantServerName(const std::string& connection);
 
+// Why a connection string cannot be read, naming the key after which it goes
+// wrong and never a value (libpq's own message quotes the text it stumbled
+// on, which may be part of a password); empty when it can be read.
+std::string ConnectionStringProblem(const std::string& connection);
+
+// Whether a connection string holds a password.
+bool ConnectionHasPassword(const std::string& connection);
+
 }  // namespace karvelo::exports
